@@ -1,0 +1,88 @@
+// TandrelEffect: the stereo ducker. One input is the control signal, the
+// other the audio; the audio is delayed by 256 frames and multiplied by a
+// gain that falls as the control's peak over fixed blocks of 128 frames
+// rises, ramping linearly from one block's target to the next. Both outputs
+// carry the same result.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/extended_effect_base.hpp"
+
+namespace tandrel {
+
+class TandrelEffect : public ExtendedEffectBase {
+public:
+  static constexpr std::int32_t delayLineLength = 16384;
+  static constexpr std::int32_t blockLengthFrames = 128;
+  static constexpr std::int32_t latencyFrames = 2 * blockLengthFrames;
+  static constexpr std::int32_t uniqueId = fourCharacters('Z', 'd', '4', 'k');
+  static constexpr std::int32_t programNameLength = 24;
+
+  // A null callback is allowed: every host service then gives its fallback,
+  // which lets tests drive the effect with plain arrays and no host. [main]
+  explicit TandrelEffect(HostCallback callback);
+  ~TandrelEffect() override;
+
+  // False when the delay line could not be obtained; createEffect then
+  // destroys the object and answers null.
+  bool isUsable() const { return delayLine_ != nullptr; }
+
+  // Reads both input channels and overwrites both output channels with
+  // frameCount samples. Inputs are read before outputs are written for each
+  // frame, so outputs may share memory with inputs. Must not touch the
+  // channel arrays when frameCount is 0 or negative. Never allocates, locks
+  // or calls the library. [audio]
+  void processAudio(float** inputs, float** outputs, std::int32_t frameCount) override;
+  void processAudio64(double** inputs, double** outputs, std::int32_t frameCount) override;
+
+  // Index 0 stores Source, 1 stores Ratio, others are ignored; no clamping.
+  // [any] real-time safe
+  void setParameter(std::int32_t index, float value) override;
+  // Index 1 answers Ratio; every other index answers Source. [any]
+  float getParameter(std::int32_t index) override;
+
+  // Texts, program name and identity. [main]
+  void setProgramName(char* name) override;
+  void getProgramName(char* text) override;
+  void getParameterLabel(std::int32_t index, char* text) override;
+  void getParameterDisplay(std::int32_t index, char* text) override;
+  void getParameterName(std::int32_t index, char* text) override;
+  bool getEffectName(char* text) override;
+  bool getVendorString(char* text) override;
+  bool getProductString(char* text) override;
+  std::int32_t getVendorVersion() override;
+
+private:
+  // The ducker's state, in declaration order:
+  //   source_      parameter 0; below 0.5 the control is input 0, else input 1
+  //   startGain_   gain at the first frame of the current block
+  //   delayLine_   circular buffer of audio, delayLineLength samples
+  //   ratio_       parameter 1; target gain = 1 - ratio x peak x 4, at least 0
+  //   peakHigh_    largest control sample of the current block, never below 0
+  //   peakLow_     smallest control sample of the current block, never above 0
+  //   targetGain_  gain reached at the end of the current block's ramp
+  //   writePosition_ is always latencyFrames slots ahead of readPosition_
+  //   blockCounter_  frames of the current block processed so far (0..127)
+  //   channelSwap_   recomputed from source_ at the start of every call
+  // Everything but the parameters persists across calls, so block
+  // boundaries do not depend on how the host divides the audio.
+  float source_ = 1.0f;
+  char programName_[programNameLength + 1] = {};
+  float startGain_ = 0.0f;
+  float* delayLine_ = nullptr;
+  float ratio_ = 0.25f;
+  float peakHigh_ = 0.0f;
+  float peakLow_ = 0.0f;
+  float targetGain_ = 0.0f;
+  std::int32_t writePosition_ = 0;
+  std::int32_t readPosition_ = 0;
+  std::int32_t delayLength_ = 0;
+  std::int32_t blockLength_ = 0;
+  std::int32_t blockCounter_ = 0;
+  bool channelSwap_ = false;
+
+  void endBlock();
+};
+
+} // namespace tandrel

@@ -1,0 +1,161 @@
+// EffectBase: the base object of every effect. It owns the record that the
+// host holds, remembers the host's callback and keeps the sample rate, block
+// size, program and parameter counts and the current program.
+//
+// Its 50 virtual operations stand in a fixed order, and every one but
+// processAudio has a default that does nothing or answers 0, false or an
+// empty text. No operation throws.
+//
+// Thread tags: [main] the host's main or user-interface thread (opcodes, texts);
+// [audio] the host's processing thread; [any] either. The frame takes no locks.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "effect_editor.hpp"
+#include "effect_record.hpp"
+
+namespace tandrel {
+
+class EffectBase {
+public:
+  // Stores the fields, fills the record with zeros, writes the record's
+  // construction values and sets the replacing-process flag.
+  EffectBase(HostCallback callback, std::int32_t programCount, std::int32_t parameterCount);
+  EffectBase(const EffectBase&) = delete;
+  EffectBase& operator=(const EffectBase&) = delete;
+
+  // Destroys the attached editor, if any. [main]
+  virtual ~EffectBase();
+
+  // Turns an opcode of 0 to 24 and its arguments into one operation call and
+  // its result into the answer; every other opcode answers 0. [any]
+  virtual std::intptr_t dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
+                                 float option);
+
+  virtual void open() {}    // [main]
+  virtual void close() {}   // [main]; the object is destroyed right after
+  virtual void suspend() {} // [main] processing switched off
+  virtual void resume() {}  // [main] processing switched on
+  virtual void setSampleRate(float rate) { sampleRate_ = rate; }      // [main]
+  virtual void setBlockSize(std::int32_t size) { blockSize_ = size; } // [main]
+
+  // Processes frameCount frames; every concrete effect supplies it. [audio]
+  virtual void processAudio(float** inputs, float** outputs, std::int32_t frameCount) = 0;
+  // 64-bit processing; does nothing by default. [audio]
+  virtual void processAudio64(double** /*inputs*/, double** /*outputs*/, std::int32_t /*frameCount*/) {}
+
+  virtual void setParameter(std::int32_t /*index*/, float /*value*/) {} // [any] real-time safe
+  virtual float getParameter(std::int32_t /*index*/) { return 0.0f; }   // [any] real-time safe
+  // Sets the parameter through the object's own operation, then tells the
+  // host (host opcode 0). [main]
+  virtual void setParameterAndNotify(std::int32_t index, float value);
+
+  virtual std::int32_t getCurrentProgram() { return currentProgram_; }                // [main]
+  virtual void setCurrentProgram(std::int32_t program) { currentProgram_ = program; } // [main] unchecked
+  virtual void setProgramName(char* /*name*/) {}                                      // [main]
+  // Text operations write into the caller's buffer of N + 1 bytes (N is 24
+  // for program names, 8 for parameter texts). The defaults leave an empty
+  // text: one zero byte at position 0 and nothing else. [main]
+  virtual void getProgramName(char* text) { writeEmptyText(text); }
+  virtual void getParameterLabel(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
+  virtual void getParameterDisplay(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
+  virtual void getParameterName(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
+
+  // State as one block of data. The default offers none: answers 0 and
+  // leaves *data untouched. [main]
+  virtual std::int32_t getChunk(void** /*data*/, bool /*currentProgramOnly*/) { return 0; }
+  virtual std::int32_t setChunk(void* /*data*/, std::int32_t /*byteCount*/, bool /*currentProgramOnly*/) {
+    return 0;
+  }
+
+  // Record fields of the same name. [main]
+  virtual void setUniqueIdentifier(std::int32_t identifier) { record_.uniqueIdentifier = identifier; }
+  virtual void setInputCount(std::int32_t count) { record_.inputCount = count; }
+  virtual void setOutputCount(std::int32_t count) { record_.outputCount = count; }
+  virtual void setReplacingProcess(bool on) { setFlag(flag::replacingProcess, on); }
+  virtual void setReplacing64(bool on) { setFlag(flag::replacing64, on); }
+  virtual void setProgramsAsChunks(bool on) { setFlag(flag::programsAsChunks, on); }
+  virtual void setInitialDelay(std::int32_t frames) { record_.initialDelay = frames; }
+
+  virtual EffectEditor* getEditor() { return editor_; }         // [main]
+  virtual EffectRecord* getRecordAddress() { return &record_; } // [any]
+  virtual float getSampleRate() { return sampleRate_; }         // [any]
+  virtual std::int32_t getBlockSize() { return blockSize_; }    // [any]
+
+  // Host services (one callback call each; fallbacks without a callback).
+  virtual std::int32_t askHostVersion();   // 1 when the host answers 0 or is absent [any]
+  virtual std::int32_t askHostLoadingId(); // [main]
+  virtual std::int32_t giveHostIdleTime(); // [main]
+
+  // Number texts: write into text[0..maxLength], at most maxLength characters
+  // and zeros up to and including index maxLength. Stateless. [any]
+  virtual void formatDecibels(float amplitude, char* text, std::int32_t maxLength);
+  virtual void formatHertz(float periodSamples, char* text, std::int32_t maxLength);
+  virtual void formatMilliseconds(float durationSamples, char* text, std::int32_t maxLength);
+  virtual void formatFloat(float value, char* text, std::int32_t maxLength);
+  virtual void formatInteger(std::int32_t value, char* text, std::int32_t maxLength);
+
+  // The old accumulating process; does nothing and is never replaced. [audio]
+  virtual void oldAccumulatingProcess(float** /*inputs*/, float** /*outputs*/, std::int32_t /*frameCount*/) {}
+  virtual float getVuValue() { return 0.0f; } // no opcode or entry reaches it
+  virtual void setVuIndicator(bool on) { setFlag(flag::vuIndicator, on); }
+  virtual void setClipIndicator(bool on) { setFlag(flag::clipIndicator, on); }
+  virtual void setMonoCapable(bool on) { setFlag(flag::monoCapable, on); }
+  virtual void setRealtimeQualities(std::int32_t qualities) { record_.realtimeQualities = qualities; }
+  virtual void setOfflineQualities(std::int32_t qualities) { record_.offlineQualities = qualities; }
+
+  // True when the host answers 0 (its answer for a connected pin) or is absent. [main]
+  virtual bool inputPinConnected(std::int32_t pin);
+  virtual bool outputPinConnected(std::int32_t pin);
+
+protected:
+  // One call of the host callback with the record's address (never the
+  // object's). Callers test hostCallback_ for null first and apply their
+  // fallback. [any]
+  std::intptr_t callHost(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
+                         float option) {
+    return hostCallback_(&record_, opcode, index, value, pointer, option);
+  }
+
+  // The two answer rules that most services share: the answer as it comes
+  // (its low 32 bits for an integer, an address for a pointer), or true when
+  // it is non-zero. Without a callback: the fallback, or false. [any]
+  template <typename Result>
+  Result askHost(Result fallback, std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
+                 float option) {
+    if (hostCallback_ == nullptr) return fallback;
+    const std::intptr_t answer = callHost(opcode, index, value, pointer, option);
+    if constexpr (std::is_pointer_v<Result>) {
+      return reinterpret_cast<Result>(answer);
+    } else {
+      return static_cast<Result>(answer);
+    }
+  }
+  bool tellHost(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer, float option) {
+    return hostCallback_ != nullptr && callHost(opcode, index, value, pointer, option) != 0;
+  }
+
+  void setFlag(std::int32_t bit, bool on) {
+    record_.flags = on ? (record_.flags | bit) : (record_.flags & ~bit);
+  }
+
+  // The empty text of the default text operations; a null buffer from a
+  // broken host is skipped rather than written through.
+  static void writeEmptyText(char* text) {
+    if (text != nullptr) text[0] = '\0';
+  }
+
+  // Fields, in declaration order.
+  HostCallback hostCallback_;      // may be null
+  EffectEditor* editor_ = nullptr; // owned; never attached in this product
+  float sampleRate_ = 44100.0f;
+  std::int32_t blockSize_ = 1024;
+  std::int32_t programCount_;
+  std::int32_t parameterCount_;
+  std::int32_t currentProgram_ = 0;
+  EffectRecord record_;
+};
+
+} // namespace tandrel

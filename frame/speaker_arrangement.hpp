@@ -1,0 +1,68 @@
+// Speaker arrangements and the two fixed capability vocabularies.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tandrel {
+
+// One speaker's properties: 112 bytes. The frame copies the numeric fields
+// bit for bit and never interprets them.
+struct SpeakerProperties {
+  std::uint32_t leadingValues[4];
+  char text[64];         // at most 63 characters and a terminating zero
+  std::uint32_t value80; // copied bit for bit
+  std::uint8_t tail[28]; // copied as a block
+};
+static_assert(sizeof(SpeakerProperties) == 112);
+static_assert(offsetof(SpeakerProperties, text) == 16);
+static_assert(offsetof(SpeakerProperties, value80) == 80);
+static_assert(offsetof(SpeakerProperties, tail) == 84);
+
+// A variable-length record: one contiguous block of 8 + 112 x n bytes for n
+// channels. `speakers` is declared with one element; a block of n channels
+// extends past it. Made and released only through the arrangement operations
+// of ExtendedEffectBase, which use one heap allocator.
+struct SpeakerArrangement {
+  std::int32_t arrangementType; // copied, never interpreted
+  std::int32_t channelCount;    // number of SpeakerProperties that follow
+  SpeakerProperties speakers[1];
+};
+static_assert(offsetof(SpeakerArrangement, channelCount) == 4);
+static_assert(offsetof(SpeakerArrangement, speakers) == 8);
+constexpr std::size_t speakerArrangementHeaderBytes = offsetof(SpeakerArrangement, speakers);
+
+// Speaker `channel` of an arrangement, addressed by byte offset so that
+// channels past the declared first one are reached without indexing beyond
+// the declared array.
+inline SpeakerProperties* speakerAt(SpeakerArrangement* arrangement, std::int32_t channel) {
+  return reinterpret_cast<SpeakerProperties*>(reinterpret_cast<unsigned char*>(arrangement) +
+                                              speakerArrangementHeaderBytes +
+                                              sizeof(SpeakerProperties) * static_cast<std::size_t>(channel));
+}
+inline const SpeakerProperties* speakerAt(const SpeakerArrangement* arrangement, std::int32_t channel) {
+  return speakerAt(const_cast<SpeakerArrangement*>(arrangement), channel);
+}
+
+// The texts about which a host can be asked, in their fixed order.
+inline constexpr const char* HostCapabilities[14] = {"sendVstEvents",
+                                                     "sendVstMidiEvent",
+                                                     "sendVstTimeInfo",
+                                                     "receiveVstEvents",
+                                                     "receiveVstMidiEvent",
+                                                     "reportConnectionChanges",
+                                                     "acceptIOChanges",
+                                                     "sizeWindow",
+                                                     "offline",
+                                                     "openFileSelector",
+                                                     "closeFileSelector",
+                                                     "startStopProcess",
+                                                     "shellCategory",
+                                                     "sendVstMidiEventFlagIsRealtime"};
+
+// The texts about which an effect can be asked, in their fixed order.
+inline constexpr const char* PluginCapabilities[8] = {
+    "sendVstEvents",      "sendVstMidiEvent", "receiveVstEvents", "receiveVstMidiEvent",
+    "receiveVstTimeInfo", "offline",          "midiProgramNames", "bypass"};
+
+} // namespace tandrel

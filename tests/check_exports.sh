@@ -1,0 +1,18 @@
+#!/bin/sh
+# Usage: check_exports.sh MODULE
+# Fails unless the module's defined dynamic symbols are exactly VSTPluginMain
+# and main, and every undefined one comes from the C and C++ runtime.
+set -eu
+module=$1
+defined=$(nm -D --defined-only "$module" | awk '{print $NF}' | sort | tr '\n' ' ')
+if [ "$defined" != "VSTPluginMain main " ]; then
+  echo "defined dynamic symbols: '$defined' (expected 'VSTPluginMain main ')"
+  exit 1
+fi
+# Undefined symbols must be versioned ones of the runtime (GLIBC_, GLIBCXX_, CXXABI_, GCC_).
+unexpected=$(nm -D --undefined-only "$module" | awk '{print $NF}' | grep -v -E '@(GLIBC|GLIBCXX|CXXABI|GCC)_' | grep -v -E '^(_ITM_|__gmon_start__|__cxa_finalize|_Jv_)' || true)
+if [ -n "$unexpected" ]; then
+  echo "unexpected undefined symbols: $unexpected"
+  exit 1
+fi
+echo "exports: $defined"

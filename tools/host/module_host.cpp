@@ -1,0 +1,110 @@
+#include "module_host.hpp"
+
+#include <dlfcn.h>
+
+namespace tandrel::host {
+
+namespace {
+constexpr std::int32_t closeOpcode = 1;
+constexpr std::int32_t hostVersionOpcode = 1;
+
+// The instance whose entry point is running: the module's first callback
+// calls carry no record (or one the host has not yet seen), so they are
+// routed here.
+thread_local Instance* instanceBeingCreated = nullptr;
+} // namespace
+
+std::intptr_t plainHostAnswer(const HostCall& call) { return call.opcode == hostVersionOpcode ? 2400 : 0; }
+
+std::unique_ptr<Module> Module::load(const std::string& path, std::string& error) {
+  // A path without a slash would make the loader search the library path.
+  const std::string loadPath = path.find('/') == std::string::npos ? "./" + path : path;
+  void* handle = dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    error = "cannot load module '" + path + "': " + (why != nullptr ? why : "unknown loader error");
+    return nullptr;
+  }
+  void* symbol = dlsym(handle, "VSTPluginMain");
+  if (symbol == nullptr) symbol = dlsym(handle, "main");
+  if (symbol == nullptr) {
+    dlclose(handle);
+    error = "module '" + path + "' has no VSTPluginMain entry point: it is not a VST 2 effect module";
+    return nullptr;
+  }
+  return std::unique_ptr<Module>(new Module(handle, reinterpret_cast<EntryPoint>(symbol), path));
+}
+
+Module::~Module() { dlclose(handle_); }
+
+std::unique_ptr<Instance> Instance::create(EntryPoint entry, std::string& error, Answerer answer) {
+  std::unique_ptr<Instance> instance(new Instance(std::move(answer)));
+  Instance* previous = instanceBeingCreated;
+  instanceBeingCreated = instance.get();
+  EffectRecord* record = entry(&Instance::callback);
+  instanceBeingCreated = previous;
+  if (record == nullptr) {
+    error = "the module's entry point answered null: it refused to create an effect";
+    return nullptr;
+  }
+  record->hostField = instance.get();
+  instance->record_ = record;
+  return instance;
+}
+
+Instance::~Instance() {
+  if (record_ != nullptr) close();
+}
+
+std::intptr_t Instance::callback(EffectRecord* record, std::int32_t opcode, std::int32_t index,
+                                 std::intptr_t value, void* pointer, float option) {
+  Instance* instance = record != nullptr ? static_cast<Instance*>(record->hostField) : nullptr;
+  if (instance == nullptr) instance = instanceBeingCreated;
+  const HostCall call{record, opcode, index, value, pointer, option};
+  return instance != nullptr ? instance->answer(call) : plainHostAnswer(call);
+}
+
+std::intptr_t Instance::answer(const HostCall& call) {
+  if (recording_) calls_.push_back(call);
+  return answer_ ? answer_(call) : 0;
+}
+
+std::intptr_t Instance::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
+                                 float option) {
+  if (opcode == closeOpcode) return close();
+  return record_->dispatcherEntry(record_, opcode, index, value, pointer, option);
+}
+
+void Instance::setParameter(std::int32_t index, float value) {
+  record_->setParameterEntry(record_, index, value);
+}
+
+float Instance::getParameter(std::int32_t index) { return record_->getParameterEntry(record_, index); }
+
+void Instance::processReplacing(float** inputs, float** outputs, std::int32_t frameCount) {
+  record_->replacingProcessEntry(record_, inputs, outputs, frameCount);
+}
+
+void Instance::processReplacing64(double** inputs, double** outputs, std::int32_t frameCount) {
+  if (record_->replacing64ProcessEntry != nullptr)
+    record_->replacing64ProcessEntry(record_, inputs, outputs, frameCount);
+}
+
+void Instance::processOldAccumulating(float** inputs, float** outputs, std::int32_t frameCount) {
+  if (record_->oldProcessEntry != nullptr) record_->oldProcessEntry(record_, inputs, outputs, frameCount);
+}
+
+std::intptr_t Instance::close() {
+  EffectRecord* record = record_;
+  record_ = nullptr;
+  return record->dispatcherEntry(record, closeOpcode, 0, 0, nullptr, 0.0f);
+}
+
+std::string Instance::text(std::int32_t opcode, std::int32_t index, std::size_t capacity) {
+  std::string buffer(capacity, '\0');
+  dispatch(opcode, index, 0, buffer.data(), 0.0f);
+  buffer.resize(buffer.find('\0') == std::string::npos ? capacity : buffer.find('\0'));
+  return buffer;
+}
+
+} // namespace tandrel::host

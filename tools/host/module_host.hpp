@@ -1,0 +1,117 @@
+// A host for effect modules: loads a module file the way an audio host does
+// (dlopen, the exported entry point, the record's entries) and answers the
+// module's callback calls. Tests use it to see the module as a host sees it;
+// the command-line host builds on it.
+//
+// Thread: an Instance is used from one thread at a time, except that its
+// answerer may be called from any thread that calls into the module.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/effect_record.hpp"
+
+namespace tandrel::host {
+
+// One call that the module made to the host's callback.
+struct HostCall {
+  EffectRecord* record;
+  std::int32_t opcode;
+  std::int32_t index;
+  std::intptr_t value;
+  void* pointer;
+  float option;
+};
+
+// Decides the host's answer to one callback call.
+using Answerer = std::function<std::intptr_t(const HostCall&)>;
+
+// The answers of a plain host: interface version 2400 for opcode 1, 0 for
+// everything else.
+std::intptr_t plainHostAnswer(const HostCall& call);
+
+using EntryPoint = EffectRecord* (*)(HostCallback);
+
+// A loaded module file; unloaded when destroyed. Instances made from it must
+// be destroyed first.
+class Module {
+public:
+  // Loads the file and finds its entry point ("VSTPluginMain", or "main" for
+  // older modules). On failure returns null and sets `error` to a message
+  // that includes the loader's own words.
+  static std::unique_ptr<Module> load(const std::string& path, std::string& error);
+  ~Module();
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  EntryPoint entryPoint() const { return entry_; }
+  const std::string& path() const { return path_; }
+
+private:
+  Module(void* handle, EntryPoint entry, std::string path)
+      : handle_(handle), entry_(entry), path_(std::move(path)) {}
+  void* handle_;
+  EntryPoint entry_;
+  std::string path_;
+};
+
+// One effect instance and the host side of it.
+class Instance {
+public:
+  // Calls the entry point with this host's callback. On failure (the module
+  // answers null) returns null and sets `error`.
+  static std::unique_ptr<Instance> create(EntryPoint entry, std::string& error,
+                                          Answerer answer = plainHostAnswer);
+  static std::unique_ptr<Instance> create(const Module& module, std::string& error,
+                                          Answerer answer = plainHostAnswer) {
+    return create(module.entryPoint(), error, std::move(answer));
+  }
+  // Closes the instance if it is still open.
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  // The record as the module filled it; valid until close().
+  EffectRecord& record() { return *record_; }
+  bool isOpen() const { return record_ != nullptr; }
+
+  // The record's entries.
+  std::intptr_t dispatch(std::int32_t opcode, std::int32_t index = 0, std::intptr_t value = 0,
+                         void* pointer = nullptr, float option = 0.0f);
+  void setParameter(std::int32_t index, float value);
+  float getParameter(std::int32_t index);
+  void processReplacing(float** inputs, float** outputs, std::int32_t frameCount);
+  void processReplacing64(double** inputs, double** outputs, std::int32_t frameCount);
+  void processOldAccumulating(float** inputs, float** outputs, std::int32_t frameCount);
+  // Sends opcode 1 through the dispatcher entry and answers what it
+  // answered. The record is invalid afterwards.
+  std::intptr_t close();
+
+  // A text opcode's answer, read from a zeroed buffer of `capacity` bytes.
+  std::string text(std::int32_t opcode, std::int32_t index = 0, std::size_t capacity = 256);
+
+  // Every callback call made for this instance (the version query of the
+  // entry point included) while recording is on; on by default. Recording
+  // allocates, so a host that processes in real time turns it off.
+  const std::vector<HostCall>& calls() const { return calls_; }
+  void clearCalls() { calls_.clear(); }
+  void setRecording(bool on) { recording_ = on; }
+  void setAnswerer(Answerer answer) { answer_ = std::move(answer); }
+
+private:
+  explicit Instance(Answerer answer) : answer_(std::move(answer)) {}
+  static std::intptr_t callback(EffectRecord* record, std::int32_t opcode, std::int32_t index,
+                                std::intptr_t value, void* pointer, float option);
+  std::intptr_t answer(const HostCall& call);
+
+  EffectRecord* record_ = nullptr;
+  Answerer answer_;
+  std::vector<HostCall> calls_;
+  bool recording_ = true;
+};
+
+} // namespace tandrel::host
