@@ -20,3 +20,12 @@ if [ -n "$missing" ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi
+
+# A locale whose decimal point is ",", for the tests that check that number
+# texts keep "." whatever the process's locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null ||
+    echo "de_DE.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen >/dev/null
+fi
