@@ -1,0 +1,50 @@
+// A straightforward per-frame model of the ducker, written independently of
+// the effect, for comparing outputs bit for bit. It works on plain arrays:
+// audio and control in, one output out.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tandrel::test {
+
+class ReferenceDucker {
+public:
+  float source = 1.0f;
+  float ratio = 0.25f;
+
+  ReferenceDucker() : line_(16384, 0.0f) {}
+
+  // Processes `frames` frames of inputs 0 and 1; writes the result to `out`.
+  void process(const float* input0, const float* input1, float* out, std::int32_t frames) {
+    const bool swap = source < 0.5f;
+    const float* audio = swap ? input1 : input0;
+    const float* control = swap ? input0 : input1;
+    for (std::int32_t i = 0; i < frames; ++i) {
+      const float c = control[i];
+      line_[static_cast<std::size_t>((read_ + 256) % 16384)] = audio[i];
+      const double gain = double(start_) + (double(target_) - double(start_)) * double(counter_) / 128.0;
+      out[i] = static_cast<float>(gain * double(line_[static_cast<std::size_t>(read_)]));
+      read_ = (read_ + 1) % 16384;
+      if (c > high_) high_ = c;
+      if (c < low_) low_ = c;
+      if (++counter_ == 128) {
+        const float magnitudeOfLow = -low_;
+        const float peak = magnitudeOfLow > high_ ? magnitudeOfLow : high_;
+        start_ = target_;
+        target_ = static_cast<float>(1.0 - double(ratio) * double(peak) * 4.0);
+        if (target_ < 0.0f) target_ = 0.0f;
+        high_ = low_ = 0.0f;
+        counter_ = 0;
+      }
+    }
+  }
+
+private:
+  std::vector<float> line_;
+  std::int32_t read_ = 0;
+  std::int32_t counter_ = 0;
+  float start_ = 0.0f, target_ = 0.0f, high_ = 0.0f, low_ = 0.0f;
+};
+
+} // namespace tandrel::test
