@@ -1,0 +1,12 @@
+#!/bin/sh
+# Builds Tandrel and runs the main job on its built-in default: the
+# command-line host loads tandrel.so as an audio host does, ducks a
+# synthesised music bed under a speech-like control signal, and writes the
+# result and a picture of it.
+# Usage: scripts/demo.sh [options of "tandrel demo"]
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tandrel tandrel_cli
+exec build/tools/tandrel demo "$@"
