@@ -1,12 +1,192 @@
+// The dispatcher of EffectBase: opcodes 0 to 24. One unsigned range test
+// sends every other opcode (negative ones included) to the answer 0; inside
+// the range the opcode indexes a table of 25 small handlers, each of which
+// converts the request's arguments, makes at most one virtual call and turns
+// its result into the answer. Constant time, no allocation, no state.
+//
+// Pointers the host passes are handed on as they come, with one rule: an
+// operation that writes or reads a text, or writes through an address the
+// host gives for its answer (opcodes 4 to 8 and 23), is not called when that
+// pointer is null, and the request answers what it answers when nothing is
+// done (0). Operations therefore never see a null text pointer from the
+// dispatcher; the empty-text defaults still check as a second line.
+
+#include <array>
+#include <cstdint>
+
 #include "effect_base.hpp"
 
 namespace tandrel {
 
-// Placeholder until the full opcode table lands.
-std::intptr_t EffectBase::dispatch(std::int32_t opcode, std::int32_t /*index*/, std::intptr_t /*value*/,
-                                   void* /*pointer*/, float /*option*/) {
-  if (opcode == 1) close();
+namespace {
+
+// One request as the host sent it, plus the two fields of the object that
+// the handlers need (read once by dispatch itself).
+struct Request {
+  std::int32_t index;
+  std::intptr_t value;
+  void* pointer;
+  float option;
+  EffectEditor* editor;
+  std::int32_t programCount;
+};
+
+using Handler = std::intptr_t (*)(EffectBase& effect, const Request& request);
+
+constexpr std::uint32_t lastOpcode = 24;
+
+std::intptr_t truth(bool answer) { return answer ? 1 : 0; }
+char* text(const Request& request) { return static_cast<char*>(request.pointer); }
+
+// The value of opcodes that take a 32-bit integer: its low 32 bits.
+std::int32_t low32(std::intptr_t value) { return static_cast<std::int32_t>(value); }
+
+// Whether a pointer-sized value is a 32-bit signed integer (always, where
+// pointers are 4 bytes).
+bool fits32(std::intptr_t value) {
+  if constexpr (sizeof(std::intptr_t) > sizeof(std::int32_t)) {
+    return value >= INT32_MIN && value <= INT32_MAX;
+  } else {
+    return true;
+  }
+}
+
+std::intptr_t noCase(EffectBase&, const Request&) { return 0; }
+
+std::intptr_t opened(EffectBase& effect, const Request&) {
+  effect.open();
   return 0;
+}
+
+std::intptr_t closing(EffectBase& effect, const Request&) {
+  effect.close();
+  return 0;
+}
+
+// Accepted when the value is below the number of programs; there is no lower
+// bound. A pointer-sized value that does not fit 32 bits names no program
+// and is ignored like one at or above the count.
+std::intptr_t selectProgram(EffectBase& effect, const Request& request) {
+  if (request.value < request.programCount && fits32(request.value)) {
+    effect.setCurrentProgram(low32(request.value));
+  }
+  return 0;
+}
+
+std::intptr_t currentProgram(EffectBase& effect, const Request&) { return effect.getCurrentProgram(); }
+
+std::intptr_t renameProgram(EffectBase& effect, const Request& request) {
+  if (request.pointer != nullptr) effect.setProgramName(text(request));
+  return 0;
+}
+
+std::intptr_t programName(EffectBase& effect, const Request& request) {
+  if (request.pointer != nullptr) effect.getProgramName(text(request));
+  return 0;
+}
+
+std::intptr_t parameterLabel(EffectBase& effect, const Request& request) {
+  if (request.pointer != nullptr) effect.getParameterLabel(request.index, text(request));
+  return 0;
+}
+
+std::intptr_t parameterDisplay(EffectBase& effect, const Request& request) {
+  if (request.pointer != nullptr) effect.getParameterDisplay(request.index, text(request));
+  return 0;
+}
+
+std::intptr_t parameterName(EffectBase& effect, const Request& request) {
+  if (request.pointer != nullptr) effect.getParameterName(request.index, text(request));
+  return 0;
+}
+
+// The float goes on as it came, NaN payloads and subnormals included.
+std::intptr_t sampleRate(EffectBase& effect, const Request& request) {
+  effect.setSampleRate(request.option);
+  return 0;
+}
+
+std::intptr_t blockSize(EffectBase& effect, const Request& request) {
+  effect.setBlockSize(low32(request.value));
+  return 0;
+}
+
+std::intptr_t processingSwitch(EffectBase& effect, const Request& request) {
+  if (request.value == 0) {
+    effect.suspend();
+  } else {
+    effect.resume();
+  }
+  return 0;
+}
+
+std::intptr_t editorRectangle(EffectBase&, const Request& request) {
+  if (request.editor == nullptr) return 0;
+  return truth(request.editor->getRectangle(static_cast<void**>(request.pointer)));
+}
+
+std::intptr_t editorOpen(EffectBase&, const Request& request) {
+  if (request.editor == nullptr) return 0;
+  return truth(request.editor->open(request.pointer));
+}
+
+std::intptr_t editorClose(EffectBase&, const Request& request) {
+  if (request.editor != nullptr) request.editor->close();
+  return 0;
+}
+
+std::intptr_t editorIdle(EffectBase&, const Request& request) {
+  if (request.editor != nullptr) request.editor->idle();
+  return 0;
+}
+
+std::intptr_t identify(EffectBase&, const Request&) { return identificationAnswer; }
+
+std::intptr_t getChunk(EffectBase& effect, const Request& request) {
+  if (request.pointer == nullptr) return 0;
+  return effect.getChunk(static_cast<void**>(request.pointer), request.index != 0);
+}
+
+std::intptr_t setChunk(EffectBase& effect, const Request& request) {
+  return effect.setChunk(request.pointer, low32(request.value), request.index != 0);
+}
+
+constexpr std::array<Handler, lastOpcode + 1> handlers = {
+    opened,           // 0  effect opened
+    closing,          // 1  effect about to be closed
+    selectProgram,    // 2  select a program
+    currentProgram,   // 3  current program
+    renameProgram,    // 4  rename the current program
+    programName,      // 5  current program's name
+    parameterLabel,   // 6  parameter's unit label
+    parameterDisplay, // 7  parameter's value as text
+    parameterName,    // 8  parameter's name
+    noCase,           // 9
+    sampleRate,       // 10 set the sample rate
+    blockSize,        // 11 set the maximum block size
+    processingSwitch, // 12 processing off (0) or on
+    editorRectangle,  // 13 editor's rectangle
+    editorOpen,       // 14 open the editor
+    editorClose,      // 15 close the editor
+    noCase,           // 16
+    noCase,           // 17
+    noCase,           // 18
+    editorIdle,       // 19 editor idle time
+    noCase,           // 20
+    noCase,           // 21
+    identify,         // 22 identification
+    getChunk,         // 23 state as one block of data
+    setChunk,         // 24 restore the state from one block
+};
+
+} // namespace
+
+std::intptr_t EffectBase::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value,
+                                   void* pointer, float option) {
+  const auto selector = static_cast<std::uint32_t>(opcode);
+  if (selector > lastOpcode) return 0;
+  const Request request{index, value, pointer, option, editor_, programCount_};
+  return handlers[selector](*this, request);
 }
 
 } // namespace tandrel
