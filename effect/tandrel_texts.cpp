@@ -1,18 +1,86 @@
 // Parameter texts, program name and identity of TandrelEffect.
+//
+// Every text is handed over by a bounded copy: at most N characters, the
+// rest of the first N positions zero-filled, then a zero at index N (N = 8
+// for parameter texts, 24 for the program name, 32 for the effect name, 64
+// for vendor and product). A parameter index other than 0 and 1 leaves the
+// caller's text untouched. A null text is never written through. [main]
 #include <cstring>
 
 #include "tandrel_effect.hpp"
 
 namespace tandrel {
 
-void TandrelEffect::setProgramName(char* /*name*/) {}
-void TandrelEffect::getProgramName(char* text) { writeEmptyText(text); }
-void TandrelEffect::getParameterLabel(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
-void TandrelEffect::getParameterDisplay(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
-void TandrelEffect::getParameterName(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
-bool TandrelEffect::getEffectName(char* /*text*/) { return false; }
-bool TandrelEffect::getVendorString(char* /*text*/) { return false; }
-bool TandrelEffect::getProductString(char* /*text*/) { return false; }
+namespace {
+
+constexpr std::int32_t parameterTextLength = 8;
+constexpr std::int32_t effectNameLength = 32;
+constexpr std::int32_t identityTextLength = 64;
+
+constexpr const char* parameterNames[] = {"Source", "Ratio x "};
+constexpr const char* parameterLabels[] = {"Control", " "};
+
+void copyText(char* text, const char* source, std::int32_t maxLength) {
+  std::strncpy(text, source, static_cast<std::size_t>(maxLength));
+  text[maxLength] = '\0';
+}
+
+bool isParameter(std::int32_t index) { return index == 0 || index == 1; }
+
+} // namespace
+
+void TandrelEffect::setProgramName(char* name) {
+  // Null, or the stored name itself (a copy onto itself changes nothing).
+  if (name == nullptr || name == programName_) return;
+  copyText(programName_, name, programNameLength);
+}
+
+void TandrelEffect::getProgramName(char* text) {
+  if (text == nullptr) return;
+  copyText(text, programName_, programNameLength);
+}
+
+void TandrelEffect::getParameterLabel(std::int32_t index, char* text) {
+  if (text == nullptr || !isParameter(index)) return;
+  copyText(text, parameterLabels[index], parameterTextLength);
+}
+
+void TandrelEffect::getParameterDisplay(std::int32_t index, char* text) {
+  if (text == nullptr) return;
+  if (index == 0) {
+    // The same test that processAudio uses to pick the control input, so the
+    // text always names the routing in use (a Source that is not a number
+    // shows "L-R", as it routes).
+    copyText(text, source_ < 0.5f ? "R-L" : "L-R", parameterTextLength);
+  } else if (index == 1) {
+    const float shown = 4.0f * ratio_;
+    formatFloat(shown, text, parameterTextLength);
+  }
+}
+
+void TandrelEffect::getParameterName(std::int32_t index, char* text) {
+  if (text == nullptr || !isParameter(index)) return;
+  copyText(text, parameterNames[index], parameterTextLength);
+}
+
+bool TandrelEffect::getEffectName(char* text) {
+  if (text == nullptr) return false;
+  copyText(text, "Tandrel", effectNameLength);
+  return true;
+}
+
+bool TandrelEffect::getVendorString(char* text) {
+  if (text == nullptr) return false;
+  copyText(text, "Mirvex", identityTextLength);
+  return true;
+}
+
+bool TandrelEffect::getProductString(char* text) {
+  if (text == nullptr) return false;
+  copyText(text, "Tandrel", identityTextLength);
+  return true;
+}
+
 std::int32_t TandrelEffect::getVendorVersion() { return 1000; }
 
 } // namespace tandrel
