@@ -1,9 +1,12 @@
 #include "tandrel_effect.hpp"
 
-#include <cstring>
 #include <new>
 
+#include "frame/text_copy.hpp"
+
 namespace tandrel {
+
+static_assert(TandrelEffect::blockLengthFrames == ducking::blockFrames);
 
 EffectBase* createEffect(HostCallback callback) {
   auto* effect = new (std::nothrow) TandrelEffect(callback);
@@ -15,15 +18,15 @@ EffectBase* createEffect(HostCallback callback) {
   return effect;
 }
 
-TandrelEffect::TandrelEffect(HostCallback callback) : ExtendedEffectBase(callback, 1, 2) {
+TandrelEffect::TandrelEffect(HostCallback callback)
+    : ExtendedEffectBase(callback, 1, 2), kernel_(&ducking::bestKernel()) {
   setInputCount(2);
   setOutputCount(2);
   setUniqueIdentifier(uniqueId);
   setReplacingProcess(true);
   setInitialDelay(latencyFrames);
-  source_ = 1.0f;
-  std::strncpy(programName_, "Default", programNameLength);
-  programName_[programNameLength] = '\0';
+  source_.store(1.0f, std::memory_order_relaxed);
+  copyText(programName_, "Default", programNameLength);
   blockLength_ = blockLengthFrames;
   blockCounter_ = 0;
   delayLength_ = delayLineLength;
@@ -36,58 +39,112 @@ TandrelEffect::TandrelEffect(HostCallback callback) : ExtendedEffectBase(callbac
   peakHigh_ = 0.0f;
   peakLow_ = 0.0f;
   targetGain_ = 0.0f;
-  ratio_ = 0.25f;
+  ratio_.store(0.25f, std::memory_order_relaxed);
 }
 
 TandrelEffect::~TandrelEffect() { delete[] delayLine_; }
 
 void TandrelEffect::setParameter(std::int32_t index, float value) {
   if (index == 0) {
-    source_ = value;
+    source_.store(value, std::memory_order_relaxed);
   } else if (index == 1) {
-    ratio_ = value;
+    ratio_.store(value, std::memory_order_relaxed);
   }
 }
 
-float TandrelEffect::getParameter(std::int32_t index) { return index == 1 ? ratio_ : source_; }
+float TandrelEffect::getParameter(std::int32_t index) { return index == 1 ? ratio() : source(); }
 
 void TandrelEffect::processAudio64(double** /*inputs*/, double** /*outputs*/, std::int32_t /*frameCount*/) {}
 
-void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t frameCount) {
-  channelSwap_ = source_ < 0.5f;
-  // Hosts may pass null channel arrays with an empty block.
-  if (frameCount <= 0) return;
-  const float* audio = inputs[channelSwap_ ? 1 : 0];
-  const float* control = inputs[channelSwap_ ? 0 : 1];
-  float* out0 = outputs[0];
-  float* out1 = outputs[1];
+namespace {
 
-  for (std::int32_t i = 0; i < frameCount; ++i) {
-    const float c = control[i];
-    const float a = audio[i];
-    delayLine_[writePosition_] = a;
-    const double gain = static_cast<double>(startGain_) +
-                        (static_cast<double>(targetGain_) - static_cast<double>(startGain_)) *
-                            static_cast<double>(blockCounter_) / static_cast<double>(blockLength_);
-    const float y = static_cast<float>(gain * static_cast<double>(delayLine_[readPosition_]));
-    out0[i] = y;
-    out1[i] = y;
-    if (++readPosition_ == delayLength_) readPosition_ = 0;
-    if (++writePosition_ == delayLength_) writePosition_ = 0;
-    if (c > peakHigh_) peakHigh_ = c;
-    if (c < peakLow_) peakLow_ = c;
-    if (++blockCounter_ == blockLength_) endBlock();
+// Silence in every output channel that exists, for a host that passed no
+// usable input.
+void silence(float** outputs, std::int32_t frameCount) {
+  if (outputs == nullptr) return;
+  for (int channel = 0; channel < 2; ++channel) {
+    if (float* out = outputs[channel])
+      for (std::int32_t i = 0; i < frameCount; ++i)
+        out[i] = 0.0f;
   }
 }
 
+std::int32_t smallest(std::int32_t a, std::int32_t b) { return a < b ? a : b; }
+
+} // namespace
+
+// Splits the call into runs that end at a block end or at a wrap of either
+// delay-line position, so that the kernel sees frames that are independent
+// of each other; block counting and positions carry across calls.
+void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t frameCount) {
+  channelSwap_ = routesControlFromInputZero(source());
+  // Hosts may pass null channel arrays with an empty block.
+  if (frameCount <= 0) return;
+  if (inputs == nullptr || outputs == nullptr || inputs[0] == nullptr || inputs[1] == nullptr ||
+      outputs[0] == nullptr || outputs[1] == nullptr) {
+    silence(outputs, frameCount);
+    return;
+  }
+  ducking::Run run{};
+  run.audio = inputs[channelSwap_ ? 1 : 0];
+  run.control = inputs[channelSwap_ ? 0 : 1];
+  run.out0 = outputs[0];
+  run.out1 = outputs[1];
+
+  for (std::int32_t done = 0; done < frameCount;) {
+    const std::int32_t frames =
+        smallest(smallest(frameCount - done, blockLength_ - blockCounter_),
+                 smallest(delayLength_ - readPosition_, delayLength_ - writePosition_));
+    run.lineIn = delayLine_ + writePosition_;
+    run.lineOut = delayLine_ + readPosition_;
+    run.frames = frames;
+    run.firstCounter = blockCounter_;
+    run.startGain = startGain_;
+    run.targetGain = targetGain_;
+    run.peakHigh = peakHigh_;
+    run.peakLow = peakLow_;
+    kernel_->process(run);
+    peakHigh_ = run.peakHigh;
+    peakLow_ = run.peakLow;
+
+    readPosition_ += frames;
+    if (readPosition_ == delayLength_) readPosition_ = 0;
+    writePosition_ += frames;
+    if (writePosition_ == delayLength_) writePosition_ = 0;
+    blockCounter_ += frames;
+    if (blockCounter_ == blockLength_) endBlock();
+
+    run.audio += frames;
+    run.control += frames;
+    run.out0 += frames;
+    run.out1 += frames;
+    done += frames;
+  }
+}
+
+namespace {
+
+// Ratio as the gain computation uses it: within [0, 1], and 0 (no ducking)
+// for a value that is not a number. Values within [0, 1] pass unchanged.
+double usableRatio(float ratio) {
+  if (!(ratio > 0.0f)) return 0.0; // zero, negative or not a number
+  return ratio < 1.0f ? static_cast<double>(ratio) : 1.0;
+}
+
+} // namespace
+
 // The block's peak is the larger of its highest sample and the magnitude of
-// its lowest; it sets the target that the next block ramps to.
+// its lowest; it sets the target that the next block ramps to:
+// 1 - Ratio x peak x 4, at least 0. A Ratio of 0 leaves the gain at 1 even
+// for an infinite peak (where the product would not be a number).
 void TandrelEffect::endBlock() {
   peakLow_ = -peakLow_;
   startGain_ = targetGain_;
   if (peakLow_ > peakHigh_) peakHigh_ = peakLow_;
-  targetGain_ = static_cast<float>(1.0 - static_cast<double>(ratio_) * static_cast<double>(peakHigh_) * 4.0);
-  if (targetGain_ < 0.0f) targetGain_ = 0.0f;
+  const double ratio = usableRatio(this->ratio());
+  const double reduction = ratio == 0.0 ? 0.0 : ratio * static_cast<double>(peakHigh_) * 4.0;
+  targetGain_ = static_cast<float>(1.0 - reduction);
+  if (!(targetGain_ >= 0.0f)) targetGain_ = 0.0f;
   peakHigh_ = 0.0f;
   peakLow_ = 0.0f;
   blockCounter_ = 0;

@@ -5,8 +5,10 @@
 // carry the same result.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+#include "ducking_run.hpp"
 #include "frame/extended_effect_base.hpp"
 
 namespace tandrel {
@@ -31,8 +33,11 @@ public:
   // Reads both input channels and overwrites both output channels with
   // frameCount samples. Inputs are read before outputs are written for each
   // frame, so outputs may share memory with inputs. Must not touch the
-  // channel arrays when frameCount is 0 or negative. Never allocates, locks
-  // or calls the library. [audio]
+  // channel arrays when frameCount is 0 or negative. A broken host's null
+  // channel array or channel pointer gets silence in every output that
+  // exists, and the state stays as it was. Whatever the parameter values and
+  // control samples, the gain stays within [0, 1]; no output is subnormal.
+  // Never allocates, locks or calls the library. [audio]
   void processAudio(float** inputs, float** outputs, std::int32_t frameCount) override;
   void processAudio64(double** inputs, double** outputs, std::int32_t frameCount) override;
 
@@ -53,6 +58,19 @@ public:
   bool getProductString(char* text) override;
   std::int32_t getVendorVersion() override;
 
+  // The parameters as stored, read without synchronisation beyond a relaxed
+  // atomic load (a plain load on common processors). [any]
+  float source() const { return source_.load(std::memory_order_relaxed); }
+  float ratio() const { return ratio_.load(std::memory_order_relaxed); }
+  // Which input carries the control for a Source value; shared by processing
+  // and the Source display so that they always agree, NaN included.
+  static bool routesControlFromInputZero(float source) { return source < 0.5f; }
+
+  // The run kernel in use: the fastest one the processor runs, chosen at
+  // construction. Tests and benchmarks may pick another that runs here. [main]
+  const ducking::Kernel& kernel() const { return *kernel_; }
+  void useKernel(const ducking::Kernel& kernel) { kernel_ = &kernel; }
+
 private:
   // The ducker's state, in declaration order:
   //   source_      parameter 0; below 0.5 the control is input 0, else input 1
@@ -66,12 +84,14 @@ private:
   //   blockCounter_  frames of the current block processed so far (0..127)
   //   channelSwap_   recomputed from source_ at the start of every call
   // Everything but the parameters persists across calls, so block
-  // boundaries do not depend on how the host divides the audio.
-  float source_ = 1.0f;
+  // boundaries do not depend on how the host divides the audio. The two
+  // parameters are written by the host's parameter calls while processing
+  // runs on another thread, so they are relaxed atomics.
+  std::atomic<float> source_{1.0f};
   char programName_[programNameLength + 1] = {};
   float startGain_ = 0.0f;
   float* delayLine_ = nullptr;
-  float ratio_ = 0.25f;
+  std::atomic<float> ratio_{0.25f};
   float peakHigh_ = 0.0f;
   float peakLow_ = 0.0f;
   float targetGain_ = 0.0f;
@@ -81,8 +101,11 @@ private:
   std::int32_t blockLength_ = 0;
   std::int32_t blockCounter_ = 0;
   bool channelSwap_ = false;
+  const ducking::Kernel* kernel_;
 
   void endBlock();
+  static_assert(std::atomic<float>::is_always_lock_free);
+  static_assert(sizeof(std::atomic<float>) == sizeof(float));
 };
 
 } // namespace tandrel

@@ -7,6 +7,7 @@
 // caller's text untouched. A null text is never written through. [main]
 #include <cstring>
 
+#include "frame/text_copy.hpp"
 #include "tandrel_effect.hpp"
 
 namespace tandrel {
@@ -19,11 +20,6 @@ constexpr std::int32_t identityTextLength = 64;
 
 constexpr const char* parameterNames[] = {"Source", "Ratio x "};
 constexpr const char* parameterLabels[] = {"Control", " "};
-
-void copyText(char* text, const char* source, std::int32_t maxLength) {
-  std::strncpy(text, source, static_cast<std::size_t>(maxLength));
-  text[maxLength] = '\0';
-}
 
 bool isParameter(std::int32_t index) { return index == 0 || index == 1; }
 
@@ -51,9 +47,9 @@ void TandrelEffect::getParameterDisplay(std::int32_t index, char* text) {
     // The same test that processAudio uses to pick the control input, so the
     // text always names the routing in use (a Source that is not a number
     // shows "L-R", as it routes).
-    copyText(text, source_ < 0.5f ? "R-L" : "L-R", parameterTextLength);
+    copyText(text, routesControlFromInputZero(source()) ? "R-L" : "L-R", parameterTextLength);
   } else if (index == 1) {
-    const float shown = 4.0f * ratio_;
+    const float shown = 4.0f * ratio();
     formatFloat(shown, text, parameterTextLength);
   }
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "effect_base.hpp"
+#include "text_copy.hpp"
 
 namespace tandrel {
 
@@ -35,24 +36,6 @@ constexpr std::int32_t smallestInteger = -999999999;
 constexpr int scratchSize = 32;
 
 bool writable(const char* text, std::int32_t maxLength) { return text != nullptr && maxLength >= 0; }
-
-// Copy: at most maxLength characters, the rest of the first maxLength
-// positions zero-filled, then a zero at index maxLength.
-void copyText(char* text, const char* source, std::int32_t maxLength) {
-  std::strncpy(text, source, static_cast<std::size_t>(maxLength));
-  text[maxLength] = '\0';
-}
-
-// Append: adds to the text already in the buffer, keeping at most maxLength
-// characters in all, then a zero at index maxLength. Only called after a
-// copy, so a zero stands at or before index maxLength.
-void appendText(char* text, const char* source, std::int32_t maxLength) {
-  std::int32_t length = 0;
-  while (length < maxLength && text[length] != '\0')
-    ++length;
-  std::strncat(text, source, static_cast<std::size_t>(maxLength - length));
-  text[maxLength] = '\0';
-}
 
 // The integer part of the remainder of x divided by 10, as a digit character.
 char digitOf(double x) { return static_cast<char>('0' + static_cast<int>(std::fmod(x, 10.0))); }

@@ -1,8 +1,15 @@
 // A straightforward per-frame model of the ducker, written independently of
 // the effect, for comparing outputs bit for bit. It works on plain arrays:
 // audio and control in, one output out.
+//
+// Besides the per-frame algorithm it models the effect's guards against
+// hostile values: Ratio outside [0, 1] (or not a number) acts as its nearest
+// value within [0, 1] (0 for not a number), a Ratio of 0 keeps the gain at 1
+// even for an infinite peak, and an output that would round to a subnormal
+// float is a zero of the same sign.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -24,7 +31,9 @@ public:
       const float c = control[i];
       line_[static_cast<std::size_t>((read_ + 256) % 16384)] = audio[i];
       const double gain = double(start_) + (double(target_) - double(start_)) * double(counter_) / 128.0;
-      out[i] = static_cast<float>(gain * double(line_[static_cast<std::size_t>(read_)]));
+      const double y = gain * double(line_[static_cast<std::size_t>(read_)]);
+      const float rounded = static_cast<float>(y);
+      out[i] = std::fpclassify(rounded) == FP_SUBNORMAL ? std::copysign(0.0f, rounded) : rounded;
       read_ = (read_ + 1) % 16384;
       if (c > high_) high_ = c;
       if (c < low_) low_ = c;
@@ -32,8 +41,9 @@ public:
         const float magnitudeOfLow = -low_;
         const float peak = magnitudeOfLow > high_ ? magnitudeOfLow : high_;
         start_ = target_;
-        target_ = static_cast<float>(1.0 - double(ratio) * double(peak) * 4.0);
-        if (target_ < 0.0f) target_ = 0.0f;
+        const double r = std::isnan(ratio) ? 0.0 : std::fmin(std::fmax(double(ratio), 0.0), 1.0);
+        target_ = r == 0.0 ? 1.0f : static_cast<float>(1.0 - r * double(peak) * 4.0);
+        if (target_ < 0.0f || std::isnan(target_)) target_ = 0.0f;
         high_ = low_ = 0.0f;
         counter_ = 0;
       }

@@ -1,0 +1,285 @@
+// Every processing kernel that this processor runs, against the per-frame
+// reference, over hostile signals; the guarantees that hold whatever the
+// values; broken hosts; and processing that obtains no memory.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "allocation_control.hpp"
+#include "effect/tandrel_effect.hpp"
+#include "reference_ducker.hpp"
+
+namespace {
+
+using tandrel::TandrelEffect;
+using Signal = std::vector<float>;
+namespace ducking = tandrel::ducking;
+
+constexpr float inf = std::numeric_limits<float>::infinity();
+constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+
+// Control and audio samples that exercise every comparison and rounding rule:
+// ordinary values, quiet passages, signed zeros, subnormals, huge values,
+// infinities and NaN, and passages of negative samples only.
+Signal hostileSignal(std::size_t frames, std::mt19937& generator, bool withSpecials) {
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> pick(0, 99);
+  const float specials[] = {0.0f,
+                            -0.0f,
+                            1e-40f,
+                            -1e-40f,
+                            std::numeric_limits<float>::denorm_min(),
+                            std::numeric_limits<float>::min(),
+                            3e38f,
+                            -3e38f,
+                            inf,
+                            -inf,
+                            nan};
+  Signal signal(frames);
+  float scale = 1.0f;
+  bool negativeOnly = false;
+  for (std::size_t i = 0; i < frames; ++i) {
+    if (i % 500 == 0) {
+      scale = std::pow(10.0f, -static_cast<float>(pick(generator) % 40));
+      negativeOnly = pick(generator) < 20;
+    }
+    float sample = unit(generator) * scale;
+    if (negativeOnly) sample = -std::fabs(sample);
+    if (withSpecials && pick(generator) == 0)
+      sample = specials[static_cast<std::size_t>(pick(generator)) % std::size(specials)];
+    signal[i] = sample;
+  }
+  return signal;
+}
+
+// Parameter values a host may send, the hostile ones included.
+float hostileParameter(std::mt19937& generator) {
+  std::uniform_int_distribution<int> pick(0, 19);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  const float specials[] = {0.0f, -0.0f, 1.0f, 0.5f, -0.25f, 1.5f, 1e30f, -1e30f, inf, -inf, nan, 1e-40f};
+  const int choice = pick(generator);
+  return choice < 8 ? unit(generator) : specials[static_cast<std::size_t>(choice) % std::size(specials)];
+}
+
+::testing::AssertionResult sameBits(const Signal& actual, const Signal& expected, std::size_t offset = 0) {
+  for (std::size_t i = 0; i < actual.size(); ++i)
+    if (std::bit_cast<std::uint32_t>(actual[i]) != std::bit_cast<std::uint32_t>(expected[i]))
+      return ::testing::AssertionFailure()
+             << "frame " << offset + i << ": " << actual[i] << " instead of " << expected[i];
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<int> kernelsThatRunHere() {
+  std::vector<int> indices;
+  for (int i = 0; i < ducking::kernelCount(); ++i)
+    if (ducking::kernelRunsHere(i)) indices.push_back(i);
+  return indices;
+}
+
+class KernelTest : public ::testing::TestWithParam<int> {
+protected:
+  void SetUp() override { effect.useKernel(ducking::kernelAt(GetParam())); }
+  TandrelEffect effect{nullptr};
+};
+
+struct Scenario {
+  bool hostile; // specials in signals and parameters
+  bool inPlace;
+};
+
+// A fresh effect with the kernel under test against a fresh reference.
+void runAgainstReference(int kernel, std::uint32_t seed, Scenario scenario) {
+  TandrelEffect effect{nullptr};
+  effect.useKernel(ducking::kernelAt(kernel));
+  std::mt19937 generator(seed);
+  const std::size_t frames = 300000;
+  const Signal input0 = hostileSignal(frames, generator, scenario.hostile);
+  const Signal input1 = hostileSignal(frames, generator, scenario.hostile);
+  tandrel::test::ReferenceDucker reference;
+  Signal expected(frames), work0 = input0, work1 = input1, out0(frames), out1(frames);
+  std::uniform_int_distribution<int> callSize(0, 20000), small(0, 300), coin(0, 9);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+
+  for (std::size_t done = 0; done < frames;) {
+    const int size = coin(generator) < 5 ? small(generator) : callSize(generator);
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), frames - done);
+    if (coin(generator) < 3) {
+      const float ratio = scenario.hostile ? hostileParameter(generator) : unit(generator);
+      const float source = scenario.hostile ? hostileParameter(generator) : unit(generator);
+      effect.setParameter(1, ratio);
+      effect.setParameter(0, source);
+      reference.ratio = ratio;
+      reference.source = source;
+    }
+    reference.process(input0.data() + done, input1.data() + done, expected.data() + done,
+                      static_cast<std::int32_t>(n));
+    float* inputs[2] = {work0.data() + done, work1.data() + done};
+    float* separate[2] = {out0.data() + done, out1.data() + done};
+    effect.processAudio(inputs, scenario.inPlace ? inputs : separate, static_cast<std::int32_t>(n));
+    done += n;
+  }
+  if (scenario.inPlace) {
+    out0 = work0;
+    out1 = work1;
+  }
+  EXPECT_TRUE(sameBits(out0, expected));
+  EXPECT_TRUE(sameBits(out1, expected));
+}
+
+TEST_P(KernelTest, MatchesTheReferenceWithinTheContract) {
+  runAgainstReference(GetParam(), 11, {false, false});
+  runAgainstReference(GetParam(), 12, {false, true});
+}
+
+TEST_P(KernelTest, MatchesTheReferenceWithHostileValues) {
+  runAgainstReference(GetParam(), 21, {true, false});
+  runAgainstReference(GetParam(), 22, {true, true});
+}
+
+// Whatever the parameters and the control, finite audio comes out finite,
+// never louder than it went in (256 frames earlier), never subnormal, and
+// the same on both outputs.
+TEST_P(KernelTest, GainStaysWithinZeroAndOneWhateverTheValues) {
+  std::mt19937 generator(31);
+  const std::size_t frames = 100000;
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  for (int round = 0; round < 8; ++round) {
+    TandrelEffect fresh{nullptr};
+    fresh.useKernel(ducking::kernelAt(GetParam()));
+    Signal audio(frames);
+    for (float& sample : audio)
+      sample = unit(generator) * 1e30f * std::pow(10.0f, -float(round * 9));
+    Signal control = hostileSignal(frames, generator, true);
+    Signal out0(frames), out1(frames);
+    for (std::size_t done = 0; done < frames; done += 1000) {
+      fresh.setParameter(1, hostileParameter(generator));
+      fresh.setParameter(0, 0.75f); // audio on input 0
+      float* inputs[2] = {audio.data() + done, control.data() + done};
+      float* outputs[2] = {out0.data() + done, out1.data() + done};
+      fresh.processAudio(inputs, outputs, 1000);
+    }
+    for (std::size_t i = 0; i < frames; ++i) {
+      const float delayedInput = i >= 256 ? audio[i - 256] : 0.0f;
+      ASSERT_TRUE(std::isfinite(out0[i])) << "frame " << i;
+      ASSERT_LE(std::fabs(out0[i]), std::fabs(delayedInput)) << "frame " << i;
+      ASSERT_NE(std::fpclassify(out0[i]), FP_SUBNORMAL) << "frame " << i;
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(out0[i]), std::bit_cast<std::uint32_t>(out1[i]))
+          << "frame " << i;
+    }
+  }
+}
+
+TEST_P(KernelTest, RatioZeroWithAnInfiniteControlKeepsUnityGain) {
+  effect.setParameter(1, 0.0f);
+  Signal audio(1024, 0.5f), control(1024, inf), out0(1024), out1(1024);
+  float* inputs[2] = {audio.data(), control.data()};
+  float* outputs[2] = {out0.data(), out1.data()};
+  effect.processAudio(inputs, outputs, 1024);
+  for (std::size_t i = 256; i < 1024; ++i)
+    ASSERT_EQ(out0[i], 0.5f) << "frame " << i;
+}
+
+TEST_P(KernelTest, SubnormalResultsBecomeZerosOfTheSameSign) {
+  effect.setParameter(1, 0.0f);
+  Signal audio(1024), control(1024, 0.0f), out0(1024), out1(1024);
+  for (std::size_t i = 0; i < audio.size(); ++i)
+    audio[i] = (i % 2 ? -1e-40f : 1e-40f);
+  float* inputs[2] = {audio.data(), control.data()};
+  float* outputs[2] = {out0.data(), out1.data()};
+  effect.processAudio(inputs, outputs, 1024);
+  for (std::size_t i = 256; i < 1024; ++i) {
+    ASSERT_EQ(out0[i], 0.0f) << "frame " << i;
+    ASSERT_EQ(std::signbit(out0[i]), i % 2 == 1) << "frame " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Processing, KernelTest, ::testing::ValuesIn(kernelsThatRunHere()),
+                         [](const auto& info) { return std::string(ducking::kernelAt(info.param).name); });
+
+TEST(KernelChoice, TheBestKernelRunsHereAndIsTheWidest) {
+  const ducking::Kernel& best = ducking::bestKernel();
+  int bestIndex = -1;
+  for (int i = 0; i < ducking::kernelCount(); ++i)
+    if (&ducking::kernelAt(i) == &best) bestIndex = i;
+  ASSERT_GE(bestIndex, 0);
+  EXPECT_TRUE(ducking::kernelRunsHere(bestIndex));
+  for (int i = bestIndex + 1; i < ducking::kernelCount(); ++i)
+    EXPECT_FALSE(ducking::kernelRunsHere(i));
+  EXPECT_EQ(&TandrelEffect(nullptr).kernel(), &best);
+}
+
+// A broken host's null arrays or channel pointers with a positive frame count.
+TEST(BrokenHost, NullChannelsGiveSilenceWhereAnOutputExists) {
+  TandrelEffect effect{nullptr};
+  Signal audio(64, 0.5f), out0(64, 9.0f), out1(64, 9.0f);
+  float* goodInputs[2] = {audio.data(), audio.data()};
+  float* oneNullInput[2] = {audio.data(), nullptr};
+  float* outputs[2] = {out0.data(), out1.data()};
+  float* oneNullOutput[2] = {nullptr, out1.data()};
+
+  effect.processAudio(nullptr, nullptr, 64);
+  effect.processAudio(goodInputs, nullptr, 64);
+  effect.processAudio(nullptr, outputs, 64);
+  EXPECT_EQ(out0, Signal(64, 0.0f));
+  EXPECT_EQ(out1, Signal(64, 0.0f));
+  out0.assign(64, 9.0f);
+  effect.processAudio(oneNullInput, outputs, 64);
+  EXPECT_EQ(out0, Signal(64, 0.0f));
+  out1.assign(64, 9.0f);
+  effect.processAudio(goodInputs, oneNullOutput, 64);
+  EXPECT_EQ(out1, Signal(64, 0.0f));
+}
+
+TEST(RealTime, ProcessingAndParameterCallsObtainNoMemory) {
+  TandrelEffect effect{nullptr};
+  std::mt19937 generator(41);
+  Signal audio = hostileSignal(40000, generator, true), control = hostileSignal(40000, generator, true);
+  Signal out0(40000), out1(40000);
+  const std::size_t before = tandrel::test::allocationCount();
+  for (std::size_t done = 0; done < 40000; done += 1000) {
+    effect.setParameter(1, 0.3f);
+    effect.setParameter(0, effect.getParameter(0));
+    float* inputs[2] = {audio.data() + done, control.data() + done};
+    float* outputs[2] = {out0.data() + done, out1.data() + done};
+    effect.processAudio(inputs, outputs, 1000);
+    effect.processAudio(inputs, inputs, 0);
+  }
+  EXPECT_EQ(tandrel::test::allocationCount(), before);
+}
+
+// The host's user-interface thread sets both parameters while its audio
+// thread processes; run under the thread sanitizer this proves the shared
+// fields are race-free.
+TEST(Threads, ParametersSetWhileAnotherThreadProcesses) {
+  TandrelEffect effect{nullptr};
+  std::atomic<bool> done{false};
+  std::thread interface([&] {
+    std::mt19937 generator(51);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    while (!done.load()) {
+      effect.setParameter(0, unit(generator));
+      effect.setParameter(1, unit(generator));
+      (void)effect.getParameter(1);
+    }
+  });
+  Signal audio(256, 0.5f), control(256, 0.25f), out0(256), out1(256);
+  float* inputs[2] = {audio.data(), control.data()};
+  float* outputs[2] = {out0.data(), out1.data()};
+  for (int call = 0; call < 2000; ++call) {
+    effect.processAudio(inputs, outputs, 256);
+    for (float sample : out0)
+      ASSERT_TRUE(sample >= 0.0f && sample <= 0.5f);
+  }
+  done.store(true);
+  interface.join();
+}
+
+} // namespace
