@@ -1,0 +1,137 @@
+// One effect instance as the command-line host drives it: loading, the
+// queries a host makes, parameters by name or index, and the processing
+// lifecycle (sample rate, block size, open, switch on, process, switch off,
+// close).
+//
+// Thread: [main] throughout; the tool processes on its main thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/module_host.hpp"
+
+namespace tandrel::cli {
+
+// Dispatcher opcodes that this host sends.
+namespace opcode {
+constexpr std::int32_t open = 0;
+constexpr std::int32_t programName = 5;
+constexpr std::int32_t parameterLabel = 6;
+constexpr std::int32_t parameterDisplay = 7;
+constexpr std::int32_t parameterName = 8;
+constexpr std::int32_t setSampleRate = 10;
+constexpr std::int32_t setBlockSize = 11;
+constexpr std::int32_t processingSwitch = 12;
+constexpr std::int32_t category = 35;
+constexpr std::int32_t effectName = 45;
+constexpr std::int32_t vendorString = 47;
+constexpr std::int32_t productString = 48;
+constexpr std::int32_t vendorVersion = 49;
+constexpr std::int32_t interfaceVersion = 58;
+constexpr std::int32_t processingStarts = 71;
+constexpr std::int32_t processingStops = 72;
+} // namespace opcode
+
+// Tandrel's unique identifier, "Zd4k".
+constexpr std::int32_t tandrelIdentifier = fourCharacters('Z', 'd', '4', 'k');
+
+struct ParameterInfo {
+  int index = 0;
+  std::string name; // as the module reports it, blanks kept
+  std::string label;
+  std::string display;
+  float value = 0.0f;
+};
+
+// What a host learns about an effect from its record and its answers.
+struct EffectInfo {
+  std::string modulePath;
+  std::string effectName;
+  std::string vendor;
+  std::string product;
+  std::int64_t vendorVersion = 0;
+  std::int32_t uniqueIdentifier = 0;
+  int inputs = 0;
+  int outputs = 0;
+  int initialDelay = 0;
+  std::int32_t flags = 0;
+  std::int64_t category = 0;
+  std::int64_t interfaceVersion = 0;
+  std::string programName;
+  std::vector<ParameterInfo> parameters;
+};
+
+// Which inputs carry the audio to be processed and which the control (side
+// chain) signal, for pictures and gain estimates.
+struct SignalRoles {
+  std::vector<int> audioInputs;
+  std::vector<int> controlInputs;
+};
+
+class EffectHost {
+public:
+  // Loads the module and creates one instance. Throws CliError with the
+  // loader's or the module's reason when either fails.
+  static std::unique_ptr<EffectHost> load(const std::string& modulePath);
+  // Switches processing off if it is on, then closes the instance.
+  ~EffectHost();
+  EffectHost(const EffectHost&) = delete;
+  EffectHost& operator=(const EffectHost&) = delete;
+
+  // Sends the sample rate (opcode 10), the block size (11), then open (0).
+  void prepare(double sampleRate, int blockSize);
+  // Opcode 12 with value 1, then 71; and 72, then 12 with value 0.
+  void startProcessing();
+  void stopProcessing();
+  void process(float** inputs, float** outputs, int frameCount) {
+    instance_->processReplacing(inputs, outputs, frameCount);
+  }
+
+  // The parameter that `nameOrIndex` designates: a name as the module
+  // reports it, compared with blanks trimmed from both ends, or else a
+  // decimal index. Throws CliError listing the names when none matches.
+  int findParameter(std::string_view nameOrIndex);
+  void setParameter(int index, float value) { instance_->setParameter(index, value); }
+  float parameter(int index) { return instance_->getParameter(index); }
+  std::string parameterName(int index) { return instance_->text(opcode::parameterName, index); }
+  std::string parameterDisplay(int index) { return instance_->text(opcode::parameterDisplay, index); }
+
+  EffectInfo describe();
+  SignalRoles signalRoles();
+  std::string effectName() { return instance_->text(opcode::effectName); }
+
+  const std::string& modulePath() const { return modulePath_; }
+  int inputCount() { return instance_->record().inputCount; }
+  int outputCount() { return instance_->record().outputCount; }
+  int parameterCount() { return instance_->record().parameterCount; }
+  int initialDelay() { return instance_->record().initialDelay; }
+  std::int32_t uniqueIdentifier() { return instance_->record().uniqueIdentifier; }
+
+  // The host's side of the callback: what it answers the module.
+  struct HostState {
+    double sampleRate = 48000.0;
+    int blockSize = 512;
+  };
+
+private:
+  EffectHost() = default;
+
+  std::string modulePath_;
+  std::unique_ptr<HostState> state_ = std::make_unique<HostState>();
+  std::unique_ptr<host::Module> module_;
+  std::unique_ptr<host::Instance> instance_;
+  bool processing_ = false;
+};
+
+// The blanks (spaces and tabs) at both ends removed.
+std::string_view trimBlanks(std::string_view text);
+
+// Parses a normalised parameter value: a decimal number from 0 to 1. Throws
+// CliError naming `what` otherwise.
+float parseParameterValue(std::string_view text, std::string_view what);
+
+} // namespace tandrel::cli

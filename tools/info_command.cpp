@@ -1,0 +1,209 @@
+#include "info_command.hpp"
+
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <utility>
+#include <vector>
+
+#include "json_writer.hpp"
+#include "module_locator.hpp"
+
+namespace tandrel::cli {
+
+namespace {
+
+constexpr double infoSampleRate = 48000.0;
+constexpr int infoBlockSize = 512;
+
+// The bits of the flags word a host reads, with their meaning.
+const std::vector<std::pair<std::int32_t, const char*>>& flagNames() {
+  static const std::vector<std::pair<std::int32_t, const char*>> names{
+      {0x1, "editor"},
+      {flag::clipIndicator, "clip indicator"},
+      {flag::vuIndicator, "VU indicator"},
+      {flag::monoCapable, "mono capable"},
+      {flag::replacingProcess, "replacing process"},
+      {flag::programsAsChunks, "programs as chunks"},
+      {flag::instrument, "instrument"},
+      {flag::silentWhenStopped, "silent when stopped"},
+      {flag::asynchronousProcessing, "asynchronous processing"},
+      {flag::externalBuffer, "external buffer"},
+      {flag::replacing64, "64-bit replacing"},
+  };
+  return names;
+}
+
+std::vector<std::string> flagList(std::int32_t flags) {
+  std::vector<std::string> words;
+  auto rest = static_cast<std::uint32_t>(flags);
+  for (const auto& [bit, name] : flagNames()) {
+    if ((rest & static_cast<std::uint32_t>(bit)) == 0) continue;
+    words.emplace_back(name);
+    rest &= ~static_cast<std::uint32_t>(bit);
+  }
+  for (std::uint32_t bit = 1; bit != 0; bit <<= 1) {
+    if ((rest & bit) == 0) continue;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", bit);
+    words.emplace_back(text);
+  }
+  return words;
+}
+
+std::string categoryWords(std::int64_t category) {
+  if (category == 0) return "not specified";
+  if (category == 2) return "instrument";
+  return "";
+}
+
+std::string hex(std::int32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+  return text;
+}
+
+} // namespace
+
+std::string flagWords(std::int32_t flags) {
+  std::string text;
+  for (const std::string& word : flagList(flags))
+    text += (text.empty() ? "" : ", ") + word;
+  return text.empty() ? "none" : text;
+}
+
+std::string identifierCharacters(std::int32_t identifier) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const auto byte = static_cast<unsigned char>(static_cast<std::uint32_t>(identifier) >> shift);
+    if (byte >= 0x20 && byte < 0x7f) {
+      text.push_back(static_cast<char>(byte));
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      text += escape;
+    }
+  }
+  return text;
+}
+
+void printInfoText(const EffectInfo& info, std::ostream& out) {
+  const auto row = [&out](const char* what, const std::string& value) {
+    out << std::left << std::setw(20) << what << value << '\n';
+  };
+  row("Module:", info.modulePath);
+  row("Effect name:", info.effectName);
+  row("Vendor:", info.vendor);
+  row("Product:", info.product);
+  row("Vendor version:", std::to_string(info.vendorVersion));
+  row("Unique identifier:",
+      identifierCharacters(info.uniqueIdentifier) + " (" + std::to_string(info.uniqueIdentifier) + ")");
+  row("Inputs:", std::to_string(info.inputs));
+  row("Outputs:", std::to_string(info.outputs));
+  row("Initial delay:", std::to_string(info.initialDelay) + " samples");
+  row("Flags:", hex(info.flags) + " (" + flagWords(info.flags) + ")");
+  const std::string category = categoryWords(info.category);
+  row("Category:", std::to_string(info.category) + (category.empty() ? "" : " (" + category + ")"));
+  row("Interface version:", std::to_string(info.interfaceVersion));
+  row("Program:", quoteJson(info.programName));
+  row("Parameters:", std::to_string(info.parameters.size()));
+  if (info.parameters.empty()) return;
+
+  // Texts are quoted so that their blanks show.
+  struct Cells {
+    std::string index, name, label, value, display;
+  };
+  std::vector<Cells> cells{{"index", "name", "label", "value", "display"}};
+  for (const ParameterInfo& p : info.parameters)
+    cells.push_back({std::to_string(p.index), quoteJson(p.name), quoteJson(p.label), formatFloat(p.value),
+                     quoteJson(p.display)});
+  std::size_t widths[4] = {0, 0, 0, 0};
+  for (const Cells& c : cells) {
+    widths[0] = std::max(widths[0], c.index.size());
+    widths[1] = std::max(widths[1], c.name.size());
+    widths[2] = std::max(widths[2], c.label.size());
+    widths[3] = std::max(widths[3], c.value.size());
+  }
+  for (const Cells& c : cells) {
+    out << "  " << std::left << std::setw(static_cast<int>(widths[0])) << c.index << "  "
+        << std::setw(static_cast<int>(widths[1])) << c.name << "  " << std::setw(static_cast<int>(widths[2]))
+        << c.label << "  " << std::setw(static_cast<int>(widths[3])) << c.value << "  " << c.display << '\n';
+  }
+}
+
+void printInfoJson(const EffectInfo& info, std::ostream& out) {
+  JsonWriter json(out);
+  json.beginObject();
+  json.key("module");
+  json.value(info.modulePath);
+  json.key("effectName");
+  json.value(info.effectName);
+  json.key("vendor");
+  json.value(info.vendor);
+  json.key("product");
+  json.value(info.product);
+  json.key("vendorVersion");
+  json.value(info.vendorVersion);
+  json.key("uniqueIdentifier");
+  json.beginObject();
+  json.key("characters");
+  json.value(identifierCharacters(info.uniqueIdentifier));
+  json.key("number");
+  json.value(static_cast<std::int64_t>(info.uniqueIdentifier));
+  json.endObject();
+  json.key("inputs");
+  json.value(info.inputs);
+  json.key("outputs");
+  json.value(info.outputs);
+  json.key("initialDelay");
+  json.value(info.initialDelay);
+  json.key("flags");
+  json.beginObject();
+  json.key("value");
+  json.value(static_cast<std::int64_t>(info.flags));
+  json.key("names");
+  json.beginArray();
+  for (const std::string& word : flagList(info.flags))
+    json.value(word);
+  json.endArray();
+  json.endObject();
+  json.key("category");
+  json.value(info.category);
+  json.key("interfaceVersion");
+  json.value(info.interfaceVersion);
+  json.key("programName");
+  json.value(info.programName);
+  json.key("parameters");
+  json.beginArray();
+  for (const ParameterInfo& p : info.parameters) {
+    json.beginObject();
+    json.key("index");
+    json.value(p.index);
+    json.key("name");
+    json.value(p.name);
+    json.key("label");
+    json.value(p.label);
+    json.key("value");
+    json.value(p.value);
+    json.key("display");
+    json.value(p.display);
+    json.endObject();
+  }
+  json.endArray();
+  json.endObject();
+}
+
+int runInfo(const InfoOptions& options) {
+  const std::string path = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
+  const auto effect = EffectHost::load(path);
+  effect->prepare(infoSampleRate, infoBlockSize);
+  const EffectInfo info = effect->describe();
+  if (options.json)
+    printInfoJson(info, std::cout);
+  else
+    printInfoText(info, std::cout);
+  std::cout.flush();
+  return 0;
+}
+
+} // namespace tandrel::cli

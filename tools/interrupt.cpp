@@ -1,0 +1,42 @@
+#include "interrupt.hpp"
+
+#include <atomic>
+#include <csignal>
+
+#include "cli_error.hpp"
+
+namespace tandrel::cli {
+
+namespace {
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+struct sigaction previousInterrupt {};
+struct sigaction previousTerminate {};
+
+extern "C" void onStopSignal(int) { interrupted.store(true, std::memory_order_relaxed); }
+} // namespace
+
+InterruptGuard::InterruptGuard() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  // Without SA_RESTART a blocked read returns early; the job then sees the
+  // flag at its next check.
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, &previousInterrupt);
+  sigaction(SIGTERM, &action, &previousTerminate);
+}
+
+InterruptGuard::~InterruptGuard() {
+  sigaction(SIGINT, &previousInterrupt, nullptr);
+  sigaction(SIGTERM, &previousTerminate, nullptr);
+}
+
+bool interruptRequested() { return interrupted.load(std::memory_order_relaxed); }
+
+void throwIfInterrupted() {
+  if (interruptRequested()) throw Interrupted();
+}
+
+} // namespace tandrel::cli

@@ -1,0 +1,21 @@
+// A picture of a render, drawn with cairo: the audio input and the output,
+// the control input, and the gain applied, over time.
+#pragma once
+
+#include <string>
+
+#include "audio_files.hpp"
+#include "envelope.hpp"
+
+namespace tandrel::cli {
+
+struct PlotLabels {
+  std::string title;    // e.g. the effect's name and the files
+  std::string subtitle; // e.g. the latency and the parameters
+};
+
+// Writes the picture as a PNG file into the pending file (committing it is
+// the caller's). Throws CliError when cairo cannot write it. [main]
+void writePlot(const EnvelopeSeries& series, const PlotLabels& labels, PendingFile& file);
+
+} // namespace tandrel::cli

@@ -1,0 +1,106 @@
+#include "render_command.hpp"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "audio_files.hpp"
+#include "cli_error.hpp"
+#include "module_locator.hpp"
+#include "render_job.hpp"
+
+namespace tandrel::cli {
+
+std::pair<std::string, float> parseParameterSetting(const std::string& setting) {
+  const auto equals = setting.rfind('=');
+  if (equals == std::string::npos || trimBlanks(std::string_view(setting).substr(0, equals)).empty())
+    throw CliError("--param '" + setting +
+                   "' is not NAME=VALUE; write e.g. --param Source=1 or --param 1=0.5");
+  const std::string name(trimBlanks(std::string_view(setting).substr(0, equals)));
+  const float value =
+      parseParameterValue(std::string_view(setting).substr(equals + 1), "parameter '" + name + "'");
+  return {name, value};
+}
+
+void applyParameters(EffectHost& effect, const std::vector<std::pair<std::string, float>>& settings) {
+  for (const auto& [name, value] : settings)
+    effect.setParameter(effect.findParameter(name), value);
+}
+
+namespace {
+
+constexpr int smallParameterCount = 4;
+
+std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// The picture's title names the effect and the files; its subtitle shows
+// the parameters: all of a small effect's, else those the command set.
+PlotLabels plotLabels(EffectHost& effect, const RenderOptions& options,
+                      const std::vector<std::pair<std::string, float>>& settings) {
+  std::string name = effect.effectName();
+  if (name.empty()) name = fileName(effect.modulePath());
+  std::string inputs;
+  for (const std::string& input : options.inputs)
+    inputs += (inputs.empty() ? "" : " + ") + fileName(input);
+  PlotLabels labels;
+  labels.title = name + ":  " + inputs + "  →  " + fileName(options.output);
+  std::vector<int> shown;
+  if (effect.parameterCount() <= smallParameterCount) {
+    for (int index = 0; index < effect.parameterCount(); ++index)
+      shown.push_back(index);
+  } else {
+    for (const auto& setting : settings)
+      shown.push_back(effect.findParameter(setting.first));
+  }
+  for (const int index : shown) {
+    const std::string parameter(trimBlanks(effect.parameterName(index)));
+    const std::string display(trimBlanks(effect.parameterDisplay(index)));
+    labels.subtitle += (labels.subtitle.empty() ? "" : ",  ") +
+                       (parameter.empty() ? "parameter " + std::to_string(index) : parameter) + " " + display;
+  }
+  labels.subtitle +=
+      (labels.subtitle.empty() ? "" : "   ·   ") + std::string("block ") + std::to_string(options.blockSize);
+  return labels;
+}
+
+} // namespace
+
+int runRender(const RenderOptions& options) {
+  if (options.inputs.empty()) throw CliError("no input file; give one or more with --input FILE");
+  if (options.blockSize < 1) throw CliError("--block must be at least 1");
+  std::vector<std::pair<std::string, float>> settings;
+  for (const std::string& setting : options.parameters)
+    settings.push_back(parseParameterSetting(setting));
+  outputFormatFor(options.output);
+  if (!options.plotPath.empty()) checkPlotPath(options.plotPath);
+
+  InputFiles inputs(options.inputs);
+  const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
+  const auto effect = EffectHost::load(modulePath);
+  if (inputs.channelCount() > effect->inputCount())
+    throw CliError("the input files have " + std::to_string(inputs.channelCount()) + " channels (" +
+                   inputs.describe() + ") but the module has " + std::to_string(effect->inputCount()) +
+                   " inputs; give fewer channels");
+  effect->prepare(inputs.sampleRate(), options.blockSize);
+  applyParameters(*effect, settings);
+
+  RenderJob job;
+  job.outputPath = options.output;
+  job.plotPath = options.plotPath;
+  job.settings.blockSize = options.blockSize;
+  job.settings.compensateLatency = options.compensateLatency;
+  job.showProgress = !options.quiet;
+  if (!options.plotPath.empty()) job.labels = plotLabels(*effect, options, settings);
+  const RenderReport report = runRenderJob(*effect, inputs, job);
+
+  if (!options.quiet) {
+    std::printf("wrote %s: %d channels, %.0f Hz, %lld frames (%.3f s); latency %d frames%s\n",
+                options.output.c_str(), report.outputChannels, report.sampleRate,
+                static_cast<long long>(report.result.framesWritten),
+                static_cast<double>(report.result.framesWritten) / report.sampleRate, report.result.latency,
+                options.compensateLatency ? " (compensated)" : " (not compensated)");
+    if (!options.plotPath.empty()) std::printf("wrote %s\n", options.plotPath.c_str());
+  }
+  return 0;
+}
+
+} // namespace tandrel::cli

@@ -1,0 +1,45 @@
+// One render from a prepared effect to finished files: the audio output and,
+// when asked for, its picture. Both appear at their paths only when the
+// whole render succeeded; on failure or interrupt neither is left behind
+// and existing files keep their contents.
+//
+// Thread: [main].
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "effect_host.hpp"
+#include "envelope.hpp"
+#include "plot.hpp"
+#include "render_engine.hpp"
+#include "signal_stream.hpp"
+
+namespace tandrel::cli {
+
+struct RenderJob {
+  std::string outputPath;
+  std::string plotPath; // empty: no picture
+  RenderSettings settings;
+  bool showProgress = true;
+  bool measureEnvelopes = false; // also without a picture
+  PlotLabels labels;             // the subtitle gets the latency appended
+};
+
+struct RenderReport {
+  RenderResult result;
+  double sampleRate = 0.0;
+  int outputChannels = 0;
+  std::optional<EnvelopeSeries> envelopes; // with a picture or measureEnvelopes
+};
+
+// Checks that a picture can be written under that name (.png). Throws
+// CliError otherwise.
+void checkPlotPath(const std::string& path);
+
+// Switches the effect's processing on, renders the whole source, switches
+// it off and commits the files. The effect must be prepared (sample rate,
+// block size, open) with its parameters set. Throws CliError or Interrupted.
+RenderReport runRenderJob(EffectHost& effect, FrameSource& source, const RenderJob& job);
+
+} // namespace tandrel::cli

@@ -1,0 +1,96 @@
+// The command-line host: `tandrel info`, `tandrel render` and `tandrel demo`.
+// Every failure ends in one line on standard error and a non-zero status.
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+
+#include "cli_error.hpp"
+#include "demo.hpp"
+#include "info_command.hpp"
+#include "interrupt.hpp"
+#include "render_command.hpp"
+
+namespace {
+
+using namespace tandrel::cli;
+
+constexpr int largestBlockSize = 1 << 20;
+
+void addInfo(CLI::App& app, InfoOptions& options) {
+  CLI::App* info = app.add_subcommand("info", "Show what a host learns about an effect module");
+  info->add_option("module", options.modulePath,
+                   "Effect module (.so); default: the tandrel.so beside the tool");
+  info->add_flag("--json", options.json, "Print JSON instead of text");
+}
+
+void addRender(CLI::App& app, RenderOptions& options) {
+  CLI::App* render = app.add_subcommand("render", "Process audio files through an effect module");
+  render->add_option("module", options.modulePath,
+                     "Effect module (.so); default: the tandrel.so beside the tool");
+  render
+      ->add_option("-i,--input", options.inputs,
+                   "Input audio file; repeat for more. Channels feed the inputs in order")
+      ->required()
+      ->allow_extra_args(false);
+  render
+      ->add_option("-o,--output", options.output, "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg")
+      ->required();
+  render->add_option("-b,--block", options.blockSize, "Frames per processing call")
+      ->check(CLI::Range(1, largestBlockSize));
+  render
+      ->add_option("-p,--param", options.parameters,
+                   "NAME=VALUE: set a parameter (by name or index) to a normalised value from 0 to 1")
+      ->allow_extra_args(false);
+  render->add_flag("!--no-latency-compensation", options.compensateLatency,
+                   "Keep the effect's delay in the output instead of dropping it");
+  render->add_option("--plot", options.plotPath, "Also draw the levels and the gain over time into this PNG");
+  render->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
+}
+
+void addDemo(CLI::App& app, DemoOptions& options) {
+  CLI::App* demo = app.add_subcommand("demo", "Duck a built-in music bed under a speech-like control");
+  demo->add_option("-o,--output", options.output, "Ducked audio file")->capture_default_str();
+  demo->add_option("--plot", options.plotPath, "Picture of the render (PNG)")->capture_default_str();
+  demo->add_option("--save-input", options.inputCopy,
+                   "Also write the synthesised input (music left, control right) to this file");
+  demo->add_option("-p,--param", options.parameters, "NAME=VALUE: set a parameter before rendering")
+      ->allow_extra_args(false);
+  demo->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
+}
+
+int runCommand(const CLI::App& app, const InfoOptions& info, const RenderOptions& render,
+               const DemoOptions& demo) {
+  if (app.got_subcommand("info")) return runInfo(info);
+  const InterruptGuard guard;
+  if (app.got_subcommand("render")) return runRender(render);
+  return runDemo(demo);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Tandrel command-line host: loads VST 2 effect modules as an audio host does", "tandrel"};
+  app.require_subcommand(1);
+  InfoOptions info;
+  RenderOptions render;
+  DemoOptions demo;
+  addInfo(app, info);
+  addRender(app, render);
+  addDemo(app, demo);
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    return runCommand(app, info, render, demo);
+  } catch (const Interrupted& stop) {
+    std::fprintf(stderr, "tandrel: %s\n", stop.what());
+    return exitInterrupted;
+  } catch (const CliError& error) {
+    std::fprintf(stderr, "tandrel: %s\n", error.what());
+    return exitFailure;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tandrel: unexpected failure: %s\n", error.what());
+    return exitFailure;
+  }
+}
