@@ -13,10 +13,13 @@
 //
 // No includes: this file is included inside a namespace.
 
+// Vectors of `Lanes` doubles fill one register of the target; the floats of
+// the gain pass fill half of one, those of the peak pass a whole one.
 template <int Lanes> struct Vectors {
-  typedef float Floats __attribute__((vector_size(Lanes * sizeof(float))));
+  typedef float HalfFloats __attribute__((vector_size(Lanes * sizeof(float))));
+  typedef float Floats __attribute__((vector_size(2 * Lanes * sizeof(float))));
   typedef double Doubles __attribute__((vector_size(Lanes * sizeof(double))));
-  typedef long long Bits __attribute__((vector_size(Lanes * sizeof(double))));
+  typedef int32_t HalfBits __attribute__((vector_size(Lanes * sizeof(float))));
 };
 
 template <typename Vector> inline Vector loadVector(const float* source) {
@@ -29,42 +32,51 @@ template <typename Vector> inline void storeVector(float* destination, Vector ve
   __builtin_memcpy(destination, &vector, sizeof vector);
 }
 
-// A zero of the same sign for a magnitude that would round to a subnormal
-// float; the value itself otherwise (NaN included).
-inline double withoutSubnormal(double y) {
-  return __builtin_fabs(y) < ::tandrel::ducking::smallestNormalOutput ? __builtin_copysign(0.0, y) : y;
+// A subnormal float becomes a zero of the same sign: its exponent bits are
+// all zero. Tested on the bits, so NaN and infinities pass untouched.
+constexpr int32_t exponentBits = 0x7F800000;
+constexpr int32_t signBits = static_cast<int32_t>(0x80000000u);
+
+inline float withoutSubnormal(float y) {
+  int32_t bits;
+  __builtin_memcpy(&bits, &y, sizeof bits);
+  if ((bits & exponentBits) == 0) bits &= signBits;
+  __builtin_memcpy(&y, &bits, sizeof y);
+  return y;
 }
 
 inline float outputSample(double startGain, double gainSpan, int32_t counter, float delayed) {
   const double gain =
       startGain + gainSpan * static_cast<double>(counter) * ::tandrel::ducking::inverseBlockFrames;
-  return static_cast<float>(withoutSubnormal(gain * static_cast<double>(delayed)));
+  return withoutSubnormal(static_cast<float>(gain * static_cast<double>(delayed)));
 }
 
 template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
   using Floats = typename Vectors<Lanes>::Floats;
+  using HalfFloats = typename Vectors<Lanes>::HalfFloats;
   using Doubles = typename Vectors<Lanes>::Doubles;
-  using Bits = typename Vectors<Lanes>::Bits;
+  using HalfBits = typename Vectors<Lanes>::HalfBits;
+  constexpr int peakLanes = 2 * Lanes;
   const int32_t frames = run.frames;
-  const int32_t vectorFrames = frames - frames % Lanes;
 
   // 1. Peaks: every control sample is read before any output is written.
   float high = run.peakHigh, low = run.peakLow;
-  if (vectorFrames > 0) {
+  const int32_t peakFrames = frames - frames % peakLanes;
+  if (peakFrames > 0) {
     Floats highs = high - Floats{}, lows = low - Floats{};
-    for (int32_t i = 0; i < vectorFrames; i += Lanes) {
+    for (int32_t i = 0; i < peakFrames; i += peakLanes) {
       const Floats c = loadVector<Floats>(run.control + i);
       highs = c > highs ? c : highs;
       lows = c < lows ? c : lows;
     }
     // Lanes hold the extremes of their own frames; combined by the same
     // rules they give the extremes of all frames (ties are equal values).
-    for (int lane = 0; lane < Lanes; ++lane) {
+    for (int lane = 0; lane < peakLanes; ++lane) {
       if (highs[lane] > high) high = highs[lane];
       if (lows[lane] < low) low = lows[lane];
     }
   }
-  for (int32_t i = vectorFrames; i < frames; ++i) {
+  for (int32_t i = peakFrames; i < frames; ++i) {
     const float c = run.control[i];
     if (c > high) high = c;
     if (c < low) low = c;
@@ -73,28 +85,26 @@ template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
   run.peakLow = low;
 
   // 2. The audio enters the delay line.
-  for (int32_t i = 0; i < vectorFrames; i += Lanes)
+  for (int32_t i = 0; i < peakFrames; i += peakLanes)
     storeVector(run.lineIn + i, loadVector<Floats>(run.audio + i));
-  for (int32_t i = vectorFrames; i < frames; ++i)
+  for (int32_t i = peakFrames; i < frames; ++i)
     run.lineIn[i] = run.audio[i];
 
-  // 3. The gain ramp scales the delayed audio into both outputs.
+  // 3. The gain ramp scales the delayed audio into both outputs; a
+  // subnormal output keeps only its sign.
   const double startGain = run.startGain;
   const double gainSpan = static_cast<double>(run.targetGain) - startGain;
+  const int32_t vectorFrames = frames - frames % Lanes;
   if (vectorFrames > 0) {
     Doubles counters;
     for (int lane = 0; lane < Lanes; ++lane)
       counters[lane] = static_cast<double>(run.firstCounter + lane);
     const Doubles step = static_cast<double>(Lanes) - Doubles{};
-    const Bits signBit = static_cast<long long>(0x8000000000000000ull) - Bits{};
-    const Doubles smallest = ::tandrel::ducking::smallestNormalOutput - Doubles{};
     for (int32_t i = 0; i < vectorFrames; i += Lanes) {
       const Doubles gains = startGain + gainSpan * counters * ::tandrel::ducking::inverseBlockFrames;
-      const Doubles delayed = __builtin_convertvector(loadVector<Floats>(run.lineOut + i), Doubles);
-      const Bits y = reinterpret_cast<Bits>(gains * delayed);
-      const Doubles magnitude = reinterpret_cast<Doubles>(y & ~signBit);
-      const Bits flushed = magnitude < smallest ? (y & signBit) : y;
-      const Floats out = __builtin_convertvector(reinterpret_cast<Doubles>(flushed), Floats);
+      const Doubles delayed = __builtin_convertvector(loadVector<HalfFloats>(run.lineOut + i), Doubles);
+      const HalfBits y = reinterpret_cast<HalfBits>(__builtin_convertvector(gains * delayed, HalfFloats));
+      const HalfFloats out = reinterpret_cast<HalfFloats>((y & exponentBits) == 0 ? (y & signBits) : y);
       storeVector(run.out0 + i, out);
       storeVector(run.out1 + i, out);
       counters += step;

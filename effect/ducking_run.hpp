@@ -47,12 +47,6 @@ constexpr int32_t blockFrames = 128;
 constexpr double inverseBlockFrames = 1.0 / blockFrames;
 static_assert((blockFrames & (blockFrames - 1)) == 0);
 
-// Output magnitudes below this double round to a subnormal 32-bit float (or
-// to zero); the kernels write a zero of the same sign instead, so that no
-// subnormal sample reaches the host's next stages. It lies half a subnormal
-// step below the smallest normal float: 2^-126 - 2^-150.
-constexpr double smallestNormalOutput = 0x1.fffffep-127;
-
 // Processes one run and updates its peaks. Must not be called with 0 frames.
 // [audio] never allocates, locks or calls the library.
 using RunKernel = void (*)(Run& run);

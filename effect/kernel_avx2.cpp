@@ -8,6 +8,6 @@ namespace tandrel::ducking::avx2 {
 } // namespace tandrel::ducking::avx2
 
 namespace tandrel::ducking {
-void processRunAvx2(Run& run) { avx2::processRunInVectors<8>(run); }
+void processRunAvx2(Run& run) { avx2::processRunInVectors<4>(run); }
 } // namespace tandrel::ducking
 #endif

@@ -8,6 +8,6 @@ namespace tandrel::ducking::avx512 {
 } // namespace tandrel::ducking::avx512
 
 namespace tandrel::ducking {
-void processRunAvx512(Run& run) { avx512::processRunInVectors<16>(run); }
+void processRunAvx512(Run& run) { avx512::processRunInVectors<8>(run); }
 } // namespace tandrel::ducking
 #endif

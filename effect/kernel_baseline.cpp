@@ -7,5 +7,5 @@ namespace tandrel::ducking::baseline {
 } // namespace tandrel::ducking::baseline
 
 namespace tandrel::ducking {
-void processRunBaseline(Run& run) { baseline::processRunInVectors<4>(run); }
+void processRunBaseline(Run& run) { baseline::processRunInVectors<2>(run); }
 } // namespace tandrel::ducking
