@@ -77,8 +77,10 @@ void EffectBase::setParameterAndNotify(std::int32_t index, float value) {
 
 std::int32_t EffectBase::askHostVersion() {
   if (hostCallback_ == nullptr) return 1;
-  const std::int32_t answer = low32(callHost(host::version, 0, 0, nullptr, 0.0f));
-  return answer == 0 ? 1 : answer;
+  // Zero is tested on the whole answer, as in every other service; a
+  // non-zero answer gives its low 32 bits.
+  const std::intptr_t answer = callHost(host::version, 0, 0, nullptr, 0.0f);
+  return answer == 0 ? 1 : low32(answer);
 }
 
 std::int32_t EffectBase::askHostLoadingId() {
