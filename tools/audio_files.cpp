@@ -154,6 +154,13 @@ void PendingFile::commit() {
   committed_ = true;
 }
 
+void checkOutputName(const std::string& path) {
+  std::error_code error;
+  if (fs::is_directory(path, error))
+    throw CliError("output " + inQuotes(path) + " is a directory; give a file name");
+  outputFormatFor(path);
+}
+
 int outputFormatFor(const std::string& path) {
   const std::string extension = lowerExtension(path);
   if (extension == ".wav") return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
@@ -188,6 +195,9 @@ AudioFileWriter::AudioFileWriter(PendingFile& file, int channelCount, double sam
     throw CliError("cannot write output file " + inQuotes(target_) + ": " + sf_strerror(nullptr));
   // Integer formats clip samples beyond full scale instead of wrapping.
   sf_command(handle_->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  // The peak chunk carries the time of writing; without it the same render
+  // gives the same file.
+  sf_command(handle_->file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 }
 
 AudioFileWriter::~AudioFileWriter() = default;

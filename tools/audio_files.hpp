@@ -68,6 +68,10 @@ private:
   bool committed_ = false;
 };
 
+// Checks that an output can be written under that name: not a directory,
+// and an extension that outputFormatFor() knows. Throws CliError.
+void checkOutputName(const std::string& path);
+
 // The libsndfile format chosen by a file name's extension: .wav (32-bit
 // float), .flac (24-bit), .aiff or .aif (24-bit), .ogg (Vorbis). Throws
 // CliError naming the supported extensions for any other name.

@@ -145,7 +145,7 @@ namespace {
 // Writes the synthesised input (music left, control right) as a file that
 // `tandrel render` takes.
 void saveInput(const std::vector<std::vector<float>>& channels, const std::string& path) {
-  outputFormatFor(path);
+  checkOutputName(path);
   PendingFile file(path);
   {
     AudioFileWriter writer(file, 2, demoSampleRate);
@@ -170,7 +170,7 @@ int runDemo(const DemoOptions& options) {
   std::vector<std::pair<std::string, float>> settings;
   for (const std::string& setting : options.parameters)
     settings.push_back(parseParameterSetting(setting));
-  outputFormatFor(options.output);
+  checkOutputName(options.output);
   if (!options.plotPath.empty()) checkPlotPath(options.plotPath);
 
   std::vector<std::vector<float>> channels{synthesiseMusicBed(demoSampleRate, demoSeconds),

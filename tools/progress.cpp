@@ -29,8 +29,9 @@ void ProgressBar::chunkProcessed(const ChunkView&, std::int64_t done, std::int64
   const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
                           std::string(static_cast<std::size_t>(barWidth - filled), '.');
   const double elapsed = std::chrono::duration<double>(now - start_).count();
-  std::fprintf(stderr, "\rrendering [%s] %3d%%  %.0f s", bar.c_str(), static_cast<int>(fraction * 100.0),
-               elapsed);
+  const double left = fraction > 0.0 ? elapsed * (1.0 - fraction) / fraction : 0.0;
+  std::fprintf(stderr, "\rrendering [%s] %3d%%  %.0f s, about %.0f s left ", bar.c_str(),
+               static_cast<int>(fraction * 100.0), elapsed, left);
   std::fflush(stderr);
   drawn_ = true;
 }

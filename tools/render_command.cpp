@@ -70,7 +70,7 @@ int runRender(const RenderOptions& options) {
   std::vector<std::pair<std::string, float>> settings;
   for (const std::string& setting : options.parameters)
     settings.push_back(parseParameterSetting(setting));
-  outputFormatFor(options.output);
+  checkOutputName(options.output);
   if (!options.plotPath.empty()) checkPlotPath(options.plotPath);
 
   InputFiles inputs(options.inputs);

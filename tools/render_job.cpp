@@ -22,7 +22,7 @@ void checkPlotPath(const std::string& path) {
 RenderReport runRenderJob(EffectHost& effect, FrameSource& source, const RenderJob& job) {
   // Both targets are reserved first, so an unwritable path fails before
   // any processing.
-  outputFormatFor(job.outputPath);
+  checkOutputName(job.outputPath);
   PendingFile output(job.outputPath);
   std::optional<PendingFile> picture;
   if (!job.plotPath.empty()) {

@@ -1,0 +1,238 @@
+#include "cli_support.hpp"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#include "host/module_host.hpp"
+
+extern char** environ;
+
+namespace cli_test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+pid_t spawn(const std::vector<std::string>& arguments, const std::string& outPath,
+            const std::string& errPath) {
+  std::vector<std::string> all{toolPath};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : all)
+    argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, toolPath.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return failed == 0 ? pid : -1;
+}
+
+} // namespace
+
+int waitTool(pid_t pid) {
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+RunResult runTool(const std::vector<std::string>& arguments) {
+  char outTemplate[] = "/tmp/tandrel-cli-out-XXXXXX";
+  char errTemplate[] = "/tmp/tandrel-cli-err-XXXXXX";
+  close(mkstemp(outTemplate));
+  close(mkstemp(errTemplate));
+  RunResult result;
+  result.status = waitTool(spawn(arguments, outTemplate, errTemplate));
+  result.out = readBytes(outTemplate);
+  result.err = readBytes(errTemplate);
+  std::remove(outTemplate);
+  std::remove(errTemplate);
+  return result;
+}
+
+pid_t startTool(const std::vector<std::string>& arguments) {
+  return spawn(arguments, "/dev/null", "/dev/null");
+}
+
+void writeAudio(const std::string& path, const Channels& channels, int sampleRate, int format) {
+  SF_INFO info{};
+  info.samplerate = sampleRate;
+  info.channels = static_cast<int>(channels.size());
+  info.format = format != 0 ? format : SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  const std::size_t frames = channels.empty() ? 0 : channels[0].size();
+  std::vector<float> interleaved(frames * channels.size());
+  for (std::size_t c = 0; c < channels.size(); ++c)
+    for (std::size_t i = 0; i < frames; ++i)
+      interleaved[i * channels.size() + c] = channels[c][i];
+  EXPECT_EQ(sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(frames)),
+            static_cast<sf_count_t>(frames));
+  sf_close(file);
+}
+
+AudioFile readAudio(const std::string& path) {
+  AudioFile audio;
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) {
+    ADD_FAILURE() << "cannot read " << path << ": " << sf_strerror(nullptr);
+    return audio;
+  }
+  std::vector<float> interleaved(static_cast<std::size_t>(info.frames * info.channels));
+  const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
+  sf_close(file);
+  EXPECT_EQ(got, info.frames);
+  audio.sampleRate = info.samplerate;
+  audio.format = info.format;
+  audio.channels.assign(static_cast<std::size_t>(info.channels),
+                        std::vector<float>(static_cast<std::size_t>(got)));
+  for (std::size_t c = 0; c < audio.channels.size(); ++c)
+    for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i)
+      audio.channels[c][i] = interleaved[i * audio.channels.size() + c];
+  return audio;
+}
+
+std::string readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+bool exists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(path, error);
+}
+
+std::vector<std::string> listDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path))
+    names.push_back(entry.path().filename().string());
+  return names;
+}
+
+std::vector<float> noise(std::size_t frames, std::uint32_t seed, float amplitude) {
+  std::mt19937 random(seed);
+  std::vector<float> samples(frames);
+  for (float& s : samples)
+    s = amplitude * (static_cast<float>(random() >> 8) / static_cast<float>(1u << 24) * 2.0f - 1.0f);
+  return samples;
+}
+
+std::vector<float> bursts(std::size_t frames, std::size_t on, std::size_t off, std::uint32_t seed,
+                          float amplitude) {
+  std::vector<float> samples = noise(frames, seed, amplitude);
+  for (std::size_t i = 0; i < frames; ++i)
+    if (i % (on + off) >= on) samples[i] = 0.0f;
+  return samples;
+}
+
+Channels renderDirectly(const std::string& module, const Channels& inputs, int sampleRate, int blockSize,
+                        const std::vector<std::pair<int, float>>& parameters) {
+  std::string error;
+  auto loaded = tandrel::host::Module::load(module, error);
+  if (!loaded) {
+    ADD_FAILURE() << error;
+    return {};
+  }
+  auto instance = tandrel::host::Instance::create(*loaded, error);
+  if (!instance) {
+    ADD_FAILURE() << error;
+    return {};
+  }
+  instance->setRecording(false);
+  instance->dispatch(10, 0, 0, nullptr, static_cast<float>(sampleRate));
+  instance->dispatch(11, 0, blockSize);
+  instance->dispatch(0);
+  for (const auto& [index, value] : parameters)
+    instance->setParameter(index, value);
+  instance->dispatch(12, 0, 1);
+  instance->dispatch(71);
+  const auto latency = static_cast<std::size_t>(instance->record().initialDelay);
+  const auto inputCount = static_cast<std::size_t>(instance->record().inputCount);
+  const auto outputCount = static_cast<std::size_t>(instance->record().outputCount);
+  const std::size_t frames = inputs.empty() ? 0 : inputs[0].size();
+  const std::size_t total = frames + latency;
+
+  Channels in(inputCount, std::vector<float>(total, 0.0f));
+  for (std::size_t c = 0; c < inputs.size() && c < inputCount; ++c)
+    std::copy(inputs[c].begin(), inputs[c].end(), in[c].begin());
+  Channels out(outputCount, std::vector<float>(total, 0.0f));
+  std::vector<float*> inPointers(inputCount);
+  std::vector<float*> outPointers(outputCount);
+  for (std::size_t first = 0; first < total; first += static_cast<std::size_t>(blockSize)) {
+    const std::size_t count = std::min(static_cast<std::size_t>(blockSize), total - first);
+    for (std::size_t c = 0; c < inputCount; ++c)
+      inPointers[c] = in[c].data() + first;
+    for (std::size_t c = 0; c < outputCount; ++c)
+      outPointers[c] = out[c].data() + first;
+    instance->processReplacing(inPointers.data(), outPointers.data(), static_cast<std::int32_t>(count));
+  }
+  instance->dispatch(72);
+  instance->dispatch(12, 0, 0);
+  instance->close();
+  for (auto& channel : out)
+    channel.erase(channel.begin(), channel.begin() + static_cast<std::ptrdiff_t>(latency));
+  return out;
+}
+
+::testing::AssertionResult sameBits(const std::vector<float>& expected, const std::vector<float>& actual) {
+  if (expected.size() != actual.size())
+    return ::testing::AssertionFailure()
+           << "lengths differ: expected " << expected.size() << ", got " << actual.size();
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (std::memcmp(&expected[i], &actual[i], sizeof(float)) != 0)
+      return ::testing::AssertionFailure()
+             << "first difference at frame " << i << ": expected " << expected[i] << ", got " << actual[i];
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult sameAudio(const std::string& expectedPath, const std::string& actualPath) {
+  const AudioFile expected = readAudio(expectedPath);
+  const AudioFile actual = readAudio(actualPath);
+  if (expected.sampleRate != actual.sampleRate || expected.channels.size() != actual.channels.size())
+    return ::testing::AssertionFailure()
+           << actualPath << " differs from " << expectedPath << " in rate or channels";
+  for (std::size_t c = 0; c < expected.channels.size(); ++c) {
+    auto result = sameBits(expected.channels[c], actual.channels[c]);
+    if (!result) return result << " (channel " << c << " of " << actualPath << ")";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+void ToolTest::SetUp() {
+  std::string pattern = (fs::temp_directory_path() / "tandrel-cli-test-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  directory_ = pattern;
+}
+
+void ToolTest::TearDown() {
+  std::error_code error;
+  if (!directory_.empty()) fs::remove_all(directory_, error);
+}
+
+} // namespace cli_test

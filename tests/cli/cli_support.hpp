@@ -1,0 +1,85 @@
+// Helpers for the end-to-end tests of the `tandrel` command: running it,
+// a scratch directory per test, audio files in and out, and the module
+// driven directly as a host would, for comparison.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cli_test {
+
+// The built executable and module (set by the build).
+inline const std::string toolPath = TANDREL_CLI_PATH;
+inline const std::string modulePath = TANDREL_MODULE_PATH;
+inline const std::string noEntryModulePath = CLI_NO_ENTRY_MODULE_PATH;
+inline const std::string nullEntryModulePath = CLI_NULL_ENTRY_MODULE_PATH;
+
+struct RunResult {
+  int status = -1; // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool with these arguments (no shell involved) and waits for it.
+RunResult runTool(const std::vector<std::string>& arguments);
+// Starts the tool with standard output and error sent to /dev/null.
+pid_t startTool(const std::vector<std::string>& arguments);
+// Waits for a started tool; the exit status or 128 + signal number.
+int waitTool(pid_t pid);
+
+// Channels, one vector per channel, all of the same length.
+using Channels = std::vector<std::vector<float>>;
+
+struct AudioFile {
+  int sampleRate = 0;
+  int format = 0;
+  Channels channels;
+  std::int64_t frames() const { return channels.empty() ? 0 : static_cast<std::int64_t>(channels[0].size()); }
+};
+
+// 32-bit float WAV unless `format` says otherwise (libsndfile format code).
+void writeAudio(const std::string& path, const Channels& channels, int sampleRate = 48000, int format = 0);
+AudioFile readAudio(const std::string& path);
+std::string readBytes(const std::string& path);
+void writeBytes(const std::string& path, const std::string& bytes);
+bool exists(const std::string& path);
+// Every entry of a directory, hidden ones included.
+std::vector<std::string> listDirectory(const std::string& path);
+
+// Deterministic test signals.
+std::vector<float> noise(std::size_t frames, std::uint32_t seed, float amplitude);
+// Silence with bursts of noise: `on` frames of sound, then `off` of silence.
+std::vector<float> bursts(std::size_t frames, std::size_t on, std::size_t off, std::uint32_t seed,
+                          float amplitude);
+
+// The module driven directly, as the tool promises to drive it: sample
+// rate, block size, open, parameters, processing on, the inputs in blocks
+// followed by `latency` frames of silence, processing off, close. Returns
+// the outputs from frame `latency` on, as long as the inputs.
+Channels renderDirectly(const std::string& module, const Channels& inputs, int sampleRate, int blockSize,
+                        const std::vector<std::pair<int, float>>& parameters);
+
+// Sample-for-sample equality by bit pattern; reports the first difference.
+::testing::AssertionResult sameBits(const std::vector<float>& expected, const std::vector<float>& actual);
+
+// Two audio files with the same rate, channels and samples, bit for bit.
+::testing::AssertionResult sameAudio(const std::string& expectedPath, const std::string& actualPath);
+
+// A fresh directory for each test, removed afterwards.
+class ToolTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string path(const std::string& name) const { return directory_ + "/" + name; }
+  const std::string& directory() const { return directory_; }
+
+private:
+  std::string directory_;
+};
+
+} // namespace cli_test

@@ -1,0 +1,210 @@
+// Every way a render can fail: a one-line message saying what went wrong, a
+// non-zero status, no output file, no temporary file left behind, and an
+// existing output file kept as it was. Also an interrupt during a render.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <thread>
+
+#include "cli_support.hpp"
+
+namespace cli_test {
+namespace {
+
+constexpr const char* earlierContents = "an earlier render, to be kept";
+
+struct ErrorCase {
+  const char* name;
+  std::vector<std::string> arguments; // "@x" stands for the file x in the test directory
+  std::vector<std::string> messageParts;
+};
+
+class RenderErrors : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {
+protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    writeAudio(path("stereo.wav"), {noise(4000, 1, 0.5f), noise(4000, 2, 0.5f)});
+    writeAudio(path("mono44.wav"), {noise(4000, 3, 0.5f)}, 44100);
+    writeAudio(path("three.wav"), {noise(100, 4, 0.5f), noise(100, 5, 0.5f), noise(100, 6, 0.5f)});
+    writeBytes(path("text.wav"), "this is not audio, only text pretending to be a WAV file\n");
+    writeBytes(path("text.so"), std::string(200, '#') + "\nnot a shared object, only text\n");
+    mkdir(path("folder").c_str(), 0755);
+  }
+
+  std::vector<std::string> arguments() const {
+    std::vector<std::string> result;
+    for (const std::string& argument : GetParam().arguments) {
+      if (argument == "@tandrel")
+        result.push_back(modulePath);
+      else if (argument == "@no-entry")
+        result.push_back(noEntryModulePath);
+      else if (argument == "@null-entry")
+        result.push_back(nullEntryModulePath);
+      else if (argument.rfind('@', 0) == 0)
+        result.push_back(path(argument.substr(1)));
+      else
+        result.push_back(argument);
+    }
+    return result;
+  }
+
+  void expectFailure(const RunResult& run) const {
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    ASSERT_FALSE(run.err.empty());
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.err.rfind("tandrel: ", 0), 0u) << run.err;
+    for (const std::string& part : GetParam().messageParts)
+      EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
+  }
+
+  // Only the files SetUp made, and those the test adds, are there.
+  void expectNothingWritten(std::vector<std::string> extra = {}) const {
+    std::vector<std::string> expected{"stereo.wav", "mono44.wav", "three.wav",
+                                      "text.wav",   "text.so",    "folder"};
+    expected.insert(expected.end(), extra.begin(), extra.end());
+    std::vector<std::string> found = listDirectory(directory());
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected);
+  }
+};
+
+TEST_P(RenderErrors, FailsWithOneLineAndWritesNothing) {
+  expectFailure(runTool(arguments()));
+  expectNothingWritten();
+}
+
+TEST_P(RenderErrors, KeepsAnExistingOutputFile) {
+  writeBytes(path("out.wav"), earlierContents);
+  writeBytes(path("out.png"), earlierContents);
+  expectFailure(runTool(arguments()));
+  EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
+  EXPECT_EQ(readBytes(path("out.png")), earlierContents);
+  expectNothingWritten({"out.wav", "out.png"});
+}
+
+const std::vector<std::string> render{"render", "@tandrel", "-o", "@out.wav", "--plot", "@out.png"};
+
+std::vector<std::string> with(std::vector<std::string> more, const std::vector<std::string>& base = render) {
+  more.insert(more.begin(), base.begin(), base.end());
+  return more;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RenderErrors,
+    ::testing::Values(
+        ErrorCase{"MissingInput",
+                  with({"-i", "@missing.wav"}),
+                  {"'", "missing.wav' does not exist", "check the path"}},
+        ErrorCase{"InputIsADirectory", with({"-i", "@folder"}), {"folder' is a directory"}},
+        ErrorCase{
+            "InputNotAudio", with({"-i", "@text.wav"}), {"cannot read input file", "text.wav", "libsndfile"}},
+        ErrorCase{"DifferentSampleRates",
+                  with({"-i", "@stereo.wav", "-i", "@mono44.wav"}),
+                  {"different sample rates", "48000 Hz", "44100 Hz", "resample"}},
+        ErrorCase{
+            "TooManyChannels", with({"-i", "@three.wav"}), {"have 3 channels", "has 2 inputs", "three.wav"}},
+        ErrorCase{"TooManyChannelsOverFiles",
+                  with({"-i", "@stereo.wav", "-i", "@stereo.wav"}),
+                  {"have 4 channels", "has 2 inputs"}},
+        ErrorCase{"UnsupportedOutputFormat",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@out.mp3"},
+                  {"'.mp3'", ".wav, .flac, .aiff, .aif or .ogg"}},
+        ErrorCase{"PictureNotPng",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@out.wav", "--plot", "@out.jpg"},
+                  {"out.jpg", ".png"}},
+        ErrorCase{"ModuleDoesNotLoad",
+                  {"render", "@text.so", "-i", "@stereo.wav", "-o", "@out.wav"},
+                  {"cannot load module", "text.so", "invalid ELF header"}},
+        ErrorCase{"ModuleMissing",
+                  {"render", "@nothing.so", "-i", "@stereo.wav", "-o", "@out.wav"},
+                  {"cannot load module", "No such file"}},
+        ErrorCase{"ModuleWithoutEntryPoint",
+                  {"render", "@no-entry", "-i", "@stereo.wav", "-o", "@out.wav"},
+                  {"no VSTPluginMain entry point"}},
+        ErrorCase{"ModuleAnswersNull",
+                  {"render", "@null-entry", "-i", "@stereo.wav", "-o", "@out.wav"},
+                  {"answered null"}},
+        ErrorCase{"UnknownParameter",
+                  with({"-i", "@stereo.wav", "-p", "Gain=0.5"}),
+                  {"unknown parameter 'Gain'", "'Source', 'Ratio x'"}},
+        ErrorCase{
+            "ParameterIndexOutOfRange", with({"-i", "@stereo.wav", "-p", "2=0.5"}), {"index 2", "0 to 1"}},
+        ErrorCase{
+            "ValueAboveOne", with({"-i", "@stereo.wav", "-p", "Source=1.5"}), {"1.5", "outside 0 to 1"}},
+        ErrorCase{"ValueBelowZero", with({"-i", "@stereo.wav", "-p", "1=-0.1"}), {"-0.1", "outside 0 to 1"}},
+        ErrorCase{"ValueNotANumber", with({"-i", "@stereo.wav", "-p", "1=half"}), {"'half'", "not a number"}},
+        ErrorCase{"ValueNaN", with({"-i", "@stereo.wav", "-p", "1=nan"}), {"outside 0 to 1"}},
+        ErrorCase{"SettingWithoutValue", with({"-i", "@stereo.wav", "-p", "Source"}), {"not NAME=VALUE"}},
+        ErrorCase{"OutputDirectoryMissing",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@nowhere/out.wav"},
+                  {"cannot write output file", "nowhere/out.wav", "No such file or directory"}},
+        ErrorCase{"OutputIsADirectory",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@folder"},
+                  {"folder' is a directory"}},
+        ErrorCase{"PictureDirectoryMissing",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@out.wav", "--plot", "@nowhere/out.png"},
+                  {"cannot write output file", "nowhere/out.png"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The WAV header of `frames` frames of 32-bit float stereo, as a stream
+// would carry it: the data follows.
+std::string floatWavHeader(std::uint32_t frames) {
+  const auto word = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  const auto half = [](std::uint16_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+  };
+  const std::uint32_t bytes = frames * 8;
+  return "RIFF" + word(36 + bytes) + "WAVE" + "fmt " + word(16) + half(3) + half(2) + word(48000) +
+         word(48000 * 8) + half(8) + half(32) + "data" + word(bytes);
+}
+
+class RenderInterrupt : public ToolTest, public ::testing::WithParamInterface<int> {};
+
+// The render reads a stream that delivers a little audio and then stalls;
+// the signal arrives while the tool waits in the middle of the render.
+TEST_P(RenderInterrupt, StopsAndLeavesTheOutputAsItWas) {
+  const std::string stream = path("stream.wav");
+  ASSERT_EQ(mkfifo(stream.c_str(), 0600), 0);
+  writeBytes(path("out.wav"), earlierContents);
+  const pid_t tool = startTool({"render", modulePath, "-i", stream, "-o", path("out.wav"), "-q"});
+  ASSERT_GT(tool, 0);
+  const int writer = open(stream.c_str(), O_WRONLY); // waits for the tool to open the stream
+  ASSERT_GE(writer, 0);
+  const std::string start = floatWavHeader(10 * 60 * 48000) + std::string(65536 * 8 * 3, '\0');
+  ASSERT_EQ(write(writer, start.data(), start.size()), static_cast<ssize_t>(start.size()));
+
+  // The temporary output appears once the render has begun.
+  const auto begun = [this] {
+    for (const std::string& name : listDirectory(directory()))
+      if (name.rfind(".out.wav.", 0) == 0) return true;
+    return false;
+  };
+  for (int wait = 0; wait < 500 && !begun(); ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(begun());
+  kill(tool, GetParam());
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  close(writer); // the rest of the stream is missing: the tool would go on with silence
+
+  EXPECT_EQ(waitTool(tool), 130);
+  EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
+  std::vector<std::string> left = listDirectory(directory());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"out.wav", "stream.wav"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, RenderInterrupt, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) { return info.param == SIGINT ? "Interrupt" : "Terminate"; });
+
+} // namespace
+} // namespace cli_test

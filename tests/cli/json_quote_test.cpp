@@ -1,0 +1,46 @@
+// The JSON string quoting and number texts of `info --json`.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "json_writer.hpp"
+
+namespace {
+
+using tandrel::cli::formatFloat;
+using tandrel::cli::quoteJson;
+
+struct QuoteCase {
+  std::string text;
+  std::string quoted;
+};
+
+TEST(JsonQuote, EscapesWhatJsonRequires) {
+  const QuoteCase cases[] = {
+      {"", R"("")"},
+      {"Ratio x ", R"("Ratio x ")"},
+      {"say \"hi\"", R"("say \"hi\"")"},
+      {"back\\slash", R"("back\\slash")"},
+      {"a/b", R"("a/b")"},
+      {"tab\tnew\nline\rret", R"("tab\tnew\nline\rret")"},
+      {"\b\f", R"("\b\f")"},
+      {std::string("nul\0x", 5), R"("nul\u0000x")"},
+      {"\x01\x1f\x7f", R"("\u0001\u001f\u007f")"},
+      {"gr\xc3\xbc\xc3\x9f", "\"gr\xc3\xbc\xc3\x9f\""}, // UTF-8 passes through
+  };
+  for (const QuoteCase& c : cases)
+    EXPECT_EQ(quoteJson(c.text), c.quoted) << "for " << c.quoted;
+}
+
+TEST(JsonQuote, FloatsReadBackToTheSameBits) {
+  EXPECT_EQ(formatFloat(1.0f), "1");
+  EXPECT_EQ(formatFloat(0.25f), "0.25");
+  EXPECT_EQ(formatFloat(0.1f), "0.1");
+  EXPECT_EQ(formatFloat(-0.0f), "-0");
+  for (const float value : {0.571581602f, 1.0f / 3.0f, 1e-7f, 0.99999994f}) {
+    const float back = std::stof(formatFloat(value));
+    EXPECT_EQ(std::memcmp(&back, &value, sizeof value), 0) << formatFloat(value);
+  }
+}
+
+} // namespace
