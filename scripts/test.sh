@@ -2,7 +2,11 @@
 # Builds Tandrel and runs the whole test suite: the plain build, then the
 # same suite under the address and undefined-behaviour sanitizers, then under
 # the thread sanitizer. Installs missing Debian packages first.
-# Usage: scripts/test.sh [plain|asan|tsan]...   (default: all three)
+# Variant "hosts" (not in the default) tests the module in real hosts: it
+# installs Ardour (scripts/install-host-deps.sh), builds the plain build with
+# the host tests, packages it, installs the package into /usr with dpkg -i
+# (as root or through sudo) and runs the tests labelled "hosts".
+# Usage: scripts/test.sh [plain|asan|tsan|hosts]...   (default: plain asan tsan)
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,16 +16,25 @@ variants=${*:-plain asan tsan}
 
 for variant in $variants; do
   case $variant in
-    plain) dir=build;      flags="" ;;
+    plain) dir=build;      flags="-DTANDREL_HOST_TESTS=OFF" ;;
     asan)  dir=build-asan; flags="-DTANDREL_SANITIZE=address,undefined" ;;
     tsan)  dir=build-tsan; flags="-DTANDREL_SANITIZE=thread" ;;
-    *) echo "unknown variant '$variant' (plain, asan or tsan)"; exit 2 ;;
+    hosts) dir=build;      flags="-DTANDREL_HOST_TESTS=ON"; scripts/install-host-deps.sh ;;
+    *) echo "unknown variant '$variant' (plain, asan, tsan or hosts)"; exit 2 ;;
   esac
   echo "== $variant build in $dir"
   # shellcheck disable=SC2086
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo $flags >/dev/null
   cmake --build "$dir" -j "$jobs"
   echo "== $variant tests"
+  if [ "$variant" = hosts ]; then
+    rm -f "$dir"/tandrel_*.deb
+    (cd "$dir" && cpack -G DEB)
+    if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+    $sudo dpkg -i "$dir"/tandrel_*.deb
+    TANDREL_EXPECT_INSTALLED=1 ctest --test-dir "$dir" -L hosts --output-on-failure -j "$jobs"
+    continue
+  fi
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 done
