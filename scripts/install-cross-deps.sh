@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs the extra Debian packages of the fuzz, 32-bit and Windows builds
+# (scripts/install-deps.sh has the ones every build needs). Safe to run
+# again: packages already present are skipped.
+# Usage: scripts/install-cross-deps.sh [fuzz] [m32] [windows]...
+#   fuzz     Clang with libFuzzer and the sanitizer runtimes
+#   m32      the 32-bit x86 compiler and C/C++ libraries
+#   windows  the MinGW-w64 cross compilers for x86-64 and i686, and Wine to
+#            run the Windows smoke test (64-bit; 32-bit Wine is not installed)
+set -eu
+
+packages=""
+for group in "$@"; do
+  case $group in
+    fuzz)    packages="$packages clang libclang-rt-14-dev" ;;
+    m32)     packages="$packages g++-multilib" ;;
+    windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64" ;;
+    *) echo "unknown group '$group' (fuzz, m32 or windows)"; exit 2 ;;
+  esac
+done
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
