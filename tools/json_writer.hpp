@@ -11,8 +11,9 @@
 namespace tandrel::cli {
 
 // The text as a JSON string literal, quotes included: '"', '\\' and every
-// control character are escaped; other bytes pass through unchanged (the
-// module's texts are meant to be ASCII; any other byte is copied as it is).
+// control character are escaped, valid UTF-8 passes through, and any other
+// byte (a module may answer in Latin-1) is escaped as the Latin-1 character
+// it would be, so the result is always valid JSON.
 std::string quoteJson(std::string_view text);
 
 // The shortest decimal text that reads back as the same 32-bit float.

@@ -255,6 +255,11 @@ void writePlot(const EnvelopeSeries& series, const PlotLabels& labels, PendingFi
 
   cairo_surface_flush(surface.get());
   const cairo_status_t status = cairo_surface_write_to_png(surface.get(), file.temporaryPath().c_str());
+  context.reset();
+  surface.reset();
+  // The tool draws one picture at most: give back the font caches, so that
+  // leak checkers see every allocation returned.
+  cairo_debug_reset_static_data();
   if (status != CAIRO_STATUS_SUCCESS)
     throw CliError("cannot write picture '" + file.target() + "': " + cairo_status_to_string(status));
 }

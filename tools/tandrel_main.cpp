@@ -12,6 +12,13 @@
 #include "interrupt.hpp"
 #include "render_command.hpp"
 
+#if defined(__SANITIZE_ADDRESS__)
+// Fontconfig, which cairo uses to find fonts for the pictures, keeps the
+// configuration it parsed until the process ends; the leak checker of
+// sanitizer builds is told that this is not the tool's leak.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif
+
 namespace {
 
 using namespace tandrel::cli;
@@ -87,6 +94,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tandrel: %s\n", stop.what());
     return exitInterrupted;
   } catch (const CliError& error) {
+    // A blocking call cut short by the signal fails in its own way; the
+    // interrupt is what happened.
+    if (interruptRequested()) {
+      std::fprintf(stderr, "tandrel: %s\n", Interrupted().what());
+      return exitInterrupted;
+    }
     std::fprintf(stderr, "tandrel: %s\n", error.what());
     return exitFailure;
   } catch (const std::exception& error) {

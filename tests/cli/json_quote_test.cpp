@@ -26,7 +26,12 @@ TEST(JsonQuote, EscapesWhatJsonRequires) {
       {"\b\f", R"("\b\f")"},
       {std::string("nul\0x", 5), R"("nul\u0000x")"},
       {"\x01\x1f\x7f", R"("\u0001\u001f\u007f")"},
-      {"gr\xc3\xbc\xc3\x9f", "\"gr\xc3\xbc\xc3\x9f\""}, // UTF-8 passes through
+      {"gr\xc3\xbc\xc3\x9f", "\"gr\xc3\xbc\xc3\x9f\""},                       // UTF-8 passes through
+      {"\xe2\x82\xac \xf0\x9f\x8e\xb5", "\"\xe2\x82\xac \xf0\x9f\x8e\xb5\""}, // three and four bytes
+      {"\xb5s", R"("\u00b5s")"},                                              // Latin-1 micro sign
+      {"\xc3", R"("\u00c3")"},                                                // sequence cut short
+      {"\xc0\xaf", R"("\u00c0\u00af")"},                                      // overlong form
+      {"\xed\xa0\x80", R"("\u00ed\u00a0\u0080")"},                            // surrogate
   };
   for (const QuoteCase& c : cases)
     EXPECT_EQ(quoteJson(c.text), c.quoted) << "for " << c.quoted;
