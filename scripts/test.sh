@@ -35,6 +35,7 @@ for variant in $variants; do
     TANDREL_EXPECT_INSTALLED=1 ctest --test-dir "$dir" -L hosts --output-on-failure -j "$jobs"
     continue
   fi
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 done

@@ -1,0 +1,60 @@
+#!/bin/sh
+# Times offline ducking of the same generated 10-minute 48 kHz stereo file
+# (music on the left, a speech-like control on the right):
+#   1. tandrel render with Tandrel;
+#   2. a general media tool's sidechain compressor filter (ffmpeg);
+#   3. tandrel render with a third-party sidechain compressor module (the
+#      LSP plug-ins' stereo sidechain compressor), fed music and control.
+# Prints each time and the ratios. Installs ffmpeg and lsp-plugins-vst from
+# Debian's packages when they are missing.
+# Usage: bench/compare_tools.sh [BUILD_DIR] [MINUTES]
+set -eu
+cd "$(dirname "$0")/.."
+build=${1:-build}
+minutes=${2:-10}
+seconds=$((minutes * 60))
+tool="$build/tools/tandrel"
+[ -x "$tool" ] || { echo "no $tool: build first (scripts/demo.sh or cmake --build $build)"; exit 1; }
+
+need=""
+command -v ffmpeg >/dev/null || need="$need ffmpeg"
+ls /usr/lib/vst/lsp-plugins/*sc_compressor_stereo*.so >/dev/null 2>&1 || need="$need lsp-plugins-vst"
+if [ -n "$need" ]; then
+  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need >/dev/null
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+music="0.4*sin(2*PI*220*t)+0.2*sin(2*PI*277.18*t)+0.2*sin(2*PI*329.63*t)"
+voice="0.7*sin(2*PI*180*t)*sin(2*PI*4*t)*gt(sin(2*PI*0.25*t),0)"
+echo "generating ${minutes} minutes of 48 kHz float stereo in $work"
+ffmpeg -v error -f lavfi -i "aevalsrc=exprs='$music|$voice':s=48000:d=$seconds" -c:a pcm_f32le "$work/in.wav"
+ffmpeg -v error -f lavfi -i "aevalsrc=exprs='$music|$music|$voice|$voice':s=48000:d=$seconds" -c:a pcm_f32le \
+  "$work/in4.wav"
+
+# Wall-clock seconds of a command, best of three.
+best_of_three() {
+  best=""
+  for _ in 1 2 3; do
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    end=$(date +%s.%N)
+    t=$(awk "BEGIN { print $end - $start }")
+    if [ -z "$best" ] || awk "BEGIN { exit !($t < $best) }"; then best=$t; fi
+  done
+  printf '%.3f' "$best"
+}
+
+t_tandrel=$(best_of_three "$tool" render --quiet --input "$work/in.wav" --output "$work/tandrel.wav")
+t_ffmpeg=$(best_of_three ffmpeg -v error -y -i "$work/in.wav" -filter_complex \
+  "[0]channelsplit=channel_layout=stereo[m][c];[m][c]sidechaincompress=threshold=0.1:ratio=4[o]" \
+  -map "[o]" -c:a pcm_f32le "$work/ffmpeg.wav")
+lsp=$(ls /usr/lib/vst/lsp-plugins/*sc_compressor_stereo*.so | head -n 1)
+t_lsp=$(best_of_three "$tool" render "$lsp" --quiet --input "$work/in4.wav" --output "$work/lsp.wav")
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "tandrel render, Tandrel:              ${t_tandrel} s"
+echo "ffmpeg sidechaincompress:             ${t_ffmpeg} s  ($(awk "BEGIN { printf \"%.1f\", $t_ffmpeg / $t_tandrel }")x the time of Tandrel)"
+echo "tandrel render, LSP sc compressor:    ${t_lsp} s  ($(awk "BEGIN { printf \"%.1f\", $t_lsp / $t_tandrel }")x the time of Tandrel)"
