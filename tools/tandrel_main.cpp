@@ -32,7 +32,7 @@ void addInfo(CLI::App& app, InfoOptions& options) {
   info->add_flag("--json", options.json, "Print JSON instead of text");
 }
 
-void addRender(CLI::App& app, RenderOptions& options) {
+void addRender(CLI::App& app, RenderOptions& options, bool& keepDelay) {
   CLI::App* render = app.add_subcommand("render", "Process audio files through an effect module");
   render->add_option("module", options.modulePath,
                      "Effect module (.so); default: the tandrel.so beside the tool");
@@ -45,12 +45,13 @@ void addRender(CLI::App& app, RenderOptions& options) {
       ->add_option("-o,--output", options.output, "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg")
       ->required();
   render->add_option("-b,--block", options.blockSize, "Frames per processing call")
-      ->check(CLI::Range(1, largestBlockSize));
+      ->check(CLI::Range(1, largestBlockSize))
+      ->capture_default_str();
   render
       ->add_option("-p,--param", options.parameters,
                    "NAME=VALUE: set a parameter (by name or index) to a normalised value from 0 to 1")
       ->allow_extra_args(false);
-  render->add_flag("!--no-latency-compensation", options.compensateLatency,
+  render->add_flag("--no-latency-compensation", keepDelay,
                    "Keep the effect's delay in the output instead of dropping it");
   render->add_option("--plot", options.plotPath, "Also draw the levels and the gain over time into this PNG");
   render->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
@@ -84,9 +85,11 @@ int main(int argc, char** argv) {
   RenderOptions render;
   DemoOptions demo;
   addInfo(app, info);
-  addRender(app, render);
+  bool keepDelay = false;
+  addRender(app, render, keepDelay);
   addDemo(app, demo);
   CLI11_PARSE(app, argc, argv);
+  render.compensateLatency = !keepDelay;
 
   try {
     return runCommand(app, info, render, demo);
