@@ -18,7 +18,7 @@ tool="$build/tools/tandrel"
 
 need=""
 command -v ffmpeg >/dev/null || need="$need ffmpeg"
-ls /usr/lib/vst/lsp-plugins/*sc_compressor_stereo*.so >/dev/null 2>&1 || need="$need lsp-plugins-vst"
+ls /usr/lib/vst/lsp-plugins/*sc-compressor-stereo*.so >/dev/null 2>&1 || need="$need lsp-plugins-vst"
 if [ -n "$need" ]; then
   if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
   $sudo apt-get update -qq
@@ -39,7 +39,11 @@ best_of_three() {
   best=""
   for _ in 1 2 3; do
     start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
+    if ! "$@" >/dev/null 2>"$work/errors"; then
+      echo "failed: $*" >&2
+      cat "$work/errors" >&2
+      exit 1
+    fi
     end=$(date +%s.%N)
     t=$(awk "BEGIN { print $end - $start }")
     if [ -z "$best" ] || awk "BEGIN { exit !($t < $best) }"; then best=$t; fi
@@ -51,9 +55,10 @@ t_tandrel=$(best_of_three "$tool" render --quiet --input "$work/in.wav" --output
 t_ffmpeg=$(best_of_three ffmpeg -v error -y -i "$work/in.wav" -filter_complex \
   "[0]channelsplit=channel_layout=stereo[m][c];[m][c]sidechaincompress=threshold=0.1:ratio=4[o]" \
   -map "[o]" -c:a pcm_f32le "$work/ffmpeg.wav")
-lsp=$(ls /usr/lib/vst/lsp-plugins/*sc_compressor_stereo*.so | head -n 1)
+lsp=$(ls /usr/lib/vst/lsp-plugins/*sc-compressor-stereo*.so | head -n 1)
 t_lsp=$(best_of_three "$tool" render "$lsp" --quiet --input "$work/in4.wav" --output "$work/lsp.wav")
 
+for f in tandrel ffmpeg lsp; do [ -s "$work/$f.wav" ] || { echo "no output from $f" >&2; exit 1; }; done
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "tandrel render, Tandrel:              ${t_tandrel} s"
 echo "ffmpeg sidechaincompress:             ${t_ffmpeg} s  ($(awk "BEGIN { printf \"%.1f\", $t_ffmpeg / $t_tandrel }")x the time of Tandrel)"
