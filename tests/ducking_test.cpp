@@ -1,5 +1,5 @@
-// The ducker driven with plain arrays, without a host: its edge cases, and
-// its output against the per-frame reference over long random signals.
+// The ducker driven with plain arrays, without a host: its edge cases. Every
+// kernel against the per-frame reference is in processing_paths_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "effect/tandrel_effect.hpp"
-#include "reference_ducker.hpp"
 
 namespace {
 
@@ -215,66 +214,5 @@ TEST(TandrelParameters, SetAndGetThroughTheOperations) {
   effect.setParameter(1, 2.5f); // no clamping
   EXPECT_EQ(bits(effect.getParameter(1)), bits(2.5f));
 }
-
-// The effect against the reference over long random signals, cut into
-// random call sizes, with parameter changes between calls; the control mixes
-// quiet and loud passages so that gains take many values.
-struct RandomRun {
-  bool inPlace;
-  std::uint32_t seed;
-};
-
-class AgainstReferenceTest : public ::testing::TestWithParam<RandomRun> {};
-
-TEST_P(AgainstReferenceTest, BitForBitOverRandomCallSizes) {
-  const RandomRun run = GetParam();
-  std::mt19937 generator(run.seed);
-  const std::size_t frames = 200000;
-  Signal input0 = noise(frames, run.seed + 1), input1 = noise(frames, run.seed + 2, 0.4f);
-  for (std::size_t i = 0; i < frames; ++i)
-    if ((i / 3000) % 3 == 0) input1[i] *= 0.01f;
-
-  TandrelEffect effect{nullptr};
-  tandrel::test::ReferenceDucker reference;
-  Signal expected(frames), actual0(frames), actual1(frames);
-  Signal work0 = input0, work1 = input1;
-  std::uniform_int_distribution<int> callSize(0, 3000);
-  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-
-  for (std::size_t done = 0; done < frames;) {
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(callSize(generator)), frames - done);
-    if (unit(generator) < 0.1f) {
-      const float ratio = unit(generator), source = unit(generator);
-      effect.setParameter(1, ratio);
-      effect.setParameter(0, source);
-      reference.ratio = ratio;
-      reference.source = source;
-    }
-    reference.process(input0.data() + done, input1.data() + done, expected.data() + done,
-                      static_cast<std::int32_t>(n));
-    float* inputs[2] = {work0.data() + done, work1.data() + done};
-    if (run.inPlace) {
-      effect.processAudio(inputs, inputs, static_cast<std::int32_t>(n));
-    } else {
-      float* outputs[2] = {actual0.data() + done, actual1.data() + done};
-      effect.processAudio(inputs, outputs, static_cast<std::int32_t>(n));
-    }
-    done += n;
-  }
-  if (run.inPlace) {
-    actual0 = work0;
-    actual1 = work1;
-  }
-  EXPECT_TRUE(sameBits(actual0, expected));
-  EXPECT_TRUE(sameBits(actual1, expected));
-}
-
-INSTANTIATE_TEST_SUITE_P(Ducking, AgainstReferenceTest,
-                         ::testing::Values(RandomRun{false, 100}, RandomRun{true, 200}, RandomRun{false, 300},
-                                           RandomRun{true, 400}),
-                         [](const auto& info) {
-                           return std::string(info.param.inPlace ? "InPlace" : "Separate") +
-                                  std::to_string(info.param.seed);
-                         });
 
 } // namespace
