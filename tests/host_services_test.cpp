@@ -54,7 +54,9 @@ public:
   std::vector<ParameterCall> parameterCalls;
 };
 
-std::uint32_t bits(float value) { return std::bit_cast<std::uint32_t>(value); }
+// As a pointer-sized integer, the width of the service results it is compared
+// with (32-bit targets included).
+std::intptr_t bits(float value) { return static_cast<std::intptr_t>(std::bit_cast<std::int32_t>(value)); }
 
 // Addresses handed to the services; the host must receive them unchanged.
 char textBuffer[65];
