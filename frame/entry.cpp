@@ -74,11 +74,19 @@ void installRecordEntries(EffectRecord& record) {
 
 } // namespace tandrel
 
+// What the module exports. ELF: default visibility, everything else hidden
+// (and frame/exports.map). Windows: the list in frame/exports.def, which also
+// gives the entry point its second name, main.
+#if defined(_WIN32)
+#define TANDREL_EXPORTED
+#else
+#define TANDREL_EXPORTED __attribute__((visibility("default")))
+#endif
+
 // The exported entry point. Asks the host for its version with a null record;
 // a host that answers 0 gets null. Otherwise creates one instance and answers
 // its record's address, or null when the instance cannot be made. [main]
-extern "C" __attribute__((visibility("default"))) tandrel::EffectRecord*
-VSTPluginMain(tandrel::HostCallback callback) {
+extern "C" TANDREL_EXPORTED tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback) {
   if (callback == nullptr) return nullptr;
   if (callback(nullptr, tandrel::hostVersionOpcode, 0, 0, nullptr, 0.0f) == 0) return nullptr;
   tandrel::EffectBase* effect = tandrel::createEffect(callback);
@@ -86,10 +94,16 @@ VSTPluginMain(tandrel::HostCallback callback) {
   return effect->getRecordAddress();
 }
 
-#if TANDREL_EXPORT_MAIN_ALIAS
+#if TANDREL_EXPORT_MAIN_ALIAS && !defined(_WIN32)
 // Older hosts look for the same function under the name "main", which C++
 // does not allow to declare with this signature; export it as an alias.
 // Only the module carries it: a test program has a main of its own.
 extern "C" __attribute__((visibility("default"), alias("VSTPluginMain"))) tandrel::EffectRecord*
 vstEntryAlias(tandrel::HostCallback callback) __asm__("main");
+#endif
+
+#if defined(_WIN32)
+// The loader's load and unload notifications report success and do nothing
+// else. (The signature of the Windows loader's callback, without its header.)
+extern "C" int __stdcall DllMain(void* /*module*/, unsigned long /*reason*/, void* /*reserved*/) { return 1; }
 #endif

@@ -1,6 +1,14 @@
 #include "module_host.hpp"
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 namespace tandrel::host {
 
@@ -12,30 +20,65 @@ constexpr std::int32_t hostVersionOpcode = 1;
 // calls carry no record (or one the host has not yet seen), so they are
 // routed here.
 thread_local Instance* instanceBeingCreated = nullptr;
+
+// The system's module loader: open a file, find a symbol, close, and the
+// loader's words for the last failure. A name without a directory would make
+// the loader search its library path, so such names get the current
+// directory in front.
+#if defined(_WIN32)
+void* openModule(const std::string& path) {
+  std::string native = path.find_first_of("/\\") == std::string::npos ? ".\\" + path : path;
+  for (char& c : native)
+    if (c == '/') c = '\\';
+  return reinterpret_cast<void*>(LoadLibraryA(native.c_str()));
+}
+void* findSymbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void closeModule(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+std::string loaderError() {
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                 sizeof text, nullptr);
+  std::string why(text);
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
+    why.pop_back();
+  return why + " (error " + std::to_string(code) + ")";
+}
+#else
+void* openModule(const std::string& path) {
+  const std::string loadPath = path.find('/') == std::string::npos ? "./" + path : path;
+  return dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+void* findSymbol(void* handle, const char* name) { return dlsym(handle, name); }
+void closeModule(void* handle) { dlclose(handle); }
+std::string loaderError() {
+  const char* why = dlerror();
+  return why != nullptr ? why : "unknown loader error";
+}
+#endif
 } // namespace
 
 std::intptr_t plainHostAnswer(const HostCall& call) { return call.opcode == hostVersionOpcode ? 2400 : 0; }
 
 std::unique_ptr<Module> Module::load(const std::string& path, std::string& error) {
-  // A path without a slash would make the loader search the library path.
-  const std::string loadPath = path.find('/') == std::string::npos ? "./" + path : path;
-  void* handle = dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = openModule(path);
   if (handle == nullptr) {
-    const char* why = dlerror();
-    error = "cannot load module '" + path + "': " + (why != nullptr ? why : "unknown loader error");
+    error = "cannot load module '" + path + "': " + loaderError();
     return nullptr;
   }
-  void* symbol = dlsym(handle, "VSTPluginMain");
-  if (symbol == nullptr) symbol = dlsym(handle, "main");
+  void* symbol = findSymbol(handle, "VSTPluginMain");
+  if (symbol == nullptr) symbol = findSymbol(handle, "main");
   if (symbol == nullptr) {
-    dlclose(handle);
+    closeModule(handle);
     error = "module '" + path + "' has no VSTPluginMain entry point: it is not a VST 2 effect module";
     return nullptr;
   }
   return std::unique_ptr<Module>(new Module(handle, reinterpret_cast<EntryPoint>(symbol), path));
 }
 
-Module::~Module() { dlclose(handle_); }
+Module::~Module() { closeModule(handle_); }
 
 std::unique_ptr<Instance> Instance::create(EntryPoint entry, std::string& error, Answerer answer) {
   std::unique_ptr<Instance> instance(new Instance(std::move(answer)));
