@@ -5,14 +5,14 @@
 # fuzz/corpus/NAME plus what earlier runs found (build-fuzz/corpus/NAME);
 # an input that breaks a property is kept in build-fuzz/artifacts/NAME/.
 # Prints the executions per second and the total executions of each.
-# Usage: scripts/fuzz.sh [SECONDS]   (default 120 seconds per fuzzer;
-#        TANDREL_FUZZ_BUILD_DIR chooses the build directory, default build-fuzz)
+# Usage: scripts/fuzz.sh [SECONDS]   (default 120 seconds per fuzzer)
+# The build directory is build-fuzz; TANDREL_BUILD_PREFIX replaces "build".
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-cross-deps.sh fuzz
 
 seconds=${1:-120}
-dir=${TANDREL_FUZZ_BUILD_DIR:-build-fuzz} # the build directory may be chosen
+dir=${TANDREL_BUILD_PREFIX:-build}-fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S fuzz -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$dir" -j "$jobs"

@@ -5,8 +5,9 @@
 # Usage: scripts/install-cross-deps.sh [fuzz] [m32] [windows]...
 #   fuzz     Clang with libFuzzer and the sanitizer runtimes
 #   m32      the 32-bit x86 compiler and C/C++ libraries
-#   windows  the MinGW-w64 cross compilers for x86-64 and i686, and Wine to
-#            run the Windows smoke test (64-bit; 32-bit Wine is not installed)
+#   windows  the MinGW-w64 cross compilers for x86-64 and i686, and Wine for
+#            64-bit and 32-bit programs to run the Windows smoke test (the
+#            32-bit Wine needs the i386 architecture, which is added)
 set -eu
 
 packages=""
@@ -14,7 +15,7 @@ for group in "$@"; do
   case $group in
     fuzz)    packages="$packages clang libclang-rt-14-dev" ;;
     m32)     packages="$packages g++-multilib" ;;
-    windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64" ;;
+    windows) packages="$packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386" ;;
     *) echo "unknown group '$group' (fuzz, m32 or windows)"; exit 2 ;;
   esac
 done
@@ -26,6 +27,9 @@ done
 if [ -n "$missing" ]; then
   echo "installing:$missing"
   if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+  case $missing in
+    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
+  esac
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi

@@ -6,13 +6,20 @@
 # installs Ardour (scripts/install-host-deps.sh), builds the plain build with
 # the host tests, packages it, installs the package into /usr with dpkg -i
 # (as root or through sudo) and runs the tests labelled "hosts".
-# Usage: scripts/test.sh [plain|asan|tsan|hosts]...   (default: plain asan tsan)
+# Variant "m32" builds and runs the suite as 32-bit x86 code
+# (cmake/toolchain-linux-i686.cmake, GoogleTest compiled from its sources).
+# Variant "windows" (not in the default: it adds the i386 architecture and
+# Wine) cross-builds tandrel.dll for 64-bit and 32-bit Windows, checks its
+# exports and imports and runs the smoke test under Wine (scripts/windows.sh).
+# Variant "fuzz" (not in the default) runs each fuzzer for
+# TANDREL_FUZZ_SECONDS seconds, 120 unless set (scripts/fuzz.sh).
+# Usage: scripts/test.sh [plain|asan|tsan|m32|hosts|windows|fuzz]...   (default: plain asan tsan m32)
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-variants=${*:-plain asan tsan}
+variants=${*:-plain asan tsan m32}
 
 for variant in $variants; do
   case $variant in
@@ -20,7 +27,12 @@ for variant in $variants; do
     asan)  dir=build-asan; flags="-DTANDREL_SANITIZE=address,undefined" ;;
     tsan)  dir=build-tsan; flags="-DTANDREL_SANITIZE=thread" ;;
     hosts) dir=build;      flags="-DTANDREL_HOST_TESTS=ON"; scripts/install-host-deps.sh ;;
-    *) echo "unknown variant '$variant' (plain, asan, tsan or hosts)"; exit 2 ;;
+    m32)   dir=build-m32;  scripts/install-cross-deps.sh m32
+           flags="-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-linux-i686.cmake -DTANDREL_BUILD_GTEST_FROM_SOURCE=ON
+                  -DTANDREL_BUILD_TOOLS=OFF -DTANDREL_BUILD_BENCH=OFF" ;;
+    windows) scripts/windows.sh; continue ;;
+    fuzz)  scripts/fuzz.sh "${TANDREL_FUZZ_SECONDS:-120}"; continue ;;
+    *) echo "unknown variant '$variant' (plain, asan, tsan, m32, hosts, windows or fuzz)"; exit 2 ;;
   esac
   echo "== $variant build in $dir"
   # shellcheck disable=SC2086
