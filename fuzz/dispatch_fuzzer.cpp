@@ -40,8 +40,25 @@ using tandrel::fuzz::anyInteger;
 using tandrel::fuzz::bitsOf;
 using tandrel::fuzz::GuardedBuffer;
 
+// An editor that records what the frame asks of it and answers as the input
+// says.
+class FuzzEditor : public tandrel::EffectEditor {
+public:
+  bool answer = false;
+  int calls = 0;
+  tandrel::KeyRecord key{};
+  std::int32_t knobMode = 0;
+  bool getRectangle(void**) override { return ++calls, answer; }
+  bool open(void*) override { return ++calls, answer; }
+  void close() override { ++calls; }
+  void idle() override { ++calls; }
+  bool keyPressed(tandrel::KeyRecord& pressed) override { return ++calls, key = pressed, answer; }
+  bool keyReleased(tandrel::KeyRecord& released) override { return ++calls, key = released, answer; }
+  bool setKnobMode(std::int32_t mode) override { return ++calls, knobMode = mode, answer; }
+};
+
 // The frame's defaults, with the choices that the product fixes left to the
-// input: counts, flags and the answer of its capability question.
+// input: counts, flags, the answer of its capability question and an editor.
 class BareEffect : public tandrel::ExtendedEffectBase {
 public:
   BareEffect(tandrel::HostCallback callback, std::int32_t programs, std::int32_t parameters,
@@ -50,6 +67,8 @@ public:
   void processAudio(float**, float**, std::int32_t) override {}
   std::int32_t canDo(const char*) override { return canDoAnswer_; }
   void setFlags(std::int32_t bits) { setFlag(bits, true); }
+  // The effect owns the editor from here on and destroys it with itself.
+  void attach(FuzzEditor* editor) { editor_ = editor; }
 
 private:
   std::int32_t canDoAnswer_;
@@ -100,6 +119,7 @@ struct Model {
   std::int32_t programCount = 1;
   std::int32_t flags = tandrel::flag::replacingProcess;
   std::int32_t canDoAnswer = 0;
+  FuzzEditor* editor = nullptr; // owned by the effect
   std::optional<std::int32_t> currentProgram = 0;
   std::string programName = "Default";
   float source = 1.0f;
@@ -153,8 +173,18 @@ std::string_view textOf(const GuardedBuffer& buffer) { return reinterpret_cast<c
 
 bool sameFloat(float a, float b) { return bitsOf(a) == bitsOf(b) || (a != a && b != b); }
 
+bool isEditorOpcode(std::int32_t opcode) {
+  return opcode == 13 || opcode == 14 || opcode == 15 || opcode == 19 || (opcode >= 59 && opcode <= 61);
+}
+
 std::intptr_t expectedAnswer(const Model& model, std::int32_t opcode, std::intptr_t value) {
   switch (opcode) {
+  case 13:
+  case 14:
+  case 59:
+  case 60:
+  case 61:
+    return model.editor != nullptr && model.editor->answer ? 1 : 0;
   case 3:
     return model.currentProgram.value_or(0);
   case 22:
@@ -296,6 +326,11 @@ bool dispatchOnce(FuzzedDataProvider& input, EffectRecord* record, Model& model)
 
   const EffectRecord before = *record;
   host.calls.clear();
+  int editorCallsBefore = 0;
+  if (model.editor != nullptr) {
+    model.editor->answer = input.ConsumeBool();
+    editorCallsBefore = model.editor->calls;
+  }
   const std::intptr_t answer = record->dispatcherEntry(record, opcode, index, value, pointer, option);
 
   for (Argument& argument : arguments) {
@@ -306,6 +341,7 @@ bool dispatchOnce(FuzzedDataProvider& input, EffectRecord* record, Model& model)
                "opcode %d changed a %zu-byte buffer that it must not write", opcode, buffer.size());
   }
   if (opcode == 1) {
+    model.editor = nullptr; // destroyed with the effect
     FUZZ_CHECK(answer == 1, "close answered %ld", static_cast<long>(answer));
     FUZZ_CHECK(host.calls.empty(), "close called the host");
     return false;
@@ -317,6 +353,21 @@ bool dispatchOnce(FuzzedDataProvider& input, EffectRecord* record, Model& model)
   FUZZ_CHECK(std::memcmp(&before, record, sizeof before) == 0, "opcode %d changed the record", opcode);
 
   if (text != nullptr) checkTextAnswer(model, opcode, index, *text, fill);
+  if (model.editor != nullptr) {
+    const int editorCalls = model.editor->calls - editorCallsBefore;
+    FUZZ_CHECK(editorCalls == (isEditorOpcode(opcode) ? 1 : 0), "opcode %d made %d editor calls", opcode,
+               editorCalls);
+    if (opcode == 59 || opcode == 60) {
+      const tandrel::KeyRecord& key = model.editor->key;
+      FUZZ_CHECK(key.character == index && key.virtualKey == static_cast<std::uint8_t>(value & 0xFF),
+                 "key record %d/%u for index %d value %ld", key.character, key.virtualKey, index,
+                 static_cast<long>(value));
+      if (std::fabs(option) < 2147483648.0f)
+        FUZZ_CHECK(key.modifiers == static_cast<std::uint8_t>(static_cast<std::int32_t>(option) & 0xFF),
+                   "modifiers %u for float 0x%08x", key.modifiers, bitsOf(option));
+    }
+    if (opcode == 61) FUZZ_CHECK(model.editor->knobMode == static_cast<std::int32_t>(value), "knob mode");
+  }
   if (opcode == 69)
     for (GuardedBuffer* slot : slots)
       FUZZ_CHECK(slot->holdsOnly(0), "opcode 69 left a host variable non-null");
@@ -398,6 +449,77 @@ void formatOnce(FuzzedDataProvider& input, EffectRecord* record) {
              bitsOf(value), integer, text);
 }
 
+// The speaker-arrangement operations on one slot that the run keeps (and
+// releases at its end): making with any channel count, releasing, copying
+// from a guarded record of exactly the size its channel count gives, and
+// copying one speaker's properties. They run on an effect of their own, which
+// outlives a close of the effect under test.
+void arrangementOnce(FuzzedDataProvider& input, tandrel::ExtendedEffectBase* effect,
+                     tandrel::SpeakerArrangement*& slot) {
+  using tandrel::SpeakerArrangement;
+  using tandrel::SpeakerProperties;
+  // The copy rule for one speaker: everything but the text bytes as in the
+  // source; the text up to its first zero (at most 63 characters), zeros after.
+  auto copiedAsItShould = [](const unsigned char* copy, const unsigned char* source) {
+    if (std::memcmp(copy, source, 16) != 0 || std::memcmp(copy + 80, source + 80, 32) != 0) return false;
+    bool ended = false;
+    for (int i = 0; i < 64; ++i) {
+      ended = ended || i == 63 || source[16 + i] == 0;
+      if (copy[16 + i] != (ended ? 0 : source[16 + i])) return false;
+    }
+    return true;
+  };
+  switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+  case 0: {
+    const std::int32_t channels = anyInteger<std::int32_t>(input, -2, 6);
+    const bool made = effect->newSpeakerArrangement(&slot, channels);
+    const bool fits = channels >= 0 && channels <= tandrel::maxSpeakerChannels;
+    FUZZ_CHECK(made == fits, "making %d channels answered %d", channels, made);
+    FUZZ_CHECK(made == (slot != nullptr), "the slot after making %d channels", channels);
+    if (made) {
+      FUZZ_CHECK(slot->channelCount == channels && slot->arrangementType == 0, "made %d channels", channels);
+      const auto* bytes = reinterpret_cast<const unsigned char*>(slot);
+      const std::size_t size = tandrel::speakerArrangementBytes(std::min(channels, 8));
+      for (std::size_t i = 8; i < size; ++i)
+        FUZZ_CHECK(bytes[i] == 0, "new arrangement byte %zu is not zero", i);
+    }
+    break;
+  }
+  case 1:
+    FUZZ_CHECK(effect->releaseSpeakerArrangement(&slot), "release answered false");
+    FUZZ_CHECK(slot == nullptr, "release left the slot set");
+    break;
+  case 2: {
+    const auto channels = input.ConsumeIntegralInRange<std::int32_t>(0, 4);
+    GuardedBuffer source(tandrel::speakerArrangementBytes(channels));
+    const std::vector<std::uint8_t> content = input.ConsumeBytes<std::uint8_t>(source.size());
+    if (!content.empty()) std::memcpy(source.data(), content.data(), content.size());
+    std::memcpy(source.data() + 4, &channels, sizeof channels);
+    const bool copied =
+        effect->copySpeakerArrangement(&slot, reinterpret_cast<const SpeakerArrangement*>(source.data()));
+    FUZZ_CHECK(source.intact(), "copying an arrangement read or wrote outside its %zu bytes", source.size());
+    FUZZ_CHECK(copied && slot != nullptr, "copying %d channels failed", channels);
+    FUZZ_CHECK(std::memcmp(slot, source.data(), 8) == 0, "copy of the arrangement's type and count");
+    for (std::int32_t i = 0; i < channels; ++i)
+      FUZZ_CHECK(copiedAsItShould(reinterpret_cast<const unsigned char*>(&slot->speakers[i]),
+                                  source.data() + 8 + 112 * static_cast<std::size_t>(i)),
+                 "speaker %d of %d copied wrongly", i, channels);
+    break;
+  }
+  default: {
+    GuardedBuffer source(sizeof(SpeakerProperties)), destination(sizeof(SpeakerProperties), 0xEE);
+    const std::vector<std::uint8_t> content = input.ConsumeBytes<std::uint8_t>(source.size());
+    if (!content.empty()) std::memcpy(source.data(), content.data(), content.size());
+    FUZZ_CHECK(effect->copySpeakerProperties(reinterpret_cast<SpeakerProperties*>(destination.data()),
+                                             reinterpret_cast<const SpeakerProperties*>(source.data())),
+               "copying speaker properties answered false");
+    FUZZ_CHECK(source.intact() && destination.intact(), "copying speaker properties went outside 112 bytes");
+    FUZZ_CHECK(copiedAsItShould(destination.data(), source.data()), "speaker properties copied wrongly");
+    break;
+  }
+  }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -430,23 +552,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t flags = input.ConsumeIntegral<std::uint16_t>() & 0x1F3E;
     effect->setFlags(flags);
     model.flags |= flags;
+    if (input.ConsumeBool()) {
+      model.editor = new FuzzEditor;
+      effect->attach(model.editor);
+    }
     record = effect->getRecordAddress();
   }
 
   bool open = true;
+  BareEffect arranger(nullptr, 1, 0, 0);
+  tandrel::SpeakerArrangement* arrangement = nullptr;
   for (int step = 0; open && step < 64 && input.remaining_bytes() > 0; ++step) {
-    switch (input.ConsumeIntegralInRange<int>(0, 9)) {
+    switch (input.ConsumeIntegralInRange<int>(0, 10)) {
     case 7:
       setParameterOnce(input, record, model);
       break;
     case 8:
       formatOnce(input, record);
       break;
+    case 9:
+      arrangementOnce(input, &arranger, arrangement);
+      break;
     default:
       open = dispatchOnce(input, record, model);
       break;
     }
   }
+  arranger.releaseSpeakerArrangement(&arrangement);
   if (open) {
     host.calls.clear();
     FUZZ_CHECK(record->dispatcherEntry(record, 1, 0, 0, nullptr, 0.0f) == 1, "close did not answer 1");
