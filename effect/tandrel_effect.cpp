@@ -22,7 +22,7 @@ TandrelEffect::TandrelEffect(HostCallback callback)
     : ExtendedEffectBase(callback, 1, 2), kernel_(&ducking::bestKernel()) {
   setInputCount(2);
   setOutputCount(2);
-  setUniqueIdentifier(uniqueId);
+  assignUniqueIdentifier(uniqueId);
   setReplacingProcess(true);
   setInitialDelay(latencyFrames);
   source_.store(1.0f, std::memory_order_relaxed);

@@ -71,7 +71,7 @@ public:
   }
 
   // Record fields of the same name. [main]
-  virtual void setUniqueIdentifier(std::int32_t identifier) { record_.uniqueIdentifier = identifier; }
+  virtual void assignUniqueIdentifier(std::int32_t identifier) { record_.uniqueIdentifier = identifier; }
   virtual void setInputCount(std::int32_t count) { record_.inputCount = count; }
   virtual void setOutputCount(std::int32_t count) { record_.outputCount = count; }
   virtual void setReplacingProcess(bool on) { setFlag(flag::replacingProcess, on); }
