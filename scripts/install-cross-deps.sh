@@ -9,6 +9,7 @@
 #            64-bit and 32-bit programs to run the Windows smoke test (the
 #            32-bit Wine needs the i386 architecture, which is added)
 set -eu
+. "$(dirname "$0")/packages.sh"
 
 packages=""
 for group in "$@"; do
@@ -20,16 +21,5 @@ for group in "$@"; do
   esac
 done
 
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  echo "installing:$missing"
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  case $missing in
-    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
-  esac
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+# shellcheck disable=SC2086
+install_packages $packages

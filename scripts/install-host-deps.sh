@@ -7,18 +7,11 @@
 # "hosts" variant of scripts/test.sh and the CI call it.
 # Safe to run again: packages already present are skipped.
 set -eu
+. "$(dirname "$0")/packages.sh"
 
 packages="
   ardour dpkg-dev python3
 "
 
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  echo "installing:$missing"
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+# shellcheck disable=SC2086
+install_packages $packages
