@@ -34,6 +34,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
 #include "allocation_control.hpp"
 #include "host/module_host.hpp"
+#include "loaded_module_fixture.hpp"
 
 namespace {
 
@@ -107,26 +108,7 @@ Signal processInChunks(Instance& instance, const Material& m, std::size_t chunk)
   return out;
 }
 
-class LifecycleTest : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    module_ = Module::load(TANDREL_MODULE_PATH, error).release();
-    ASSERT_NE(module_, nullptr) << error;
-  }
-  static void TearDownTestSuite() {
-    delete module_;
-    module_ = nullptr;
-  }
-  static std::unique_ptr<Instance> create() {
-    std::string error;
-    auto instance = Instance::create(*module_, error);
-    EXPECT_NE(instance, nullptr) << error;
-    return instance;
-  }
-  static Module* module_;
-};
-Module* LifecycleTest::module_ = nullptr;
+using LifecycleTest = tandrel::test::LoadedModuleFixture;
 
 // Each cycle creates an instance through the entry point, switches it on,
 // processes one block, switches it off and closes it. After a warm-up (the

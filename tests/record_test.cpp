@@ -11,6 +11,7 @@
 #include "allocation_control.hpp"
 #include "effect/tandrel_effect.hpp"
 #include "host/module_host.hpp"
+#include "loaded_module_fixture.hpp"
 
 namespace {
 
@@ -36,26 +37,7 @@ constexpr Layout layout = sizeof(void*) == 8 ? Layout{8,  16, 24, 32, 40,  44,  
                                              : Layout{4,  8,  12, 16, 20, 24, 28, 32, 36, 40, 44, 48,
                                                       52, 56, 60, 64, 68, 72, 76, 80, 84, 88, 144};
 
-class LoadedModuleTest : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    module_ = Module::load(TANDREL_MODULE_PATH, error).release();
-    ASSERT_NE(module_, nullptr) << error;
-  }
-  static void TearDownTestSuite() {
-    delete module_;
-    module_ = nullptr;
-  }
-  std::unique_ptr<Instance> create(tandrel::host::Answerer answer = tandrel::host::plainHostAnswer) {
-    std::string error;
-    auto instance = Instance::create(*module_, error, std::move(answer));
-    EXPECT_NE(instance, nullptr) << error;
-    return instance;
-  }
-  static Module* module_;
-};
-Module* LoadedModuleTest::module_ = nullptr;
+using LoadedModuleTest = tandrel::test::LoadedModuleFixture;
 
 TEST_F(LoadedModuleTest, RecordReadsAsTheProductAtEveryOffset) {
   auto instance = create();
