@@ -14,6 +14,7 @@
 
 #include "effect/tandrel_effect.hpp"
 #include "host/module_host.hpp"
+#include "loaded_module_fixture.hpp"
 #include "recording_editor.hpp"
 
 namespace tandrel::dispatch_test {
@@ -516,30 +517,16 @@ INSTANTIATE_TEST_SUITE_P(Bits, ExtendedFlags,
 
 // --- The product through the loaded module ---
 
-class LoadedModule : public ::testing::Test {
+class LoadedModule : public test::LoadedModuleFixture {
 protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    module_ = host::Module::load(TANDREL_MODULE_PATH, error).release();
-    ASSERT_NE(module_, nullptr) << error;
-  }
-  static void TearDownTestSuite() {
-    delete module_;
-    module_ = nullptr;
-  }
   void SetUp() override {
-    ASSERT_NE(module_, nullptr);
-    std::string error;
-    instance_ = host::Instance::create(*module_, error);
-    ASSERT_NE(instance_, nullptr) << error;
+    instance_ = create();
+    ASSERT_NE(instance_, nullptr);
   }
   void TearDown() override { instance_.reset(); }
 
-  static host::Module* module_;
   std::unique_ptr<host::Instance> instance_;
 };
-
-host::Module* LoadedModule::module_ = nullptr;
 
 TEST_F(LoadedModule, AnswersAsAHostExpects) {
   EXPECT_EQ(instance_->dispatch(58), 2400);
