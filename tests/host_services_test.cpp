@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame/extended_effect_base.hpp"
+#include "host/module_host.hpp"
 
 namespace {
 
@@ -19,14 +20,7 @@ using tandrel::EffectRecord;
 using tandrel::ExtendedEffectBase;
 using tandrel::HostCallback;
 
-struct HostCall {
-  EffectRecord* record;
-  std::int32_t opcode;
-  std::int32_t index;
-  std::intptr_t value;
-  void* pointer;
-  float option;
-};
+using tandrel::host::HostCall;
 
 struct ParameterCall {
   std::int32_t index;

@@ -11,6 +11,7 @@
 
 #include "frame/effect_base.hpp"
 #include "frame/extended_effect_base.hpp"
+#include "host/module_host.hpp"
 
 namespace tandrel::dispatch_test {
 
@@ -142,14 +143,7 @@ private:
 };
 
 // One call of the host callback as the frame made it.
-struct SeenHostCall {
-  EffectRecord* record;
-  std::int32_t opcode;
-  std::int32_t index;
-  std::intptr_t value;
-  void* pointer;
-  float option;
-};
+using SeenHostCall = host::HostCall;
 
 // A host callback that records every call and answers 0 (2400 for the
 // version query). Clear `calls` before each test.
