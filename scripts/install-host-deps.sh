@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs what the host tests need on a Debian machine, beyond
 # scripts/install-deps.sh: Ardour 7 (its plug-in scanner, headless Lua
-# session tool and exporter; about 220 MB), dpkg-dev (dpkg-shlibdeps, which
-# fills in the package's dependencies) and Python 3 (the tests' language).
+# session tool and exporter; about 220 MB), Audacity 3.2 and the virtual
+# display Xvfb it runs on, dpkg-dev (dpkg-shlibdeps, which fills in the
+# package's dependencies) and Python 3 (the tests' language).
 # Kept apart so that the plain developer test command stays quick; the
 # "hosts" variant of scripts/test.sh and the CI call it.
 # Safe to run again: packages already present are skipped.
@@ -10,7 +11,7 @@ set -eu
 . "$(dirname "$0")/packages.sh"
 
 packages="
-  ardour dpkg-dev python3
+  ardour audacity xvfb dpkg-dev python3
 "
 
 # shellcheck disable=SC2086
