@@ -3,7 +3,7 @@
 # same suite under the address and undefined-behaviour sanitizers, then under
 # the thread sanitizer. Installs missing Debian packages first.
 # Variant "hosts" (not in the default) tests the module in real hosts: it
-# installs Ardour (scripts/install-host-deps.sh), builds the plain build with
+# installs Ardour and Audacity (scripts/install-host-deps.sh), builds the plain build with
 # the host tests, packages it, installs the package into /usr with dpkg -i
 # (as root or through sudo) and runs the tests labelled "hosts".
 # Variant "m32" builds and runs the suite as 32-bit x86 code
