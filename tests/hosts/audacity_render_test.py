@@ -300,6 +300,8 @@ def render_and_compare(module, tool, folder):
         finally:
             if audacity is not None:
                 audacity.stop()
+            pipe.close()
+            pipe.remove_stale()
     finally:
         display.kill()
         display.wait()
