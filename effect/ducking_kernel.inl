@@ -70,10 +70,17 @@ template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
       lows = c < lows ? c : lows;
     }
     // Lanes hold the extremes of their own frames; combined by the same
-    // rules they give the extremes of all frames (ties are equal values).
-    for (int lane = 0; lane < peakLanes; ++lane) {
-      if (highs[lane] > high) high = highs[lane];
-      if (lows[lane] < low) low = lows[lane];
+    // rules, in any order, they give the extremes of all frames: no lane
+    // holds a NaN or a negative zero, so ties are equal bits. The two halves
+    // first, then lane by lane.
+    HalfFloats highHalves[2], lowHalves[2];
+    __builtin_memcpy(highHalves, &highs, sizeof highs);
+    __builtin_memcpy(lowHalves, &lows, sizeof lows);
+    const HalfFloats halfHighs = highHalves[1] > highHalves[0] ? highHalves[1] : highHalves[0];
+    const HalfFloats halfLows = lowHalves[1] < lowHalves[0] ? lowHalves[1] : lowHalves[0];
+    for (int lane = 0; lane < Lanes; ++lane) {
+      if (halfHighs[lane] > high) high = halfHighs[lane];
+      if (halfLows[lane] < low) low = halfLows[lane];
     }
   }
   for (int32_t i = peakFrames; i < frames; ++i) {
@@ -96,18 +103,20 @@ template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
   const double gainSpan = static_cast<double>(run.targetGain) - startGain;
   const int32_t vectorFrames = frames - frames % Lanes;
   if (vectorFrames > 0) {
-    Doubles counters;
+    // counter / 128 is exact, so span x (counter / 128) rounds once, exactly
+    // like (span x counter) / 128.
+    Doubles positions;
     for (int lane = 0; lane < Lanes; ++lane)
-      counters[lane] = static_cast<double>(run.firstCounter + lane);
-    const Doubles step = static_cast<double>(Lanes) - Doubles{};
+      positions[lane] = static_cast<double>(run.firstCounter + lane) * ::tandrel::ducking::inverseBlockFrames;
+    const Doubles step = static_cast<double>(Lanes) * ::tandrel::ducking::inverseBlockFrames - Doubles{};
     for (int32_t i = 0; i < vectorFrames; i += Lanes) {
-      const Doubles gains = startGain + gainSpan * counters * ::tandrel::ducking::inverseBlockFrames;
+      const Doubles gains = startGain + gainSpan * positions;
       const Doubles delayed = __builtin_convertvector(loadVector<HalfFloats>(run.lineOut + i), Doubles);
       const HalfBits y = reinterpret_cast<HalfBits>(__builtin_convertvector(gains * delayed, HalfFloats));
       const HalfFloats out = reinterpret_cast<HalfFloats>((y & exponentBits) == 0 ? (y & signBits) : y);
       storeVector(run.out0 + i, out);
       storeVector(run.out1 + i, out);
-      counters += step;
+      positions += step;
     }
   }
   for (int32_t i = vectorFrames; i < frames; ++i) {
