@@ -41,6 +41,11 @@ public:
   // Non-finite numbers have no JSON form and are written as null.
   void value(float number);
   void value(bool truth);
+  // One member of an object: key(name), then value(v).
+  template <typename Value> void field(std::string_view name, const Value& v) {
+    key(name);
+    value(v);
+  }
 
 private:
   void beforeValue();
