@@ -238,3 +238,15 @@ def compare_aligned(actual, expected, max_lag):
             if worst == 0.0:
                 return best
     return best
+
+
+def check_identical_renders(host, host_channels, tool_channels, frames):
+    """Each channel of a host's render equals the command-line host's: best
+    alignment at a shift of 0, no sample different, every frame compared."""
+    for channel in range(len(tool_channels)):
+        lag, worst, compared = compare_aligned(host_channels[channel], tool_channels[channel], 2048)
+        print("channel %d: best shift %d samples, largest difference %.9g over %d frames"
+              % (channel, lag, worst, compared))
+        check(lag == 0, "channel %d: %s's render is shifted by %d samples" % (channel, host, lag))
+        check(worst == 0.0, "channel %d: samples differ by up to %.9g" % (channel, worst))
+        check(compared == frames, "channel %d: only %d frames compared" % (channel, compared))
