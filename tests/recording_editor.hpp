@@ -15,23 +15,16 @@
 
 namespace tandrel::dispatch_test {
 
-// The smallest concrete effect on EffectBase.
-class PlainEffect : public EffectBase {
+// The smallest concrete effect on either base class.
+template <typename Base> class MinimalEffect : public Base {
 public:
-  explicit PlainEffect(HostCallback callback = nullptr, std::int32_t programs = 1,
-                       std::int32_t parameters = 2)
-      : EffectBase(callback, programs, parameters) {}
-  void processAudio(float**, float**, std::int32_t) override {}
-};
-
-// The smallest concrete effect on ExtendedEffectBase.
-class PlainExtended : public ExtendedEffectBase {
-public:
-  explicit PlainExtended(HostCallback callback = nullptr, std::int32_t programs = 1,
+  explicit MinimalEffect(HostCallback callback = nullptr, std::int32_t programs = 1,
                          std::int32_t parameters = 2)
-      : ExtendedEffectBase(callback, programs, parameters) {}
+      : Base(callback, programs, parameters) {}
   void processAudio(float**, float**, std::int32_t) override {}
 };
+using PlainEffect = MinimalEffect<EffectBase>;
+using PlainExtended = MinimalEffect<ExtendedEffectBase>;
 
 // Records every call the frame forwards and answers as configured. The
 // effect that holds it destroys it; `destroyed` tells the test.
