@@ -8,5 +8,5 @@ build=${1:-build}
 [ $# -gt 0 ] && shift
 scripts/install-deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target tandrel_bench tandrel tandrel_cli
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target tandrel_bench tandrel tandrel_tool
 exec "$build/bench/tandrel_bench" --benchmark_color=false "$@"

@@ -11,8 +11,8 @@
 set(TANDREL_INSTALL_MODULE_DIR "lib/lxvst" CACHE STRING "Where the module is installed, relative to the prefix")
 
 install(TARGETS tandrel LIBRARY DESTINATION ${TANDREL_INSTALL_MODULE_DIR})
-if(TARGET tandrel_cli)
-  install(TARGETS tandrel_cli RUNTIME DESTINATION bin)
+if(TARGET tandrel_tool)
+  install(TARGETS tandrel_tool RUNTIME DESTINATION bin)
 endif()
 
 set(CPACK_PACKAGE_NAME "tandrel")

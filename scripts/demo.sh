@@ -8,5 +8,5 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tandrel tandrel_cli
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target tandrel tandrel_tool
 exec build/tools/tandrel demo "$@"

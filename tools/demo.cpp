@@ -10,7 +10,6 @@
 #include "cli_error.hpp"
 #include "effect_host.hpp"
 #include "module_locator.hpp"
-#include "render_command.hpp"
 #include "render_job.hpp"
 
 namespace tandrel::cli {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/module_host.hpp"
@@ -133,5 +134,13 @@ std::string_view trimBlanks(std::string_view text);
 // Parses a normalised parameter value: a decimal number from 0 to 1. Throws
 // CliError naming `what` otherwise.
 float parseParameterValue(std::string_view text, std::string_view what);
+
+// One --param argument split into the parameter (name or index) and its
+// value. Throws CliError when it is not NAME=VALUE with a value from 0 to 1.
+std::pair<std::string, float> parseParameterSetting(const std::string& setting);
+
+// Finds each parameter named in `settings` and sets it, in order. Throws
+// CliError for a name the effect does not have.
+void applyParameters(EffectHost& effect, const std::vector<std::pair<std::string, float>>& settings);
 
 } // namespace tandrel::cli

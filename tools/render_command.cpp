@@ -10,22 +10,6 @@
 
 namespace tandrel::cli {
 
-std::pair<std::string, float> parseParameterSetting(const std::string& setting) {
-  const auto equals = setting.rfind('=');
-  if (equals == std::string::npos || trimBlanks(std::string_view(setting).substr(0, equals)).empty())
-    throw CliError("--param '" + setting +
-                   "' is not NAME=VALUE; write e.g. --param Source=1 or --param 1=0.5");
-  const std::string name(trimBlanks(std::string_view(setting).substr(0, equals)));
-  const float value =
-      parseParameterValue(std::string_view(setting).substr(equals + 1), "parameter '" + name + "'");
-  return {name, value};
-}
-
-void applyParameters(EffectHost& effect, const std::vector<std::pair<std::string, float>>& settings) {
-  for (const auto& [name, value] : settings)
-    effect.setParameter(effect.findParameter(name), value);
-}
-
 namespace {
 
 constexpr int smallParameterCount = 4;

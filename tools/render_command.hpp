@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "effect_host.hpp"
@@ -20,16 +19,8 @@ struct RenderOptions {
   bool quiet = false;
 };
 
-// One --param argument split into the parameter (name or index) and its
-// value. Throws CliError when it is not NAME=VALUE with a value from 0 to 1.
-std::pair<std::string, float> parseParameterSetting(const std::string& setting);
-
 // Checks the arguments, loads the module, renders and reports. Throws
 // CliError or Interrupted; leaves no output file behind when it does. [main]
 int runRender(const RenderOptions& options);
-
-// Finds each parameter named in `settings` and sets it, in order. Throws
-// CliError for a name the effect does not have.
-void applyParameters(EffectHost& effect, const std::vector<std::pair<std::string, float>>& settings);
 
 } // namespace tandrel::cli
