@@ -19,7 +19,7 @@ public:
   static constexpr std::int32_t blockLengthFrames = 128;
   static constexpr std::int32_t latencyFrames = 2 * blockLengthFrames;
   static constexpr std::int32_t uniqueId = fourCharacters('Z', 'd', '4', 'k');
-  static constexpr std::int32_t programNameLength = 24;
+  static constexpr std::int32_t programNameLength = textCapacity::programName;
 
   // A null callback is allowed: every host service then gives its fallback,
   // which lets tests drive the effect with plain arrays and no host. [main]

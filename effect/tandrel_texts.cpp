@@ -14,9 +14,9 @@ namespace tandrel {
 
 namespace {
 
-constexpr std::int32_t parameterTextLength = 8;
-constexpr std::int32_t effectNameLength = 32;
-constexpr std::int32_t identityTextLength = 64;
+constexpr std::int32_t parameterTextLength = textCapacity::parameterText;
+constexpr std::int32_t effectNameLength = textCapacity::effectName;
+constexpr std::int32_t identityTextLength = textCapacity::identityText;
 
 constexpr const char* parameterNames[] = {"Source", "Ratio x "};
 constexpr const char* parameterLabels[] = {"Control", " "};

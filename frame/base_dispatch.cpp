@@ -14,42 +14,20 @@
 #include <array>
 #include <cstdint>
 
+#include "dispatch_support.hpp"
 #include "effect_base.hpp"
 
 namespace tandrel {
 
 namespace {
 
-// One request as the host sent it, plus the two fields of the object that
-// the handlers need (read once by dispatch itself).
-struct Request {
-  std::int32_t index;
-  std::intptr_t value;
-  void* pointer;
-  float option;
-  EffectEditor* editor;
-  std::int32_t programCount;
-};
+using dispatch::fits32;
+using dispatch::low32;
+using dispatch::Request;
+using dispatch::text;
+using dispatch::truth;
 
 using Handler = std::intptr_t (*)(EffectBase& effect, const Request& request);
-
-constexpr std::uint32_t lastOpcode = 24;
-
-std::intptr_t truth(bool answer) { return answer ? 1 : 0; }
-char* text(const Request& request) { return static_cast<char*>(request.pointer); }
-
-// The value of opcodes that take a 32-bit integer: its low 32 bits.
-std::int32_t low32(std::intptr_t value) { return static_cast<std::int32_t>(value); }
-
-// Whether a pointer-sized value is a 32-bit signed integer (always, where
-// pointers are 4 bytes).
-bool fits32(std::intptr_t value) {
-  if constexpr (sizeof(std::intptr_t) > sizeof(std::int32_t)) {
-    return value >= INT32_MIN && value <= INT32_MAX;
-  } else {
-    return true;
-  }
-}
 
 std::intptr_t noCase(EffectBase&, const Request&) { return 0; }
 
@@ -151,7 +129,7 @@ std::intptr_t setChunk(EffectBase& effect, const Request& request) {
   return effect.setChunk(request.pointer, low32(request.value), request.index != 0);
 }
 
-constexpr std::array<Handler, lastOpcode + 1> handlers = {
+constexpr std::array<Handler, opcode::lastBase + 1> handlers = {
     opened,           // 0  effect opened
     closing,          // 1  effect about to be closed
     selectProgram,    // 2  select a program
@@ -179,13 +157,33 @@ constexpr std::array<Handler, lastOpcode + 1> handlers = {
     setChunk,         // 24 restore the state from one block
 };
 
+static_assert(dispatch::inSlot(handlers, 0, opcode::open, opened) &&
+              dispatch::inSlot(handlers, 0, opcode::close, closing) &&
+              dispatch::inSlot(handlers, 0, opcode::selectProgram, selectProgram) &&
+              dispatch::inSlot(handlers, 0, opcode::currentProgram, currentProgram) &&
+              dispatch::inSlot(handlers, 0, opcode::renameProgram, renameProgram) &&
+              dispatch::inSlot(handlers, 0, opcode::programName, programName) &&
+              dispatch::inSlot(handlers, 0, opcode::parameterLabel, parameterLabel) &&
+              dispatch::inSlot(handlers, 0, opcode::parameterDisplay, parameterDisplay) &&
+              dispatch::inSlot(handlers, 0, opcode::parameterName, parameterName) &&
+              dispatch::inSlot(handlers, 0, opcode::setSampleRate, sampleRate) &&
+              dispatch::inSlot(handlers, 0, opcode::setBlockSize, blockSize) &&
+              dispatch::inSlot(handlers, 0, opcode::processingSwitch, processingSwitch) &&
+              dispatch::inSlot(handlers, 0, opcode::editorRectangle, editorRectangle) &&
+              dispatch::inSlot(handlers, 0, opcode::editorOpen, editorOpen) &&
+              dispatch::inSlot(handlers, 0, opcode::editorClose, editorClose) &&
+              dispatch::inSlot(handlers, 0, opcode::editorIdle, editorIdle) &&
+              dispatch::inSlot(handlers, 0, opcode::identify, identify) &&
+              dispatch::inSlot(handlers, 0, opcode::getChunk, getChunk) &&
+              dispatch::inSlot(handlers, 0, opcode::setChunk, setChunk));
+
 } // namespace
 
 std::intptr_t EffectBase::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value,
                                    void* pointer, float option) {
   const auto selector = static_cast<std::uint32_t>(opcode);
-  if (selector > lastOpcode) return 0;
-  const Request request{index, value, pointer, option, editor_, programCount_};
+  if (selector > static_cast<std::uint32_t>(opcode::lastBase)) return 0;
+  const Request request{opcode, index, value, pointer, option, editor_, programCount_};
   return handlers[selector](*this, request);
 }
 

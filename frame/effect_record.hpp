@@ -2,11 +2,14 @@
 // type, and the plain-function entries stored in the record.
 //
 // This header is shared by the module and by the project's own hosts, so it
-// contains declarations only and depends on <cstdint> alone.
+// contains declarations only and depends on the standard library's integer
+// types and the interface's vocabulary (protocol.hpp) alone.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "protocol.hpp"
 
 namespace tandrel {
 
@@ -28,33 +31,6 @@ using Process64Entry = void (*)(EffectRecord* record, double** inputs, double** 
                                 std::int32_t frameCount);
 using SetParameterEntry = void (*)(EffectRecord* record, std::int32_t index, float value);
 using GetParameterEntry = float (*)(EffectRecord* record, std::int32_t index);
-
-// Four characters packed with the first in the most significant byte.
-constexpr std::int32_t fourCharacters(char a, char b, char c, char d) {
-  return static_cast<std::int32_t>((static_cast<std::uint32_t>(static_cast<unsigned char>(a)) << 24) |
-                                   (static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 16) |
-                                   (static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 8) |
-                                   static_cast<std::uint32_t>(static_cast<unsigned char>(d)));
-}
-
-constexpr std::int32_t recordMagic = fourCharacters('V', 's', 't', 'P');             // 0x56737450
-constexpr std::int32_t defaultUniqueIdentifier = fourCharacters('N', 'o', 'E', 'f'); // 0x4E6F4566
-constexpr std::int32_t identificationAnswer = fourCharacters('N', 'v', 'E', 'f');    // 0x4E764566
-
-// Bits of the record's flags word. Each is set or cleared only by its own
-// flag operation of the base classes.
-namespace flag {
-constexpr std::int32_t clipIndicator = 0x2;
-constexpr std::int32_t vuIndicator = 0x4;
-constexpr std::int32_t monoCapable = 0x8;
-constexpr std::int32_t replacingProcess = 0x10;
-constexpr std::int32_t programsAsChunks = 0x20;
-constexpr std::int32_t instrument = 0x100;
-constexpr std::int32_t silentWhenStopped = 0x200;
-constexpr std::int32_t asynchronousProcessing = 0x400;
-constexpr std::int32_t externalBuffer = 0x800;
-constexpr std::int32_t replacing64 = 0x1000;
-} // namespace flag
 
 // The fixed-layout record exchanged with the host. Every field keeps its
 // place; entries, the two reserved words, the owning object and the host's

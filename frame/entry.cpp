@@ -13,9 +13,6 @@ EffectBase* createEffect(HostCallback callback);
 
 namespace {
 
-constexpr std::int32_t closeOpcode = 1;
-constexpr std::int32_t hostVersionOpcode = 1;
-
 EffectBase* owner(EffectRecord* record) {
   return record == nullptr ? nullptr : static_cast<EffectBase*>(record->owningObject);
 }
@@ -26,7 +23,7 @@ std::intptr_t dispatcherEntry(EffectRecord* record, std::int32_t opcode, std::in
                               std::intptr_t value, void* pointer, float option) {
   EffectBase* effect = owner(record);
   if (effect == nullptr) return 0;
-  if (opcode == closeOpcode) {
+  if (opcode == opcode::close) {
     effect->dispatch(opcode, index, value, pointer, option);
     delete effect;
     return 1;
@@ -88,7 +85,7 @@ void installRecordEntries(EffectRecord& record) {
 // its record's address, or null when the instance cannot be made. [main]
 extern "C" TANDREL_EXPORTED tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback) {
   if (callback == nullptr) return nullptr;
-  if (callback(nullptr, tandrel::hostVersionOpcode, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+  if (callback(nullptr, tandrel::hostOpcode::version, 0, 0, nullptr, 0.0f) == 0) return nullptr;
   tandrel::EffectBase* effect = tandrel::createEffect(callback);
   if (effect == nullptr) return nullptr;
   return effect->getRecordAddress();

@@ -22,31 +22,23 @@
 #include <cmath>
 #include <cstdint>
 
+#include "capabilities.hpp"
+#include "dispatch_support.hpp"
 #include "extended_effect_base.hpp"
 
 namespace tandrel {
 
 namespace {
 
-// One request as the host sent it, plus the editor pointer of the object
-// (read once by dispatch itself).
-struct Request {
-  std::int32_t opcode;
-  std::int32_t index;
-  std::intptr_t value;
-  void* pointer;
-  float option;
-  EffectEditor* editor;
-};
+using dispatch::low32;
+using dispatch::Request;
+using dispatch::text;
+using dispatch::truth;
 
 using Handler = std::intptr_t (*)(ExtendedEffectBase& effect, const Request& request);
 
-constexpr std::int32_t firstOpcode = 25;
-constexpr std::uint32_t lastCase = 79 - firstOpcode; // 54
-
-std::intptr_t truth(bool answer) { return answer ? 1 : 0; }
-char* text(const Request& request) { return static_cast<char*>(request.pointer); }
-std::int32_t low32(std::intptr_t value) { return static_cast<std::int32_t>(value); }
+constexpr std::int32_t first = opcode::firstExtended;
+constexpr std::uint32_t lastCase = opcode::lastExtended - first; // 54
 
 // Opcodes without a case and opcodes outside 25..79.
 std::intptr_t base(ExtendedEffectBase& effect, const Request& request) {
@@ -308,25 +300,71 @@ constexpr std::array<Handler, lastCase + 1> handlers = {
     midiOutputChannels,    // 79 number of MIDI output channels
 };
 
+static_assert(dispatch::inSlot(handlers, first, opcode::processEvents, processEvents) &&
+              dispatch::inSlot(handlers, first, opcode::parameterAutomatable, parameterAutomatable) &&
+              dispatch::inSlot(handlers, first, opcode::parameterFromText, parameterFromText) &&
+              dispatch::inSlot(handlers, first, opcode::programNameByCategory, programNameByCategory) &&
+              dispatch::inSlot(handlers, first, opcode::inputProperties, inputProperties) &&
+              dispatch::inSlot(handlers, first, opcode::outputProperties, outputProperties) &&
+              dispatch::inSlot(handlers, first, opcode::category, category) &&
+              dispatch::inSlot(handlers, first, opcode::offlineNotification, offlineNotification) &&
+              dispatch::inSlot(handlers, first, opcode::offlinePreparation, offlinePreparation) &&
+              dispatch::inSlot(handlers, first, opcode::offlineRun, offlineRun) &&
+              dispatch::inSlot(handlers, first, opcode::variableIo, variableIo) &&
+              dispatch::inSlot(handlers, first, opcode::setSpeakerArrangements, setArrangements) &&
+              dispatch::inSlot(handlers, first, opcode::bypass, bypass) &&
+              dispatch::inSlot(handlers, first, opcode::effectName, effectName) &&
+              dispatch::inSlot(handlers, first, opcode::vendorString, vendorString) &&
+              dispatch::inSlot(handlers, first, opcode::productString, productString) &&
+              dispatch::inSlot(handlers, first, opcode::vendorVersion, vendorVersion) &&
+              dispatch::inSlot(handlers, first, opcode::vendorRequest, vendorRequest) &&
+              dispatch::inSlot(handlers, first, opcode::canDo, canDo) &&
+              dispatch::inSlot(handlers, first, opcode::tailSize, tailSize) &&
+              dispatch::inSlot(handlers, first, opcode::parameterProperties, parameterProperties) &&
+              dispatch::inSlot(handlers, first, opcode::interfaceVersion, interfaceVersion) &&
+              dispatch::inSlot(handlers, first, opcode::keyPressed, keyPressed) &&
+              dispatch::inSlot(handlers, first, opcode::keyReleased, keyReleased) &&
+              dispatch::inSlot(handlers, first, opcode::knobMode, knobMode) &&
+              dispatch::inSlot(handlers, first, opcode::midiProgramName, midiProgramName) &&
+              dispatch::inSlot(handlers, first, opcode::currentMidiProgram, currentMidiProgram) &&
+              dispatch::inSlot(handlers, first, opcode::midiProgramCategory, midiProgramCategory) &&
+              dispatch::inSlot(handlers, first, opcode::midiProgramsChanged, midiProgramsChanged) &&
+              dispatch::inSlot(handlers, first, opcode::midiKeyName, midiKeyName) &&
+              dispatch::inSlot(handlers, first, opcode::programChangeBegins, programChangeBegins) &&
+              dispatch::inSlot(handlers, first, opcode::programChangeEnds, programChangeEnds) &&
+              dispatch::inSlot(handlers, first, opcode::getSpeakerArrangements, getArrangements) &&
+              dispatch::inSlot(handlers, first, opcode::nextShellEffect, nextShellEffect) &&
+              dispatch::inSlot(handlers, first, opcode::processingStarts, processingStarts) &&
+              dispatch::inSlot(handlers, first, opcode::processingStops, processingStops) &&
+              dispatch::inSlot(handlers, first, opcode::totalSamplesToProcess, totalSamples) &&
+              dispatch::inSlot(handlers, first, opcode::panLaw, panLaw) &&
+              dispatch::inSlot(handlers, first, opcode::bankLoadBegins, bankLoadBegins) &&
+              dispatch::inSlot(handlers, first, opcode::programLoadBegins, programLoadBegins) &&
+              dispatch::inSlot(handlers, first, opcode::processingPrecision, processingPrecision) &&
+              dispatch::inSlot(handlers, first, opcode::midiInputChannels, midiInputChannels) &&
+              dispatch::inSlot(handlers, first, opcode::midiOutputChannels, midiOutputChannels));
+
 } // namespace
 
 std::intptr_t ExtendedEffectBase::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value,
                                            void* pointer, float option) {
   // Computed unsigned, so the subtraction cannot overflow for any opcode.
-  const std::uint32_t selector = static_cast<std::uint32_t>(opcode) - static_cast<std::uint32_t>(firstOpcode);
+  const std::uint32_t selector = static_cast<std::uint32_t>(opcode) - static_cast<std::uint32_t>(first);
   if (selector > lastCase) return EffectBase::dispatch(opcode, index, value, pointer, option);
-  const Request request{opcode, index, value, pointer, option, editor_};
+  const Request request{opcode, index, value, pointer, option, editor_, programCount_};
   return handlers[selector](*this, request);
 }
 
 // Event input is wanted by an instrument, and by an effect whose own can-do
 // answers exactly 1 for receiving MIDI events. The host's answer is not used.
 void ExtendedEffectBase::resume() {
-  if ((record_.flags & flag::instrument) == 0 && canDo("receiveVstMidiEvent") != 1) return;
+  if ((record_.flags & flag::instrument) == 0 && canDo(receiveMidiEventCapability) != 1) return;
   requestEventInput(1);
 }
 
-std::int32_t ExtendedEffectBase::getCategory() { return (record_.flags & flag::instrument) != 0 ? 2 : 0; }
+std::int32_t ExtendedEffectBase::getCategory() {
+  return (record_.flags & flag::instrument) != 0 ? effectCategory::instrument : effectCategory::unspecified;
+}
 
 // The dispatcher never passes null here; the checks keep direct callers safe.
 bool ExtendedEffectBase::getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output) {

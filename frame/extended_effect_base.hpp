@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "capabilities.hpp"
 #include "effect_base.hpp"
 #include "speaker_arrangement.hpp"
 
@@ -89,7 +90,7 @@ public:
     return 0;
   }
   virtual std::int32_t canDo(const char* /*capability*/) { return 0; }
-  virtual std::int32_t getInterfaceVersion() { return 2400; }
+  virtual std::int32_t getInterfaceVersion() { return interfaceVersion; }
   virtual std::int32_t getCategory(); // 2 for an instrument, else 0
   virtual std::int32_t getMidiProgramName(std::int32_t /*channel*/, void* /*program*/) { return 0; }
   virtual std::int32_t getCurrentMidiProgram(std::int32_t /*channel*/, void* /*program*/) { return -1; }

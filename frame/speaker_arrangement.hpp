@@ -1,4 +1,5 @@
-// Speaker arrangements and the two fixed capability vocabularies.
+// Speaker arrangements: the records that describe the channels of an
+// effect's inputs or outputs.
 #pragma once
 
 #include <cstddef>
@@ -69,26 +70,5 @@ inline SpeakerProperties* speakerAt(SpeakerArrangement* arrangement, std::int32_
 inline const SpeakerProperties* speakerAt(const SpeakerArrangement* arrangement, std::int32_t channel) {
   return speakerAt(const_cast<SpeakerArrangement*>(arrangement), channel);
 }
-
-// The texts about which a host can be asked, in their fixed order.
-inline constexpr const char* HostCapabilities[14] = {"sendVstEvents",
-                                                     "sendVstMidiEvent",
-                                                     "sendVstTimeInfo",
-                                                     "receiveVstEvents",
-                                                     "receiveVstMidiEvent",
-                                                     "reportConnectionChanges",
-                                                     "acceptIOChanges",
-                                                     "sizeWindow",
-                                                     "offline",
-                                                     "openFileSelector",
-                                                     "closeFileSelector",
-                                                     "startStopProcess",
-                                                     "shellCategory",
-                                                     "sendVstMidiEventFlagIsRealtime"};
-
-// The texts about which an effect can be asked, in their fixed order.
-inline constexpr const char* PluginCapabilities[8] = {
-    "sendVstEvents",      "sendVstMidiEvent", "receiveVstEvents", "receiveVstMidiEvent",
-    "receiveVstTimeInfo", "offline",          "midiProgramNames", "bypass"};
 
 } // namespace tandrel

@@ -29,6 +29,7 @@
 #include "frame/speaker_arrangement.hpp"
 #include "fuzz_values.hpp"
 #include "guarded_buffer.hpp"
+#include "host/module_host.hpp"
 
 extern "C" tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback);
 
@@ -74,14 +75,7 @@ private:
   std::int32_t canDoAnswer_;
 };
 
-struct HostCall {
-  EffectRecord* record;
-  std::int32_t opcode;
-  std::int32_t index;
-  std::intptr_t value;
-  void* pointer;
-  std::uint32_t optionBits;
-};
+using tandrel::host::HostCall;
 
 // The host side of one run. The callback has no context argument, so the
 // state is global; libFuzzer runs one input at a time.
@@ -97,7 +91,7 @@ struct Host {
     case 1:
       return lastAnswer = 1;
     case 2:
-      return lastAnswer = 2400;
+      return lastAnswer = tandrel::interfaceVersion;
     case 3:
       return lastAnswer = -1;
     default:
@@ -109,7 +103,7 @@ Host host;
 
 std::intptr_t hostCallback(EffectRecord* record, std::int32_t opcode, std::int32_t index, std::intptr_t value,
                            void* pointer, float option) {
-  host.calls.push_back({record, opcode, index, value, pointer, bitsOf(option)});
+  host.calls.push_back({record, opcode, index, value, pointer, option});
   return host.answer();
 }
 
@@ -130,26 +124,31 @@ struct Model {
 // no text.
 int textLength(std::int32_t opcode) {
   switch (opcode) {
-  case 5:
-  case 29:
-    return 24;
-  case 6:
-  case 7:
-  case 8:
-    return 8;
-  case 45:
-    return 32;
-  case 47:
-  case 48:
-  case 70:
-    return 64;
+  case tandrel::opcode::programName:
+  case tandrel::opcode::programNameByCategory:
+    return tandrel::textCapacity::programName;
+  case tandrel::opcode::parameterLabel:
+  case tandrel::opcode::parameterDisplay:
+  case tandrel::opcode::parameterName:
+    return tandrel::textCapacity::parameterText;
+  case tandrel::opcode::effectName:
+    return tandrel::textCapacity::effectName;
+  case tandrel::opcode::vendorString:
+  case tandrel::opcode::productString:
+  case tandrel::opcode::nextShellEffect:
+    return tandrel::textCapacity::identityText;
   default:
     return -1;
   }
 }
 
-bool takesTextIn(std::int32_t opcode) { return opcode == 4 || opcode == 27 || opcode == 51; }
-bool takesPointerSlot(std::int32_t opcode) { return opcode == 13 || opcode == 23; }
+bool takesTextIn(std::int32_t opcode) {
+  using namespace tandrel::opcode;
+  return opcode == renameProgram || opcode == parameterFromText || opcode == canDo;
+}
+bool takesPointerSlot(std::int32_t opcode) {
+  return opcode == tandrel::opcode::editorRectangle || opcode == tandrel::opcode::getChunk;
+}
 
 // A text of at most n characters followed by zeros up to and including index n.
 bool isPaddedText(const GuardedBuffer& buffer, std::size_t n) {
@@ -174,38 +173,40 @@ std::string_view textOf(const GuardedBuffer& buffer) { return reinterpret_cast<c
 bool sameFloat(float a, float b) { return bitsOf(a) == bitsOf(b) || (a != a && b != b); }
 
 bool isEditorOpcode(std::int32_t opcode) {
-  return opcode == 13 || opcode == 14 || opcode == 15 || opcode == 19 || (opcode >= 59 && opcode <= 61);
+  using namespace tandrel::opcode;
+  return opcode == editorRectangle || opcode == editorOpen || opcode == editorClose || opcode == editorIdle ||
+         (opcode >= keyPressed && opcode <= knobMode);
 }
 
 std::intptr_t expectedAnswer(const Model& model, std::int32_t opcode, std::intptr_t value) {
   switch (opcode) {
-  case 13:
-  case 14:
-  case 59:
-  case 60:
-  case 61:
+  case tandrel::opcode::editorRectangle:
+  case tandrel::opcode::editorOpen:
+  case tandrel::opcode::keyPressed:
+  case tandrel::opcode::keyReleased:
+  case tandrel::opcode::knobMode:
     return model.editor != nullptr && model.editor->answer ? 1 : 0;
-  case 3:
+  case tandrel::opcode::currentProgram:
     return model.currentProgram.value_or(0);
-  case 22:
+  case tandrel::opcode::identify:
     return tandrel::identificationAnswer;
-  case 26:
+  case tandrel::opcode::parameterAutomatable:
     return 1;
-  case 35:
+  case tandrel::opcode::category:
     return !model.product && (model.flags & tandrel::flag::instrument) != 0 ? 2 : 0;
-  case 45:
-  case 47:
-  case 48:
+  case tandrel::opcode::effectName:
+  case tandrel::opcode::vendorString:
+  case tandrel::opcode::productString:
     return model.product ? 1 : 0;
-  case 49:
+  case tandrel::opcode::vendorVersion:
     return model.product ? 1000 : 0;
-  case 51:
+  case tandrel::opcode::canDo:
     return model.product ? 0 : model.canDoAnswer;
-  case 58:
-    return 2400;
-  case 63:
+  case tandrel::opcode::interfaceVersion:
+    return tandrel::interfaceVersion;
+  case tandrel::opcode::currentMidiProgram:
     return -1;
-  case 73:
+  case tandrel::opcode::totalSamplesToProcess:
     return static_cast<std::int32_t>(value);
   default:
     return 0;
@@ -235,27 +236,27 @@ void checkTextAnswer(const Model& model, std::int32_t opcode, std::int32_t index
              opcode, index, n);
   const std::string_view text = textOf(buffer);
   switch (opcode) {
-  case 5:
+  case tandrel::opcode::programName:
     FUZZ_CHECK(text == model.programName, "program name '%.*s', expected '%s'", static_cast<int>(text.size()),
                text.data(), model.programName.c_str());
     break;
-  case 6:
+  case tandrel::opcode::parameterLabel:
     FUZZ_CHECK(text == (index == 0 ? "Control" : " "), "label %d", index);
     break;
-  case 7:
+  case tandrel::opcode::parameterDisplay:
     FUZZ_CHECK(isPrintable(buffer), "display %d not printable", index);
     if (index == 0 && model.source == model.source)
       FUZZ_CHECK(text == (model.source < 0.5f ? "R-L" : "L-R"), "source display '%.*s'",
                  static_cast<int>(text.size()), text.data());
     break;
-  case 8:
+  case tandrel::opcode::parameterName:
     FUZZ_CHECK(text == (index == 0 ? "Source" : "Ratio x "), "name %d", index);
     break;
-  case 45:
-  case 48:
+  case tandrel::opcode::effectName:
+  case tandrel::opcode::productString:
     FUZZ_CHECK(text == "Tandrel", "opcode %d text", opcode);
     break;
-  case 47:
+  case tandrel::opcode::vendorString:
     FUZZ_CHECK(text == "Mirvex", "vendor text");
     break;
   default:
@@ -381,7 +382,7 @@ bool dispatchOnce(FuzzedDataProvider& input, EffectRecord* record, Model& model)
   if (asksEvents) {
     const HostCall& call = host.calls[0];
     FUZZ_CHECK(call.record == record && call.opcode == 6 && call.index == 0 && call.value == 1 &&
-                   call.pointer == nullptr && call.optionBits == 0,
+                   call.pointer == nullptr && bitsOf(call.option) == 0,
                "event input request sent as opcode %d index %d value %ld", call.opcode, call.index,
                static_cast<long>(call.value));
   }
@@ -535,7 +536,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(host.calls.size() == 1, "the entry point made %zu host calls", host.calls.size());
     const HostCall& query = host.calls[0];
     FUZZ_CHECK(query.record == nullptr && query.opcode == 1 && query.index == 0 && query.value == 0 &&
-                   query.pointer == nullptr && query.optionBits == 0,
+                   query.pointer == nullptr && bitsOf(query.option) == 0,
                "version query sent as opcode %d", query.opcode);
     if (host.lastAnswer == 0) {
       FUZZ_CHECK(record == nullptr, "an effect was made for a host that answered version 0");

@@ -29,11 +29,8 @@
 
 namespace {
 
+using namespace tandrel::fuzz;
 using tandrel::TandrelEffect;
-using tandrel::fuzz::anyFloat;
-using tandrel::fuzz::bitsOf;
-using tandrel::fuzz::floatFromBits;
-using tandrel::fuzz::isSubnormal;
 
 constexpr std::int32_t latency = 256;
 constexpr std::size_t maxFramesPerInput = 1 << 14;

@@ -13,9 +13,6 @@
 namespace tandrel::host {
 
 namespace {
-constexpr std::int32_t closeOpcode = 1;
-constexpr std::int32_t hostVersionOpcode = 1;
-
 // The instance whose entry point is running: the module's first callback
 // calls carry no record (or one the host has not yet seen), so they are
 // routed here.
@@ -60,7 +57,9 @@ std::string loaderError() {
 #endif
 } // namespace
 
-std::intptr_t plainHostAnswer(const HostCall& call) { return call.opcode == hostVersionOpcode ? 2400 : 0; }
+std::intptr_t plainHostAnswer(const HostCall& call) {
+  return call.opcode == hostOpcode::version ? interfaceVersion : 0;
+}
 
 std::unique_ptr<Module> Module::load(const std::string& path, std::string& error) {
   void* handle = openModule(path);
@@ -114,7 +113,7 @@ std::intptr_t Instance::answer(const HostCall& call) {
 
 std::intptr_t Instance::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
                                  float option) {
-  if (opcode == closeOpcode) return close();
+  if (opcode == opcode::close) return close();
   return record_->dispatcherEntry(record_, opcode, index, value, pointer, option);
 }
 
@@ -140,7 +139,7 @@ void Instance::processOldAccumulating(float** inputs, float** outputs, std::int3
 std::intptr_t Instance::close() {
   EffectRecord* record = record_;
   record_ = nullptr;
-  return record->dispatcherEntry(record, closeOpcode, 0, 0, nullptr, 0.0f);
+  return record->dispatcherEntry(record, opcode::close, 0, 0, nullptr, 0.0f);
 }
 
 std::string Instance::text(std::int32_t opcode, std::int32_t index, std::size_t capacity) {

@@ -30,8 +30,8 @@ struct HostCall {
 // Decides the host's answer to one callback call.
 using Answerer = std::function<std::intptr_t(const HostCall&)>;
 
-// The answers of a plain host: interface version 2400 for opcode 1, 0 for
-// everything else.
+// The answers of a plain host: its interface version to the version query,
+// 0 to everything else.
 std::intptr_t plainHostAnswer(const HostCall& call);
 
 using EntryPoint = EffectRecord* (*)(HostCallback);

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "effect/tandrel_effect.hpp"
+#include "signal_values.hpp"
 
 namespace {
 
 using tandrel::TandrelEffect;
-using Signal = std::vector<float>;
+using tandrel::test::noise;
+using tandrel::test::Signal;
 
 std::uint32_t bits(float value) { return std::bit_cast<std::uint32_t>(value); }
 
@@ -33,15 +35,6 @@ std::uint32_t bits(float value) { return std::bit_cast<std::uint32_t>(value); }
 }
 
 Signal constant(std::size_t frames, float value) { return Signal(frames, value); }
-
-Signal noise(std::size_t frames, std::uint32_t seed, float amplitude = 1.0f) {
-  std::mt19937 generator(seed);
-  std::uniform_real_distribution<float> distribution(-amplitude, amplitude);
-  Signal signal(frames);
-  for (float& sample : signal)
-    sample = distribution(generator);
-  return signal;
-}
 
 // Audio delayed by the effect's latency, with silence before it.
 Signal delayed(const Signal& audio) {

@@ -256,17 +256,7 @@ TEST_F(EffectTexts, NullTextsAreNotWrittenThrough) {
 
 // --- Through the loaded module, as a host sees it. ---
 
-namespace opcode {
-constexpr std::int32_t renameProgram = 4;
-constexpr std::int32_t programName = 5;
-constexpr std::int32_t parameterLabel = 6;
-constexpr std::int32_t parameterDisplay = 7;
-constexpr std::int32_t parameterName = 8;
-constexpr std::int32_t effectName = 45;
-constexpr std::int32_t vendorString = 47;
-constexpr std::int32_t productString = 48;
-constexpr std::int32_t vendorVersion = 49;
-} // namespace opcode
+namespace opcode = tandrel::opcode;
 
 class ModuleTexts : public testing::Test {
 protected:

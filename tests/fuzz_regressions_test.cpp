@@ -12,15 +12,16 @@
 #include "effect/ducking_run.hpp"
 #include "effect/tandrel_effect.hpp"
 #include "reference_ducker.hpp"
+#include "signal_values.hpp"
 
 namespace {
 
 using tandrel::TandrelEffect;
-using Signal = std::vector<float>;
+using tandrel::test::inf;
+using tandrel::test::nan;
+using tandrel::test::ReferenceDucker;
+using tandrel::test::Signal;
 namespace ducking = tandrel::ducking;
-
-constexpr float inf = std::numeric_limits<float>::infinity();
-constexpr float nan = std::numeric_limits<float>::quiet_NaN();
 
 // Equal bits, except that any NaN matches any NaN (the payload is not part of
 // the contract).

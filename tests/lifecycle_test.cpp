@@ -35,12 +35,14 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include "allocation_control.hpp"
 #include "host/module_host.hpp"
 #include "loaded_module_fixture.hpp"
+#include "signal_values.hpp"
 
 namespace {
 
 using tandrel::host::Instance;
 using tandrel::host::Module;
-using Signal = std::vector<float>;
+using tandrel::test::noise;
+using tandrel::test::Signal;
 
 // Bytes the program holds from the heap right now. The sanitizers' allocator
 // counts a block as free once it is freed, even while it sits in quarantine.
@@ -61,15 +63,6 @@ std::size_t liveHeapBytes() {
       return ::testing::AssertionFailure()
              << "frame " << i << ": " << actual[i] << " instead of " << expected[i];
   return ::testing::AssertionSuccess();
-}
-
-Signal noise(std::size_t frames, std::uint32_t seed, float amplitude) {
-  std::mt19937 generator(seed);
-  std::uniform_real_distribution<float> sample(-amplitude, amplitude);
-  Signal signal(frames);
-  for (float& s : signal)
-    s = sample(generator);
-  return signal;
 }
 
 // Audio on input 0, control on input 1 (Source 1.0, the initial value).

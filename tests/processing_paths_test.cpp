@@ -16,15 +16,14 @@
 #include "allocation_control.hpp"
 #include "effect/tandrel_effect.hpp"
 #include "reference_ducker.hpp"
+#include "signal_values.hpp"
 
 namespace {
 
+using namespace tandrel::test;
 using tandrel::TandrelEffect;
-using Signal = std::vector<float>;
+using tandrel::test::nan;
 namespace ducking = tandrel::ducking;
-
-constexpr float inf = std::numeric_limits<float>::infinity();
-constexpr float nan = std::numeric_limits<float>::quiet_NaN();
 
 // Control and audio samples that exercise every comparison and rounding rule:
 // ordinary values, quiet passages, signed zeros, subnormals, huge values,

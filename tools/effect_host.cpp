@@ -10,22 +10,11 @@ namespace tandrel::cli {
 
 namespace {
 
-// Host opcodes that this host answers with something other than 0.
-namespace hostOpcode {
-constexpr std::int32_t version = 1;
-constexpr std::int32_t sampleRate = 16;
-constexpr std::int32_t blockSize = 17;
-constexpr std::int32_t vendorText = 32;
-constexpr std::int32_t productText = 33;
-constexpr std::int32_t vendorVersion = 34;
-} // namespace hostOpcode
-
-constexpr std::intptr_t hostInterfaceVersion = 2400;
 constexpr std::intptr_t hostVersionNumber = 1000;
 constexpr const char* hostVendor = "Mirvex";
 constexpr const char* hostProduct = "Tandrel command-line host";
 // The host's text answers hold at most 64 characters and a terminator.
-constexpr std::size_t hostTextLength = 64;
+constexpr std::size_t hostTextLength = textCapacity::identityText;
 
 std::intptr_t writeHostText(void* pointer, const char* text) {
   if (pointer == nullptr) return 0;
@@ -40,7 +29,7 @@ std::intptr_t writeHostText(void* pointer, const char* text) {
 std::intptr_t answerModule(const EffectHost::HostState& state, const host::HostCall& call) {
   switch (call.opcode) {
   case hostOpcode::version:
-    return hostInterfaceVersion;
+    return interfaceVersion;
   case hostOpcode::sampleRate:
     return static_cast<std::intptr_t>(std::lround(state.sampleRate));
   case hostOpcode::blockSize:

@@ -17,26 +17,6 @@
 
 namespace tandrel::cli {
 
-// Dispatcher opcodes that this host sends.
-namespace opcode {
-constexpr std::int32_t open = 0;
-constexpr std::int32_t programName = 5;
-constexpr std::int32_t parameterLabel = 6;
-constexpr std::int32_t parameterDisplay = 7;
-constexpr std::int32_t parameterName = 8;
-constexpr std::int32_t setSampleRate = 10;
-constexpr std::int32_t setBlockSize = 11;
-constexpr std::int32_t processingSwitch = 12;
-constexpr std::int32_t category = 35;
-constexpr std::int32_t effectName = 45;
-constexpr std::int32_t vendorString = 47;
-constexpr std::int32_t productString = 48;
-constexpr std::int32_t vendorVersion = 49;
-constexpr std::int32_t interfaceVersion = 58;
-constexpr std::int32_t processingStarts = 71;
-constexpr std::int32_t processingStops = 72;
-} // namespace opcode
-
 // Tandrel's unique identifier, "Zd4k".
 constexpr std::int32_t tandrelIdentifier = fourCharacters('Z', 'd', '4', 'k');
 

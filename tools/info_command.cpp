@@ -19,7 +19,7 @@ constexpr int infoBlockSize = 512;
 // The bits of the flags word a host reads, with their meaning.
 const std::vector<std::pair<std::int32_t, const char*>>& flagNames() {
   static const std::vector<std::pair<std::int32_t, const char*>> names{
-      {0x1, "editor"},
+      {flag::editor, "editor"},
       {flag::clipIndicator, "clip indicator"},
       {flag::vuIndicator, "VU indicator"},
       {flag::monoCapable, "mono capable"},
@@ -52,8 +52,8 @@ std::vector<std::string> flagList(std::int32_t flags) {
 }
 
 std::string categoryWords(std::int64_t category) {
-  if (category == 0) return "not specified";
-  if (category == 2) return "instrument";
+  if (category == effectCategory::unspecified) return "not specified";
+  if (category == effectCategory::instrument) return "instrument";
   return "";
 }
 
