@@ -19,7 +19,7 @@ EffectBase* createEffect(HostCallback callback) {
 }
 
 TandrelEffect::TandrelEffect(HostCallback callback)
-    : ExtendedEffectBase(callback, 1, 2), kernel_(&ducking::bestKernel()) {
+    : ExtendedEffectBase(callback, 1, product::parameter::count), kernel_(&ducking::bestKernel()) {
   setInputCount(2);
   setOutputCount(2);
   assignUniqueIdentifier(uniqueId);
@@ -45,14 +45,16 @@ TandrelEffect::TandrelEffect(HostCallback callback)
 TandrelEffect::~TandrelEffect() { delete[] delayLine_; }
 
 void TandrelEffect::setParameter(std::int32_t index, float value) {
-  if (index == 0) {
+  if (index == product::parameter::source) {
     source_.store(value, std::memory_order_relaxed);
-  } else if (index == 1) {
+  } else if (index == product::parameter::ratio) {
     ratio_.store(value, std::memory_order_relaxed);
   }
 }
 
-float TandrelEffect::getParameter(std::int32_t index) { return index == 1 ? ratio() : source(); }
+float TandrelEffect::getParameter(std::int32_t index) {
+  return index == product::parameter::ratio ? ratio() : source();
+}
 
 void TandrelEffect::processAudio64(double** /*inputs*/, double** /*outputs*/, std::int32_t /*frameCount*/) {}
 
@@ -142,7 +144,7 @@ void TandrelEffect::endBlock() {
   startGain_ = targetGain_;
   if (peakLow_ > peakHigh_) peakHigh_ = peakLow_;
   const double ratio = usableRatio(this->ratio());
-  const double reduction = ratio == 0.0 ? 0.0 : ratio * static_cast<double>(peakHigh_) * 4.0;
+  const double reduction = ratio == 0.0 ? 0.0 : ratio * static_cast<double>(peakHigh_) * product::ratioScale;
   targetGain_ = static_cast<float>(1.0 - reduction);
   if (!(targetGain_ >= 0.0f)) targetGain_ = 0.0f;
   peakHigh_ = 0.0f;

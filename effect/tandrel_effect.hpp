@@ -10,6 +10,7 @@
 
 #include "ducking_run.hpp"
 #include "frame/extended_effect_base.hpp"
+#include "tandrel_vocabulary.hpp"
 
 namespace tandrel {
 
@@ -18,7 +19,7 @@ public:
   static constexpr std::int32_t delayLineLength = 16384;
   static constexpr std::int32_t blockLengthFrames = 128;
   static constexpr std::int32_t latencyFrames = 2 * blockLengthFrames;
-  static constexpr std::int32_t uniqueId = fourCharacters('Z', 'd', '4', 'k');
+  static constexpr std::int32_t uniqueId = product::uniqueIdentifier;
   static constexpr std::int32_t programNameLength = textCapacity::programName;
 
   // A null callback is allowed: every host service then gives its fallback,
@@ -62,9 +63,9 @@ public:
   // atomic load (a plain load on common processors). [any]
   float source() const { return source_.load(std::memory_order_relaxed); }
   float ratio() const { return ratio_.load(std::memory_order_relaxed); }
-  // Which input carries the control for a Source value; shared by processing
-  // and the Source display so that they always agree, NaN included.
-  static bool routesControlFromInputZero(float source) { return source < 0.5f; }
+  // Which input carries the control for a Source value (the Source rule of
+  // tandrel_vocabulary.hpp).
+  static bool routesControlFromInputZero(float source) { return product::routesControlFromInputZero(source); }
 
   // The run kernel in use: the fastest one the processor runs, chosen at
   // construction. Tests and benchmarks may pick another that runs here. [main]

@@ -18,10 +18,7 @@ constexpr std::int32_t parameterTextLength = textCapacity::parameterText;
 constexpr std::int32_t effectNameLength = textCapacity::effectName;
 constexpr std::int32_t identityTextLength = textCapacity::identityText;
 
-constexpr const char* parameterNames[] = {"Source", "Ratio x "};
-constexpr const char* parameterLabels[] = {"Control", " "};
-
-bool isParameter(std::int32_t index) { return index == 0 || index == 1; }
+bool isParameter(std::int32_t index) { return index >= 0 && index < product::parameter::count; }
 
 } // namespace
 
@@ -38,45 +35,45 @@ void TandrelEffect::getProgramName(char* text) {
 
 void TandrelEffect::getParameterLabel(std::int32_t index, char* text) {
   if (text == nullptr || !isParameter(index)) return;
-  copyText(text, parameterLabels[index], parameterTextLength);
+  copyText(text, product::parameterLabels[index], parameterTextLength);
 }
 
 void TandrelEffect::getParameterDisplay(std::int32_t index, char* text) {
   if (text == nullptr) return;
-  if (index == 0) {
+  if (index == product::parameter::source) {
     // The same test that processAudio uses to pick the control input, so the
     // text always names the routing in use (a Source that is not a number
     // shows "L-R", as it routes).
     copyText(text, routesControlFromInputZero(source()) ? "R-L" : "L-R", parameterTextLength);
-  } else if (index == 1) {
-    const float shown = 4.0f * ratio();
+  } else if (index == product::parameter::ratio) {
+    const float shown = static_cast<float>(product::ratioScale) * ratio();
     formatFloat(shown, text, parameterTextLength);
   }
 }
 
 void TandrelEffect::getParameterName(std::int32_t index, char* text) {
   if (text == nullptr || !isParameter(index)) return;
-  copyText(text, parameterNames[index], parameterTextLength);
+  copyText(text, product::parameterNames[index], parameterTextLength);
 }
 
 bool TandrelEffect::getEffectName(char* text) {
   if (text == nullptr) return false;
-  copyText(text, "Tandrel", effectNameLength);
+  copyText(text, product::effectName, effectNameLength);
   return true;
 }
 
 bool TandrelEffect::getVendorString(char* text) {
   if (text == nullptr) return false;
-  copyText(text, "Mirvex", identityTextLength);
+  copyText(text, product::vendor, identityTextLength);
   return true;
 }
 
 bool TandrelEffect::getProductString(char* text) {
   if (text == nullptr) return false;
-  copyText(text, "Tandrel", identityTextLength);
+  copyText(text, product::productName, identityTextLength);
   return true;
 }
 
-std::int32_t TandrelEffect::getVendorVersion() { return 1000; }
+std::int32_t TandrelEffect::getVendorVersion() { return product::vendorVersion; }
 
 } // namespace tandrel

@@ -8,6 +8,7 @@
 
 #include "audio_files.hpp"
 #include "cli_error.hpp"
+#include "effect/tandrel_vocabulary.hpp"
 #include "effect_host.hpp"
 #include "module_locator.hpp"
 #include "render_job.hpp"
@@ -191,6 +192,8 @@ int runDemo(const DemoOptions& options) {
   job.measureEnvelopes = true;
   job.labels.title = "Tandrel demo: music ducked under a speech-like control";
   job.labels.subtitle = "music on input 0, control on input 1";
+  const float sourceSetting = effect->parameter(product::parameter::source);
+  job.roles = SignalRoles{{product::audioInput(sourceSetting)}, {product::controlInput(sourceSetting)}};
   const RenderReport report = runRenderJob(*effect, source, job);
 
   if (!options.quiet) {

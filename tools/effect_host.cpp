@@ -178,15 +178,6 @@ SignalRoles EffectHost::signalRoles() {
   SignalRoles roles;
   const int inputs = inputCount();
   const int outputs = outputCount();
-  if (uniqueIdentifier() == tandrelIdentifier && inputs == 2) {
-    // Source at 0.5 or more: audio on input 0, control on input 1.
-    const bool straight = parameter(0) >= 0.5f;
-    roles.audioInputs = {straight ? 0 : 1};
-    roles.controlInputs = {straight ? 1 : 0};
-    return roles;
-  }
-  // Any other effect: the first inputs pair with the outputs; inputs beyond
-  // the output count are taken as its side chain.
   for (int input = 0; input < inputs; ++input) {
     if (input < outputs || outputs == 0)
       roles.audioInputs.push_back(input);

@@ -17,9 +17,6 @@
 
 namespace tandrel::cli {
 
-// Tandrel's unique identifier, "Zd4k".
-constexpr std::int32_t tandrelIdentifier = fourCharacters('Z', 'd', '4', 'k');
-
 struct ParameterInfo {
   int index = 0;
   std::string name; // as the module reports it, blanks kept
@@ -47,7 +44,8 @@ struct EffectInfo {
 };
 
 // Which inputs carry the audio to be processed and which the control (side
-// chain) signal, for pictures and gain estimates.
+// chain) signal, for pictures and gain estimates. A command that knows the
+// effect says; otherwise signalRoles() guesses from the counts alone.
 struct SignalRoles {
   std::vector<int> audioInputs;
   std::vector<int> controlInputs;
@@ -82,6 +80,8 @@ public:
   std::string parameterDisplay(int index) { return instance_->text(opcode::parameterDisplay, index); }
 
   EffectInfo describe();
+  // The first inputs pair with the outputs; inputs beyond the output count
+  // are taken as the side chain.
   SignalRoles signalRoles();
   std::string effectName() { return instance_->text(opcode::effectName); }
 

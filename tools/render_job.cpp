@@ -42,8 +42,8 @@ RenderReport runRenderJob(EffectHost& effect, FrameSource& source, const RenderJ
   ProgressBar progress(job.showProgress);
   std::vector<RenderObserver*> observers{&progress};
   if (picture || job.measureEnvelopes) {
-    recorder.emplace(effect.signalRoles(), source.frameCount(), source.sampleRate(), latency,
-                     job.settings.compensateLatency);
+    recorder.emplace(job.roles ? *job.roles : effect.signalRoles(), source.frameCount(), source.sampleRate(),
+                     latency, job.settings.compensateLatency);
     observers.push_back(&*recorder);
   }
   report.result = renderThrough(effect, source, writer, job.settings, observers);

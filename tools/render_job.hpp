@@ -24,6 +24,9 @@ struct RenderJob {
   bool showProgress = true;
   bool measureEnvelopes = false; // also without a picture
   PlotLabels labels;             // the subtitle gets the latency appended
+  // Which inputs are audio and which control; unset: the effect's
+  // signalRoles(), a guess from its counts.
+  std::optional<SignalRoles> roles;
 };
 
 struct RenderReport {
