@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "json_writer.hpp"
+#include "json_text.hpp"
 #include "module_locator.hpp"
 
 namespace tandrel::cli {
@@ -132,46 +132,34 @@ void printInfoText(const EffectInfo& info, std::ostream& out) {
 }
 
 void printInfoJson(const EffectInfo& info, std::ostream& out) {
-  JsonWriter json(out);
-  json.beginObject();
-  json.field("module", info.modulePath);
-  json.field("effectName", info.effectName);
-  json.field("vendor", info.vendor);
-  json.field("product", info.product);
-  json.field("vendorVersion", info.vendorVersion);
-  json.key("uniqueIdentifier");
-  json.beginObject();
-  json.field("characters", identifierCharacters(info.uniqueIdentifier));
-  json.field("number", static_cast<std::int64_t>(info.uniqueIdentifier));
-  json.endObject();
-  json.field("inputs", info.inputs);
-  json.field("outputs", info.outputs);
-  json.field("initialDelay", info.initialDelay);
-  json.key("flags");
-  json.beginObject();
-  json.field("value", static_cast<std::int64_t>(info.flags));
-  json.key("names");
-  json.beginArray();
+  Json flagNameList = Json::array();
   for (const std::string& word : flagList(info.flags))
-    json.value(word);
-  json.endArray();
-  json.endObject();
-  json.field("category", info.category);
-  json.field("interfaceVersion", info.interfaceVersion);
-  json.field("programName", info.programName);
-  json.key("parameters");
-  json.beginArray();
-  for (const ParameterInfo& p : info.parameters) {
-    json.beginObject();
-    json.field("index", p.index);
-    json.field("name", p.name);
-    json.field("label", p.label);
-    json.field("value", p.value);
-    json.field("display", p.display);
-    json.endObject();
-  }
-  json.endArray();
-  json.endObject();
+    flagNameList.push_back(word);
+  Json parameters = Json::array();
+  for (const ParameterInfo& p : info.parameters)
+    parameters.push_back({{"index", p.index},
+                          {"name", jsonText(p.name)},
+                          {"label", jsonText(p.label)},
+                          {"value", jsonNumber(p.value)},
+                          {"display", jsonText(p.display)}});
+  const Json document = {
+      {"module", jsonText(info.modulePath)},
+      {"effectName", jsonText(info.effectName)},
+      {"vendor", jsonText(info.vendor)},
+      {"product", jsonText(info.product)},
+      {"vendorVersion", info.vendorVersion},
+      {"uniqueIdentifier",
+       {{"characters", identifierCharacters(info.uniqueIdentifier)}, {"number", info.uniqueIdentifier}}},
+      {"inputs", info.inputs},
+      {"outputs", info.outputs},
+      {"initialDelay", info.initialDelay},
+      {"flags", {{"value", info.flags}, {"names", flagNameList}}},
+      {"category", info.category},
+      {"interfaceVersion", info.interfaceVersion},
+      {"programName", jsonText(info.programName)},
+      {"parameters", parameters},
+  };
+  out << document.dump(2) << '\n';
 }
 
 int runInfo(const InfoOptions& options) {

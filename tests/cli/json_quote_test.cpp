@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
-#include "json_writer.hpp"
+#include "json_text.hpp"
 
 namespace {
 
 using tandrel::cli::formatFloat;
+using tandrel::cli::jsonNumber;
+using tandrel::cli::jsonText;
 using tandrel::cli::quoteJson;
 
 struct QuoteCase {
@@ -46,6 +49,16 @@ TEST(JsonQuote, FloatsReadBackToTheSameBits) {
     const float back = std::stof(formatFloat(value));
     EXPECT_EQ(std::memcmp(&back, &value, sizeof value), 0) << formatFloat(value);
   }
+}
+
+// The document's values: texts that are not UTF-8 read as Latin-1, numbers
+// as integers where they are whole, non-finite floats as null.
+TEST(JsonQuote, DocumentValuesAreValidJson) {
+  EXPECT_EQ(jsonText("\xb5s gr\xc3\xbc\xc3\x9f").dump(), "\"\xc2\xb5s gr\xc3\xbc\xc3\x9f\"");
+  EXPECT_EQ(jsonNumber(1.0f).dump(), "1");
+  EXPECT_EQ(jsonNumber(0.25f).dump(), "0.25");
+  EXPECT_EQ(jsonNumber(0.1f).dump(), "0.1");
+  EXPECT_EQ(jsonNumber(std::numeric_limits<float>::quiet_NaN()).dump(), "null");
 }
 
 } // namespace
