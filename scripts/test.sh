@@ -1,7 +1,8 @@
 #!/bin/sh
-# Builds Tandrel and runs the whole test suite: the plain build, then the
-# same suite under the address and undefined-behaviour sanitizers, then under
-# the thread sanitizer. Installs missing Debian packages first.
+# Builds Tandrel and runs the whole test suite: the plain build (which first
+# checks that every C++ file follows .clang-format), then the same suite under
+# the address and undefined-behaviour sanitizers, under the thread sanitizer
+# and as 32-bit x86 code. Installs missing Debian packages first.
 # Variant "hosts" (not in the default) tests the module in real hosts: it
 # installs Ardour and Audacity (scripts/install-host-deps.sh), builds the plain build with
 # the host tests, packages it, installs the package into /usr with dpkg -i
@@ -34,6 +35,12 @@ for variant in $variants; do
     fuzz)  scripts/fuzz.sh "${TANDREL_FUZZ_SECONDS:-120}"; continue ;;
     *) echo "unknown variant '$variant' (plain, asan, tsan, m32, hosts, windows or fuzz)"; exit 2 ;;
   esac
+  if [ "$variant" = plain ]; then
+    echo "== formatting (.clang-format)"
+    # shellcheck disable=SC2046
+    git ls-files '*.cpp' '*.hpp' '*.inl' | xargs clang-format --dry-run --Werror ||
+      { echo "FAILED: the files above depart from .clang-format (clang-format -i FILE mends them)"; exit 1; }
+  fi
   echo "== $variant build in $dir"
   # shellcheck disable=SC2086
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo $flags >/dev/null
