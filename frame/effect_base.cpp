@@ -2,7 +2,11 @@
 
 #include <cstring>
 
+#include "dispatch_support.hpp"
+
 namespace tandrel {
+
+using dispatch::low32;
 
 // Fills in the record's entries; defined beside them at the C boundary.
 void installRecordEntries(EffectRecord& record);
@@ -25,5 +29,39 @@ EffectBase::EffectBase(HostCallback callback, std::int32_t programCount, std::in
 }
 
 EffectBase::~EffectBase() { delete editor_; }
+
+// --- Host services ---
+//
+// One callback call each, with the record's address; without a callback
+// each returns its fallback. [main] unless marked.
+
+void EffectBase::setParameterAndNotify(std::int32_t index, float value) {
+  setParameter(index, value); // the effect's state changes before the host hears of it
+  if (hostCallback_ != nullptr) callHost(hostOpcode::parameterChanged, index, 0, nullptr, value);
+}
+
+std::int32_t EffectBase::askHostVersion() {
+  if (hostCallback_ == nullptr) return 1;
+  // Zero is tested on the whole answer, as in every other service; a
+  // non-zero answer gives its low 32 bits.
+  const std::intptr_t answer = callHost(hostOpcode::version, 0, 0, nullptr, 0.0f);
+  return answer == 0 ? 1 : low32(answer);
+}
+
+std::int32_t EffectBase::askHostLoadingId() {
+  return hostCallback_ == nullptr ? 0 : low32(callHost(hostOpcode::loadingId, 0, 0, nullptr, 0.0f));
+}
+
+std::int32_t EffectBase::giveHostIdleTime() {
+  return hostCallback_ == nullptr ? 0 : low32(callHost(hostOpcode::idle, 0, 0, nullptr, 0.0f));
+}
+
+bool EffectBase::inputPinConnected(std::int32_t pin) {
+  return hostCallback_ == nullptr || callHost(hostOpcode::pinConnected, pin, 0, nullptr, 0.0f) == 0;
+}
+
+bool EffectBase::outputPinConnected(std::int32_t pin) {
+  return hostCallback_ == nullptr || callHost(hostOpcode::pinConnected, pin, 1, nullptr, 0.0f) == 0;
+}
 
 } // namespace tandrel

@@ -15,12 +15,15 @@
 // behind the other pointers are never touched by the defaults; an effect
 // that replaces those operations checks its own pointers.
 //
-// Also here: the replaced resume, and the defaults of ExtendedEffectBase that
-// need more than one line.
+// Also here, so that every out-of-line definition of ExtendedEffectBase
+// stands in this one file: the replaced resume, the defaults that need more
+// than one line, the host services and the speaker-arrangement operations.
 
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <new>
 
 #include "capabilities.hpp"
 #include "dispatch_support.hpp"
@@ -371,6 +374,238 @@ bool ExtendedEffectBase::getSpeakerArrangements(SpeakerArrangement** input, Spea
   if (input != nullptr) *input = nullptr;
   if (output != nullptr) *output = nullptr;
   return false;
+}
+
+// --- Host services ---
+//
+// Every operation through which an effect asks its host something or tells
+// it something. Each makes exactly one callback call with the record's
+// address and its own arguments, and turns the answer into its result by one
+// of five rules: unchanged, non-zero as true (or 1), inverted for the pin
+// questions (EffectBase), 1 for a zero version answer (EffectBase), and the
+// positive-only cache of sample rate and block size. Without a callback a
+// service sends nothing and returns its fallback. The services keep no state
+// beyond the two cached fields and run on their caller's thread.
+
+bool ExtendedEffectBase::tellHostEditStarted(std::int32_t parameter) {
+  return tellHost(hostOpcode::editStarted, parameter, 0, nullptr, 0.0f);
+}
+bool ExtendedEffectBase::tellHostEditEnded(std::int32_t parameter) {
+  return tellHost(hostOpcode::editEnded, parameter, 0, nullptr, 0.0f);
+}
+bool ExtendedEffectBase::announceIoChange() { return tellHost(hostOpcode::ioChanged, 0, 0, nullptr, 0.0f); }
+
+float ExtendedEffectBase::refreshSampleRate() {
+  if (hostCallback_ != nullptr) {
+    const std::int32_t answer = low32(callHost(hostOpcode::sampleRate, 0, 0, nullptr, 0.0f));
+    if (answer > 0) sampleRate_ = static_cast<float>(answer);
+  }
+  return sampleRate_;
+}
+
+std::int32_t ExtendedEffectBase::refreshBlockSize() {
+  if (hostCallback_ != nullptr) {
+    const std::int32_t answer = low32(callHost(hostOpcode::blockSize, 0, 0, nullptr, 0.0f));
+    if (answer > 0) blockSize_ = answer;
+  }
+  return blockSize_;
+}
+
+std::int32_t ExtendedEffectBase::askHostInputLatency() {
+  return askHost<std::int32_t>(0, hostOpcode::inputLatency, 0, 0, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostOutputLatency() {
+  return askHost<std::int32_t>(0, hostOpcode::outputLatency, 0, 0, nullptr, 0.0f);
+}
+void* ExtendedEffectBase::askHostTransport(std::int32_t mask) {
+  return askHost<void*>(nullptr, hostOpcode::transport, 0, mask, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostProcessLevel() {
+  return askHost<std::int32_t>(0, hostOpcode::processLevel, 0, 0, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostAutomationState() {
+  return askHost<std::int32_t>(0, hostOpcode::automationState, 0, 0, nullptr, 0.0f);
+}
+bool ExtendedEffectBase::askHostVendorText(char* text) {
+  return tellHost(hostOpcode::vendorText, 0, 0, text, 0.0f);
+}
+bool ExtendedEffectBase::askHostProductText(char* text) {
+  return tellHost(hostOpcode::productText, 0, 0, text, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostVendorVersion() {
+  return askHost<std::int32_t>(0, hostOpcode::vendorVersion, 0, 0, nullptr, 0.0f);
+}
+std::intptr_t ExtendedEffectBase::passHostVendorRequest(std::int32_t index, std::intptr_t value,
+                                                        void* pointer, float option) {
+  return askHost<std::intptr_t>(0, hostOpcode::vendorRequest, index, value, pointer, option);
+}
+std::int32_t ExtendedEffectBase::askHostCapability(const char* name) {
+  return tellHost(hostOpcode::capability, 0, 0, const_cast<char*>(name), 0.0f) ? 1 : 0;
+}
+std::int32_t ExtendedEffectBase::askHostLanguage() {
+  return askHost<std::int32_t>(0, hostOpcode::language, 0, 0, nullptr, 0.0f);
+}
+void* ExtendedEffectBase::askHostDirectory() {
+  return askHost<void*>(nullptr, hostOpcode::directory, 0, 0, nullptr, 0.0f);
+}
+bool ExtendedEffectBase::tellHostDisplayChanged() {
+  return tellHost(hostOpcode::displayChanged, 0, 0, nullptr, 0.0f);
+}
+bool ExtendedEffectBase::requestEditorSize(std::int32_t width, std::int32_t height) {
+  return tellHost(hostOpcode::editorSize, width, height, nullptr, 0.0f);
+}
+bool ExtendedEffectBase::openHostFileDialog(void* request) {
+  if (request == nullptr) return false;
+  return tellHost(hostOpcode::openFileDialog, 0, 0, request, 0.0f);
+}
+bool ExtendedEffectBase::closeHostFileDialog(void* request) {
+  if (request == nullptr) return false;
+  return tellHost(hostOpcode::closeFileDialog, 0, 0, request, 0.0f);
+}
+bool ExtendedEffectBase::readOfflineData(void* task, std::int32_t option, bool readSource) {
+  return tellHost(hostOpcode::offlineRead, readSource ? 1 : 0, option, task, 0.0f);
+}
+bool ExtendedEffectBase::writeOfflineData(void* task, std::int32_t option) {
+  return tellHost(hostOpcode::offlineWrite, 0, option, task, 0.0f);
+}
+bool ExtendedEffectBase::startOfflineJob(void* files, std::int32_t fileCount, std::int32_t newFileCount) {
+  return tellHost(hostOpcode::offlineStart, newFileCount, fileCount, files, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askOfflinePass() {
+  return tellHost(hostOpcode::offlinePass, 0, 0, nullptr, 0.0f) ? 1 : 0;
+}
+std::int32_t ExtendedEffectBase::askOfflineMetaPass() {
+  return tellHost(hostOpcode::offlineMetaPass, 0, 0, nullptr, 0.0f) ? 1 : 0;
+}
+std::int32_t ExtendedEffectBase::requestEventInput(std::int32_t filter) {
+  return askHost<std::int32_t>(0, hostOpcode::wantEvents, 0, filter, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostTempo(std::int32_t position) {
+  return askHost<std::int32_t>(0, hostOpcode::tempo, 0, position, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostAutomatableCount() {
+  return askHost<std::int32_t>(0, hostOpcode::automatableCount, 0, 0, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostQuantization() {
+  return askHost<std::int32_t>(0, hostOpcode::quantization, 0, 0, nullptr, 0.0f);
+}
+bool ExtendedEffectBase::requestIdleCalls() { return tellHost(hostOpcode::wantIdle, 0, 0, nullptr, 0.0f); }
+EffectRecord* ExtendedEffectBase::askHostPreviousEffect(std::int32_t /*pin*/) {
+  return askHost<EffectRecord*>(nullptr, hostOpcode::previousEffect, 0, 0, nullptr, 0.0f);
+}
+EffectRecord* ExtendedEffectBase::askHostNextEffect(std::int32_t /*pin*/) {
+  return askHost<EffectRecord*>(nullptr, hostOpcode::nextEffect, 0, 0, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::askHostReplaceOrAccumulate() {
+  return askHost<std::int32_t>(0, hostOpcode::replaceOrAccumulate, 0, 0, nullptr, 0.0f);
+}
+std::int32_t ExtendedEffectBase::tellHostOutputSampleRate(float rate) {
+  return askHost<std::int32_t>(0, hostOpcode::outputSampleRate, 0, 0, nullptr, rate);
+}
+SpeakerArrangement* ExtendedEffectBase::askHostInputArrangement() {
+  return askHost<SpeakerArrangement*>(nullptr, hostOpcode::inputArrangement, 0, 0, nullptr, 0.0f);
+}
+SpeakerArrangement* ExtendedEffectBase::askHostOutputArrangement() {
+  return askHost<SpeakerArrangement*>(nullptr, hostOpcode::outputArrangement, 0, 0, nullptr, 0.0f);
+}
+void* ExtendedEffectBase::openHostWindow(void* description) {
+  return askHost<void*>(nullptr, hostOpcode::openWindow, 0, 0, description, 0.0f);
+}
+bool ExtendedEffectBase::closeHostWindow(void* description) {
+  return tellHost(hostOpcode::closeWindow, 0, 0, description, 0.0f);
+}
+bool ExtendedEffectBase::askHostChunkFile(char* path) {
+  if (path == nullptr) return false;
+  return tellHost(hostOpcode::chunkFile, 0, 0, path, 0.0f);
+}
+
+// --- Speaker arrangements ---
+//
+// Making, copying and releasing speaker arrangements. A block made here
+// belongs to whoever holds the slot that was filled; every block is obtained
+// and given back through the one pair of allocation functions below, so a
+// block made by one of these operations can be released by any other.
+// None of the operations reads or changes the object's fields. [main]
+
+namespace {
+
+// The heap allocator of every arrangement block: the non-throwing global
+// operator new and the matching operator delete.
+SpeakerArrangement* obtainBlock(std::size_t bytes) {
+  return static_cast<SpeakerArrangement*>(::operator new(bytes, std::nothrow));
+}
+void giveBack(SpeakerArrangement* block) { ::operator delete(block); }
+
+constexpr std::size_t textBytes = sizeof(SpeakerProperties::text);
+constexpr std::size_t longestText = textBytes - 1; // 63 characters and a terminating zero
+
+} // namespace
+
+// Releases what the slot held, then makes a zero-filled block of n channels.
+// Every false answer leaves the slot null: a count below 0 or above
+// maxSpeakerChannels is refused (after the release, so the outcome of a
+// refusal is the same as that of a failed allocation), and a block that
+// can't be obtained leaves nothing behind. A null slot answers false.
+bool ExtendedEffectBase::newSpeakerArrangement(SpeakerArrangement** slot, std::int32_t channelCount) {
+  if (slot == nullptr) return false;
+  if (*slot != nullptr) {
+    giveBack(*slot);
+    *slot = nullptr;
+  }
+  if (channelCount < 0 || channelCount > maxSpeakerChannels) return false;
+  const std::size_t bytes = speakerArrangementBytes(channelCount);
+  SpeakerArrangement* block = obtainBlock(bytes);
+  if (block == nullptr) return false;
+  std::memset(block, 0, bytes);
+  block->channelCount = channelCount;
+  *slot = block;
+  return true;
+}
+
+bool ExtendedEffectBase::releaseSpeakerArrangement(SpeakerArrangement** slot) {
+  if (slot != nullptr && *slot != nullptr) {
+    giveBack(*slot);
+    *slot = nullptr;
+  }
+  return true;
+}
+
+// The text is copied up to its first zero and at most 63 characters; the
+// source is never read beyond those 63 bytes, and every destination text
+// byte after the copied characters, byte 79 of the record included, becomes
+// zero. Everything else is copied bit for bit. Destination and source may be
+// the same record.
+bool ExtendedEffectBase::copySpeakerProperties(SpeakerProperties* destination,
+                                               const SpeakerProperties* source) {
+  if (destination == nullptr || source == nullptr) return false;
+  std::size_t length = 0;
+  while (length < longestText && source->text[length] != '\0')
+    ++length;
+  std::memmove(destination->text, source->text, length);
+  std::memset(destination->text + length, 0, textBytes - length);
+  destination->value80 = source->value80;
+  std::memmove(destination->leadingValues, source->leadingValues, sizeof destination->leadingValues);
+  std::memmove(destination->tail, source->tail, sizeof destination->tail);
+  return true;
+}
+
+// Release, make and per-speaker copy go through the object's own (virtual)
+// operations, in that order, and the first failure ends the copy. A source
+// that is the very block the slot holds is already its own copy: the slot is
+// left as it is and the answer is true, since releasing first would leave
+// nothing to read.
+bool ExtendedEffectBase::copySpeakerArrangement(SpeakerArrangement** slot, const SpeakerArrangement* source) {
+  if (source == nullptr) return false;
+  if (slot != nullptr && *slot == source) return true;
+  if (!releaseSpeakerArrangement(slot)) return false;
+  if (!newSpeakerArrangement(slot, source->channelCount)) return false;
+  SpeakerArrangement* copy = *slot;
+  if (copy == nullptr) return false; // a replaced newSpeakerArrangement that filled nothing
+  copy->arrangementType = source->arrangementType;
+  for (std::int32_t channel = 0; channel < copy->channelCount; ++channel) {
+    if (!copySpeakerProperties(speakerAt(copy, channel), speakerAt(source, channel))) return false;
+  }
+  return true;
 }
 
 } // namespace tandrel
