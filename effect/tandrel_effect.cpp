@@ -44,7 +44,7 @@ TandrelEffect::TandrelEffect(HostCallback callback)
 
 TandrelEffect::~TandrelEffect() { delete[] delayLine_; }
 
-void TandrelEffect::setParameter(std::int32_t index, float value) {
+void TandrelEffect::setParameter(std::int32_t index, float value) noexcept {
   if (index == product::parameter::source) {
     source_.store(value, std::memory_order_relaxed);
   } else if (index == product::parameter::ratio) {
@@ -52,11 +52,12 @@ void TandrelEffect::setParameter(std::int32_t index, float value) {
   }
 }
 
-float TandrelEffect::getParameter(std::int32_t index) {
+float TandrelEffect::getParameter(std::int32_t index) noexcept {
   return index == product::parameter::ratio ? ratio() : source();
 }
 
-void TandrelEffect::processAudio64(double** /*inputs*/, double** /*outputs*/, std::int32_t /*frameCount*/) {}
+void TandrelEffect::processAudio64(double** /*inputs*/, double** /*outputs*/,
+                                   std::int32_t /*frameCount*/) noexcept {}
 
 namespace {
 
@@ -78,7 +79,7 @@ std::int32_t smallest(std::int32_t a, std::int32_t b) { return a < b ? a : b; }
 // Splits the call into runs that end at a block end or at a wrap of either
 // delay-line position, so that the kernel sees frames that are independent
 // of each other; block counting and positions carry across calls.
-void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t frameCount) {
+void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept {
   channelSwap_ = routesControlFromInputZero(source());
   // Hosts may pass null channel arrays with an empty block.
   if (frameCount <= 0) return;

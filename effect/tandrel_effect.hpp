@@ -39,25 +39,28 @@ public:
   // exists, and the state stays as it was. Whatever the parameter values and
   // control samples, the gain stays within [0, 1]; no output is subnormal.
   // Never allocates, locks or calls the library. [audio]
-  void processAudio(float** inputs, float** outputs, std::int32_t frameCount) override;
-  void processAudio64(double** inputs, double** outputs, std::int32_t frameCount) override;
+  void processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept override;
+  void processAudio64(double** inputs, double** outputs, std::int32_t frameCount) noexcept override;
 
   // Index 0 stores Source, 1 stores Ratio, others are ignored; no clamping.
-  // [any] real-time safe
-  void setParameter(std::int32_t index, float value) override;
+  // When a change takes effect: Source at the start of the next processing
+  // call (a call in progress keeps its routing); Ratio at the next block end,
+  // where it sets the target gain that the following block ramps to.
+  // [any] real-time safe: a relaxed atomic store
+  void setParameter(std::int32_t index, float value) noexcept override;
   // Index 1 answers Ratio; every other index answers Source. [any]
-  float getParameter(std::int32_t index) override;
+  float getParameter(std::int32_t index) noexcept override;
 
   // Texts, program name and identity. [main]
-  void setProgramName(char* name) override;
-  void getProgramName(char* text) override;
-  void getParameterLabel(std::int32_t index, char* text) override;
-  void getParameterDisplay(std::int32_t index, char* text) override;
-  void getParameterName(std::int32_t index, char* text) override;
-  bool getEffectName(char* text) override;
-  bool getVendorString(char* text) override;
-  bool getProductString(char* text) override;
-  std::int32_t getVendorVersion() override;
+  void setProgramName(char* name) noexcept override;
+  void getProgramName(char* text) noexcept override;
+  void getParameterLabel(std::int32_t index, char* text) noexcept override;
+  void getParameterDisplay(std::int32_t index, char* text) noexcept override;
+  void getParameterName(std::int32_t index, char* text) noexcept override;
+  bool getEffectName(char* text) noexcept override;
+  bool getVendorString(char* text) noexcept override;
+  bool getProductString(char* text) noexcept override;
+  std::int32_t getVendorVersion() noexcept override;
 
   // The parameters as stored, read without synchronisation beyond a relaxed
   // atomic load (a plain load on common processors). [any]
@@ -68,26 +71,30 @@ public:
   static bool routesControlFromInputZero(float source) { return product::routesControlFromInputZero(source); }
 
   // The run kernel in use: the fastest one the processor runs, chosen at
-  // construction. Tests and benchmarks may pick another that runs here. [main]
+  // construction. Tests and benchmarks may pick another that runs here, but
+  // only while processing is switched off: processAudio reads the choice
+  // without synchronisation, and every kernel must give the same bits, so a
+  // change in the middle of a call would be a data race for nothing. [main]
   const ducking::Kernel& kernel() const { return *kernel_; }
   void useKernel(const ducking::Kernel& kernel) { kernel_ = &kernel; }
 
 private:
-  // The ducker's state, in declaration order:
-  //   source_      parameter 0; below 0.5 the control is input 0, else input 1
-  //   startGain_   gain at the first frame of the current block
-  //   delayLine_   circular buffer of audio, delayLineLength samples
-  //   ratio_       parameter 1; target gain = 1 - ratio x peak x 4, at least 0
-  //   peakHigh_    largest control sample of the current block, never below 0
-  //   peakLow_     smallest control sample of the current block, never above 0
-  //   targetGain_  gain reached at the end of the current block's ramp
-  //   writePosition_ is always latencyFrames slots ahead of readPosition_
-  //   blockCounter_  frames of the current block processed so far (0..127)
-  //   channelSwap_   recomputed from source_ at the start of every call
-  // Everything but the parameters persists across calls, so block
-  // boundaries do not depend on how the host divides the audio. The two
-  // parameters are written by the host's parameter calls while processing
-  // runs on another thread, so they are relaxed atomics.
+  // The ducker's state. Everything but the parameters persists across
+  // calls, so block boundaries do not depend on how the host divides the
+  // audio. The two parameters are written by the host's parameter calls
+  // while processing may run on another thread, so they are relaxed
+  // atomics; the rest belongs to the processing thread.
+  //   source_, ratio_      the parameters (see setParameter)
+  //   programName_         the one program's name
+  //   delayLine_           circular buffer of delayLength_ audio samples;
+  //                        writePosition_ stays latencyFrames slots ahead
+  //                        of readPosition_
+  //   blockCounter_        frames of the current block processed so far,
+  //                        0 to blockLength_ - 1
+  //   startGain_, targetGain_  the current block's gain ramp
+  //   peakHigh_, peakLow_  the control's extremes in the current block
+  //   channelSwap_         the Source rule's routing for the current call
+  //   kernel_              the run kernel (see useKernel)
   std::atomic<float> source_{1.0f};
   char programName_[programNameLength + 1] = {};
   float startGain_ = 0.0f;

@@ -22,23 +22,23 @@ bool isParameter(std::int32_t index) { return index >= 0 && index < product::par
 
 } // namespace
 
-void TandrelEffect::setProgramName(char* name) {
+void TandrelEffect::setProgramName(char* name) noexcept {
   // Null, or the stored name itself (a copy onto itself changes nothing).
   if (name == nullptr || name == programName_) return;
   copyText(programName_, name, programNameLength);
 }
 
-void TandrelEffect::getProgramName(char* text) {
+void TandrelEffect::getProgramName(char* text) noexcept {
   if (text == nullptr) return;
   copyText(text, programName_, programNameLength);
 }
 
-void TandrelEffect::getParameterLabel(std::int32_t index, char* text) {
+void TandrelEffect::getParameterLabel(std::int32_t index, char* text) noexcept {
   if (text == nullptr || !isParameter(index)) return;
   copyText(text, product::parameterLabels[index], parameterTextLength);
 }
 
-void TandrelEffect::getParameterDisplay(std::int32_t index, char* text) {
+void TandrelEffect::getParameterDisplay(std::int32_t index, char* text) noexcept {
   if (text == nullptr) return;
   if (index == product::parameter::source) {
     // The same test that processAudio uses to pick the control input, so the
@@ -51,29 +51,29 @@ void TandrelEffect::getParameterDisplay(std::int32_t index, char* text) {
   }
 }
 
-void TandrelEffect::getParameterName(std::int32_t index, char* text) {
+void TandrelEffect::getParameterName(std::int32_t index, char* text) noexcept {
   if (text == nullptr || !isParameter(index)) return;
   copyText(text, product::parameterNames[index], parameterTextLength);
 }
 
-bool TandrelEffect::getEffectName(char* text) {
+bool TandrelEffect::getEffectName(char* text) noexcept {
   if (text == nullptr) return false;
   copyText(text, product::effectName, effectNameLength);
   return true;
 }
 
-bool TandrelEffect::getVendorString(char* text) {
+bool TandrelEffect::getVendorString(char* text) noexcept {
   if (text == nullptr) return false;
   copyText(text, product::vendor, identityTextLength);
   return true;
 }
 
-bool TandrelEffect::getProductString(char* text) {
+bool TandrelEffect::getProductString(char* text) noexcept {
   if (text == nullptr) return false;
   copyText(text, product::productName, identityTextLength);
   return true;
 }
 
-std::int32_t TandrelEffect::getVendorVersion() { return product::vendorVersion; }
+std::int32_t TandrelEffect::getVendorVersion() noexcept { return product::vendorVersion; }
 
 } // namespace tandrel

@@ -180,7 +180,7 @@ static_assert(dispatch::inSlot(handlers, 0, opcode::open, opened) &&
 } // namespace
 
 std::intptr_t EffectBase::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value,
-                                   void* pointer, float option) {
+                                   void* pointer, float option) noexcept {
   const auto selector = static_cast<std::uint32_t>(opcode);
   if (selector > static_cast<std::uint32_t>(opcode::lastBase)) return 0;
   const Request request{opcode, index, value, pointer, option, editor_, programCount_};

@@ -35,12 +35,12 @@ EffectBase::~EffectBase() { delete editor_; }
 // One callback call each, with the record's address; without a callback
 // each returns its fallback. [main] unless marked.
 
-void EffectBase::setParameterAndNotify(std::int32_t index, float value) {
+void EffectBase::setParameterAndNotify(std::int32_t index, float value) noexcept {
   setParameter(index, value); // the effect's state changes before the host hears of it
   if (hostCallback_ != nullptr) callHost(hostOpcode::parameterChanged, index, 0, nullptr, value);
 }
 
-std::int32_t EffectBase::askHostVersion() {
+std::int32_t EffectBase::askHostVersion() noexcept {
   if (hostCallback_ == nullptr) return 1;
   // Zero is tested on the whole answer, as in every other service; a
   // non-zero answer gives its low 32 bits.
@@ -48,19 +48,19 @@ std::int32_t EffectBase::askHostVersion() {
   return answer == 0 ? 1 : low32(answer);
 }
 
-std::int32_t EffectBase::askHostLoadingId() {
+std::int32_t EffectBase::askHostLoadingId() noexcept {
   return hostCallback_ == nullptr ? 0 : low32(callHost(hostOpcode::loadingId, 0, 0, nullptr, 0.0f));
 }
 
-std::int32_t EffectBase::giveHostIdleTime() {
+std::int32_t EffectBase::giveHostIdleTime() noexcept {
   return hostCallback_ == nullptr ? 0 : low32(callHost(hostOpcode::idle, 0, 0, nullptr, 0.0f));
 }
 
-bool EffectBase::inputPinConnected(std::int32_t pin) {
+bool EffectBase::inputPinConnected(std::int32_t pin) noexcept {
   return hostCallback_ == nullptr || callHost(hostOpcode::pinConnected, pin, 0, nullptr, 0.0f) == 0;
 }
 
-bool EffectBase::outputPinConnected(std::int32_t pin) {
+bool EffectBase::outputPinConnected(std::int32_t pin) noexcept {
   return hostCallback_ == nullptr || callHost(hostOpcode::pinConnected, pin, 1, nullptr, 0.0f) == 0;
 }
 

@@ -2,9 +2,13 @@
 // host holds, remembers the host's callback and keeps the sample rate, block
 // size, program and parameter counts and the current program.
 //
-// Its 50 virtual operations stand in a fixed order, and every one but
-// processAudio has a default that does nothing or answers 0, false or an
-// empty text. No operation throws.
+// Its 50 virtual operations stand in a fixed order, the order of the
+// interface's own list of operations, and every one but processAudio has a
+// default that does nothing or answers 0, false or an empty text. Nothing
+// outside the module depends on that order (a host sees only the record's
+// plain entry functions, never this class); it is kept so that the classes
+// read side by side with that list, and the banners below therefore mark
+// runs of it rather than regroup it. No operation throws: each is noexcept.
 //
 // Thread tags: [main] the host's main or user-interface thread (opcodes, texts);
 // [audio] the host's processing thread; [any] either. The frame takes no locks.
@@ -32,83 +36,103 @@ public:
   // Turns an opcode of 0 to 24 and its arguments into one operation call and
   // its result into the answer; every other opcode answers 0. [any]
   virtual std::intptr_t dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
-                                 float option);
+                                 float option) noexcept;
 
-  virtual void open() {}    // [main]
-  virtual void close() {}   // [main]; the object is destroyed right after
-  virtual void suspend() {} // [main] processing switched off
-  virtual void resume() {}  // [main] processing switched on
-  virtual void setSampleRate(float rate) { sampleRate_ = rate; }      // [main]
-  virtual void setBlockSize(std::int32_t size) { blockSize_ = size; } // [main]
+  // --- Processing ---
+  virtual void open() noexcept {}    // [main]
+  virtual void close() noexcept {}   // [main]; the object is destroyed right after
+  virtual void suspend() noexcept {} // [main] processing switched off
+  virtual void resume() noexcept {}  // [main] processing switched on
+  // The host sets the sample rate and the block size on its main thread
+  // while processing is switched off; the processing thread may read them
+  // afterwards without synchronisation (the switch orders the two). [main]
+  virtual void setSampleRate(float rate) noexcept { sampleRate_ = rate; }
+  virtual void setBlockSize(std::int32_t size) noexcept { blockSize_ = size; }
 
   // Processes frameCount frames; every concrete effect supplies it. [audio]
-  virtual void processAudio(float** inputs, float** outputs, std::int32_t frameCount) = 0;
+  virtual void processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept = 0;
   // 64-bit processing; does nothing by default. [audio]
-  virtual void processAudio64(double** /*inputs*/, double** /*outputs*/, std::int32_t /*frameCount*/) {}
+  virtual void processAudio64(double** /*inputs*/, double** /*outputs*/,
+                              std::int32_t /*frameCount*/) noexcept {}
 
-  virtual void setParameter(std::int32_t /*index*/, float /*value*/) {} // [any] real-time safe
-  virtual float getParameter(std::int32_t /*index*/) { return 0.0f; }   // [any] real-time safe
+  // --- Parameters ---
+  virtual void setParameter(std::int32_t /*index*/, float /*value*/) noexcept {} // [any] real-time safe
+  virtual float getParameter(std::int32_t /*index*/) noexcept { return 0.0f; }   // [any] real-time safe
   // Sets the parameter through the object's own operation, then tells the
   // host (host opcode 0). [main]
-  virtual void setParameterAndNotify(std::int32_t index, float value);
+  virtual void setParameterAndNotify(std::int32_t index, float value) noexcept;
 
-  virtual std::int32_t getCurrentProgram() { return currentProgram_; }                // [main]
-  virtual void setCurrentProgram(std::int32_t program) { currentProgram_ = program; } // [main] unchecked
-  virtual void setProgramName(char* /*name*/) {}                                      // [main]
+  // --- Programs ---
+  virtual std::int32_t getCurrentProgram() noexcept { return currentProgram_; } // [main]
+  // Stores the number unchecked; the dispatcher checks the range. [main]
+  virtual void setCurrentProgram(std::int32_t program) noexcept { currentProgram_ = program; }
+  virtual void setProgramName(char* /*name*/) noexcept {} // [main]
   // Text operations write into the caller's buffer of N + 1 bytes (N is 24
   // for program names, 8 for parameter texts). The defaults leave an empty
   // text: one zero byte at position 0 and nothing else. [main]
-  virtual void getProgramName(char* text) { writeEmptyText(text); }
-  virtual void getParameterLabel(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
-  virtual void getParameterDisplay(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
-  virtual void getParameterName(std::int32_t /*index*/, char* text) { writeEmptyText(text); }
+  virtual void getProgramName(char* text) noexcept { writeEmptyText(text); }
+  virtual void getParameterLabel(std::int32_t /*index*/, char* text) noexcept { writeEmptyText(text); }
+  virtual void getParameterDisplay(std::int32_t /*index*/, char* text) noexcept { writeEmptyText(text); }
+  virtual void getParameterName(std::int32_t /*index*/, char* text) noexcept { writeEmptyText(text); }
 
   // State as one block of data. The default offers none: answers 0 and
   // leaves *data untouched. [main]
-  virtual std::int32_t getChunk(void** /*data*/, bool /*currentProgramOnly*/) { return 0; }
-  virtual std::int32_t setChunk(void* /*data*/, std::int32_t /*byteCount*/, bool /*currentProgramOnly*/) {
+  virtual std::int32_t getChunk(void** /*data*/, bool /*currentProgramOnly*/) noexcept { return 0; }
+  virtual std::int32_t setChunk(void* /*data*/, std::int32_t /*byteCount*/,
+                                bool /*currentProgramOnly*/) noexcept {
     return 0;
   }
 
+  // --- Identity and the record's fields ---
   // Record fields of the same name. [main]
-  virtual void assignUniqueIdentifier(std::int32_t identifier) { record_.uniqueIdentifier = identifier; }
-  virtual void setInputCount(std::int32_t count) { record_.inputCount = count; }
-  virtual void setOutputCount(std::int32_t count) { record_.outputCount = count; }
-  virtual void setReplacingProcess(bool on) { setFlag(flag::replacingProcess, on); }
-  virtual void setReplacing64(bool on) { setFlag(flag::replacing64, on); }
-  virtual void setProgramsAsChunks(bool on) { setFlag(flag::programsAsChunks, on); }
-  virtual void setInitialDelay(std::int32_t frames) { record_.initialDelay = frames; }
+  virtual void assignUniqueIdentifier(std::int32_t identifier) noexcept {
+    record_.uniqueIdentifier = identifier;
+  }
+  virtual void setInputCount(std::int32_t count) noexcept { record_.inputCount = count; }
+  virtual void setOutputCount(std::int32_t count) noexcept { record_.outputCount = count; }
+  virtual void setReplacingProcess(bool on) noexcept { setFlag(flag::replacingProcess, on); }
+  virtual void setReplacing64(bool on) noexcept { setFlag(flag::replacing64, on); }
+  virtual void setProgramsAsChunks(bool on) noexcept { setFlag(flag::programsAsChunks, on); }
+  virtual void setInitialDelay(std::int32_t frames) noexcept { record_.initialDelay = frames; }
 
-  virtual EffectEditor* getEditor() { return editor_; }         // [main]
-  virtual EffectRecord* getRecordAddress() { return &record_; } // [any]
-  virtual float getSampleRate() { return sampleRate_; }         // [any]
-  virtual std::int32_t getBlockSize() { return blockSize_; }    // [any]
+  // --- Editor, record and cached host values ---
+  virtual EffectEditor* getEditor() noexcept { return editor_; }         // [main]
+  virtual EffectRecord* getRecordAddress() noexcept { return &record_; } // [any]
+  virtual float getSampleRate() noexcept { return sampleRate_; }         // [any]
+  virtual std::int32_t getBlockSize() noexcept { return blockSize_; }    // [any]
 
-  // Host services (one callback call each; fallbacks without a callback).
-  virtual std::int32_t askHostVersion();   // 1 when the host answers 0 or is absent [any]
-  virtual std::int32_t askHostLoadingId(); // [main]
-  virtual std::int32_t giveHostIdleTime(); // [main]
+  // --- Host services ---
+  // One callback call each; fallbacks without a callback.
+  virtual std::int32_t askHostVersion() noexcept;   // 1 when the host answers 0 or is absent [any]
+  virtual std::int32_t askHostLoadingId() noexcept; // [main]
+  virtual std::int32_t giveHostIdleTime() noexcept; // [main]
 
-  // Number texts: write into text[0..maxLength], at most maxLength characters
+  // --- Number texts ---
+  // Write into text[0..maxLength], at most maxLength characters
   // and zeros up to and including index maxLength. Stateless. [any]
-  virtual void formatDecibels(float amplitude, char* text, std::int32_t maxLength);
-  virtual void formatHertz(float periodSamples, char* text, std::int32_t maxLength);
-  virtual void formatMilliseconds(float durationSamples, char* text, std::int32_t maxLength);
-  virtual void formatFloat(float value, char* text, std::int32_t maxLength);
-  virtual void formatInteger(std::int32_t value, char* text, std::int32_t maxLength);
+  virtual void formatDecibels(float amplitude, char* text, std::int32_t maxLength) noexcept;
+  virtual void formatHertz(float periodSamples, char* text, std::int32_t maxLength) noexcept;
+  virtual void formatMilliseconds(float durationSamples, char* text, std::int32_t maxLength) noexcept;
+  virtual void formatFloat(float value, char* text, std::int32_t maxLength) noexcept;
+  virtual void formatInteger(std::int32_t value, char* text, std::int32_t maxLength) noexcept;
 
+  // --- Processing ---
   // The old accumulating process; does nothing and is never replaced. [audio]
-  virtual void oldAccumulatingProcess(float** /*inputs*/, float** /*outputs*/, std::int32_t /*frameCount*/) {}
-  virtual float getVuValue() { return 0.0f; } // no opcode or entry reaches it
-  virtual void setVuIndicator(bool on) { setFlag(flag::vuIndicator, on); }
-  virtual void setClipIndicator(bool on) { setFlag(flag::clipIndicator, on); }
-  virtual void setMonoCapable(bool on) { setFlag(flag::monoCapable, on); }
-  virtual void setRealtimeQualities(std::int32_t qualities) { record_.realtimeQualities = qualities; }
-  virtual void setOfflineQualities(std::int32_t qualities) { record_.offlineQualities = qualities; }
+  virtual void oldAccumulatingProcess(float** /*inputs*/, float** /*outputs*/,
+                                      std::int32_t /*frameCount*/) noexcept {}
+  virtual float getVuValue() noexcept { return 0.0f; } // no opcode or entry reaches it
+  virtual void setVuIndicator(bool on) noexcept { setFlag(flag::vuIndicator, on); }
+  virtual void setClipIndicator(bool on) noexcept { setFlag(flag::clipIndicator, on); }
+  virtual void setMonoCapable(bool on) noexcept { setFlag(flag::monoCapable, on); }
+  virtual void setRealtimeQualities(std::int32_t qualities) noexcept {
+    record_.realtimeQualities = qualities;
+  }
+  virtual void setOfflineQualities(std::int32_t qualities) noexcept { record_.offlineQualities = qualities; }
 
+  // --- Host services ---
   // True when the host answers 0 (its answer for a connected pin) or is absent. [main]
-  virtual bool inputPinConnected(std::int32_t pin);
-  virtual bool outputPinConnected(std::int32_t pin);
+  virtual bool inputPinConnected(std::int32_t pin) noexcept;
+  virtual bool outputPinConnected(std::int32_t pin) noexcept;
 
 protected:
   // One call of the host callback with the record's address (never the

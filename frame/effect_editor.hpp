@@ -23,14 +23,14 @@ public:
   virtual ~EffectEditor() = default;
   // Stores, through `where`, the address at which the editor's rectangle
   // can be found. Answers whether it did.
-  virtual bool getRectangle(void** where) = 0;
+  virtual bool getRectangle(void** where) noexcept = 0;
   // Opens the editor inside the parent window that `parentWindow` designates.
-  virtual bool open(void* parentWindow) = 0;
-  virtual void close() = 0;
-  virtual void idle() = 0;
-  virtual bool keyPressed(KeyRecord& key) = 0;
-  virtual bool keyReleased(KeyRecord& key) = 0;
-  virtual bool setKnobMode(std::int32_t mode) = 0;
+  virtual bool open(void* parentWindow) noexcept = 0;
+  virtual void close() noexcept = 0;
+  virtual void idle() noexcept = 0;
+  virtual bool keyPressed(KeyRecord& key) noexcept = 0;
+  virtual bool keyReleased(KeyRecord& key) noexcept = 0;
+  virtual bool setKnobMode(std::int32_t mode) noexcept = 0;
 };
 
 } // namespace tandrel

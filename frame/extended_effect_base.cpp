@@ -350,7 +350,7 @@ static_assert(dispatch::inSlot(handlers, first, opcode::processEvents, processEv
 } // namespace
 
 std::intptr_t ExtendedEffectBase::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value,
-                                           void* pointer, float option) {
+                                           void* pointer, float option) noexcept {
   // Computed unsigned, so the subtraction cannot overflow for any opcode.
   const std::uint32_t selector = static_cast<std::uint32_t>(opcode) - static_cast<std::uint32_t>(first);
   if (selector > lastCase) return EffectBase::dispatch(opcode, index, value, pointer, option);
@@ -360,17 +360,18 @@ std::intptr_t ExtendedEffectBase::dispatch(std::int32_t opcode, std::int32_t ind
 
 // Event input is wanted by an instrument, and by an effect whose own can-do
 // answers exactly 1 for receiving MIDI events. The host's answer is not used.
-void ExtendedEffectBase::resume() {
+void ExtendedEffectBase::resume() noexcept {
   if ((record_.flags & flag::instrument) == 0 && canDo(receiveMidiEventCapability) != 1) return;
   requestEventInput(1);
 }
 
-std::int32_t ExtendedEffectBase::getCategory() {
+std::int32_t ExtendedEffectBase::getCategory() noexcept {
   return (record_.flags & flag::instrument) != 0 ? effectCategory::instrument : effectCategory::unspecified;
 }
 
 // The dispatcher never passes null here; the checks keep direct callers safe.
-bool ExtendedEffectBase::getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output) {
+bool ExtendedEffectBase::getSpeakerArrangements(SpeakerArrangement** input,
+                                                SpeakerArrangement** output) noexcept {
   if (input != nullptr) *input = nullptr;
   if (output != nullptr) *output = nullptr;
   return false;
@@ -387,15 +388,17 @@ bool ExtendedEffectBase::getSpeakerArrangements(SpeakerArrangement** input, Spea
 // service sends nothing and returns its fallback. The services keep no state
 // beyond the two cached fields and run on their caller's thread.
 
-bool ExtendedEffectBase::tellHostEditStarted(std::int32_t parameter) {
+bool ExtendedEffectBase::tellHostEditStarted(std::int32_t parameter) noexcept {
   return tellHost(hostOpcode::editStarted, parameter, 0, nullptr, 0.0f);
 }
-bool ExtendedEffectBase::tellHostEditEnded(std::int32_t parameter) {
+bool ExtendedEffectBase::tellHostEditEnded(std::int32_t parameter) noexcept {
   return tellHost(hostOpcode::editEnded, parameter, 0, nullptr, 0.0f);
 }
-bool ExtendedEffectBase::announceIoChange() { return tellHost(hostOpcode::ioChanged, 0, 0, nullptr, 0.0f); }
+bool ExtendedEffectBase::announceIoChange() noexcept {
+  return tellHost(hostOpcode::ioChanged, 0, 0, nullptr, 0.0f);
+}
 
-float ExtendedEffectBase::refreshSampleRate() {
+float ExtendedEffectBase::refreshSampleRate() noexcept {
   if (hostCallback_ != nullptr) {
     const std::int32_t answer = low32(callHost(hostOpcode::sampleRate, 0, 0, nullptr, 0.0f));
     if (answer > 0) sampleRate_ = static_cast<float>(answer);
@@ -403,7 +406,7 @@ float ExtendedEffectBase::refreshSampleRate() {
   return sampleRate_;
 }
 
-std::int32_t ExtendedEffectBase::refreshBlockSize() {
+std::int32_t ExtendedEffectBase::refreshBlockSize() noexcept {
   if (hostCallback_ != nullptr) {
     const std::int32_t answer = low32(callHost(hostOpcode::blockSize, 0, 0, nullptr, 0.0f));
     if (answer > 0) blockSize_ = answer;
@@ -411,110 +414,113 @@ std::int32_t ExtendedEffectBase::refreshBlockSize() {
   return blockSize_;
 }
 
-std::int32_t ExtendedEffectBase::askHostInputLatency() {
+std::int32_t ExtendedEffectBase::askHostInputLatency() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::inputLatency, 0, 0, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostOutputLatency() {
+std::int32_t ExtendedEffectBase::askHostOutputLatency() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::outputLatency, 0, 0, nullptr, 0.0f);
 }
-void* ExtendedEffectBase::askHostTransport(std::int32_t mask) {
+void* ExtendedEffectBase::askHostTransport(std::int32_t mask) noexcept {
   return askHost<void*>(nullptr, hostOpcode::transport, 0, mask, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostProcessLevel() {
+std::int32_t ExtendedEffectBase::askHostProcessLevel() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::processLevel, 0, 0, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostAutomationState() {
+std::int32_t ExtendedEffectBase::askHostAutomationState() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::automationState, 0, 0, nullptr, 0.0f);
 }
-bool ExtendedEffectBase::askHostVendorText(char* text) {
+bool ExtendedEffectBase::askHostVendorText(char* text) noexcept {
   return tellHost(hostOpcode::vendorText, 0, 0, text, 0.0f);
 }
-bool ExtendedEffectBase::askHostProductText(char* text) {
+bool ExtendedEffectBase::askHostProductText(char* text) noexcept {
   return tellHost(hostOpcode::productText, 0, 0, text, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostVendorVersion() {
+std::int32_t ExtendedEffectBase::askHostVendorVersion() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::vendorVersion, 0, 0, nullptr, 0.0f);
 }
 std::intptr_t ExtendedEffectBase::passHostVendorRequest(std::int32_t index, std::intptr_t value,
-                                                        void* pointer, float option) {
+                                                        void* pointer, float option) noexcept {
   return askHost<std::intptr_t>(0, hostOpcode::vendorRequest, index, value, pointer, option);
 }
-std::int32_t ExtendedEffectBase::askHostCapability(const char* name) {
+std::int32_t ExtendedEffectBase::askHostCapability(const char* name) noexcept {
   return tellHost(hostOpcode::capability, 0, 0, const_cast<char*>(name), 0.0f) ? 1 : 0;
 }
-std::int32_t ExtendedEffectBase::askHostLanguage() {
+std::int32_t ExtendedEffectBase::askHostLanguage() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::language, 0, 0, nullptr, 0.0f);
 }
-void* ExtendedEffectBase::askHostDirectory() {
+void* ExtendedEffectBase::askHostDirectory() noexcept {
   return askHost<void*>(nullptr, hostOpcode::directory, 0, 0, nullptr, 0.0f);
 }
-bool ExtendedEffectBase::tellHostDisplayChanged() {
+bool ExtendedEffectBase::tellHostDisplayChanged() noexcept {
   return tellHost(hostOpcode::displayChanged, 0, 0, nullptr, 0.0f);
 }
-bool ExtendedEffectBase::requestEditorSize(std::int32_t width, std::int32_t height) {
+bool ExtendedEffectBase::requestEditorSize(std::int32_t width, std::int32_t height) noexcept {
   return tellHost(hostOpcode::editorSize, width, height, nullptr, 0.0f);
 }
-bool ExtendedEffectBase::openHostFileDialog(void* request) {
+bool ExtendedEffectBase::openHostFileDialog(void* request) noexcept {
   if (request == nullptr) return false;
   return tellHost(hostOpcode::openFileDialog, 0, 0, request, 0.0f);
 }
-bool ExtendedEffectBase::closeHostFileDialog(void* request) {
+bool ExtendedEffectBase::closeHostFileDialog(void* request) noexcept {
   if (request == nullptr) return false;
   return tellHost(hostOpcode::closeFileDialog, 0, 0, request, 0.0f);
 }
-bool ExtendedEffectBase::readOfflineData(void* task, std::int32_t option, bool readSource) {
+bool ExtendedEffectBase::readOfflineData(void* task, std::int32_t option, bool readSource) noexcept {
   return tellHost(hostOpcode::offlineRead, readSource ? 1 : 0, option, task, 0.0f);
 }
-bool ExtendedEffectBase::writeOfflineData(void* task, std::int32_t option) {
+bool ExtendedEffectBase::writeOfflineData(void* task, std::int32_t option) noexcept {
   return tellHost(hostOpcode::offlineWrite, 0, option, task, 0.0f);
 }
-bool ExtendedEffectBase::startOfflineJob(void* files, std::int32_t fileCount, std::int32_t newFileCount) {
+bool ExtendedEffectBase::startOfflineJob(void* files, std::int32_t fileCount,
+                                         std::int32_t newFileCount) noexcept {
   return tellHost(hostOpcode::offlineStart, newFileCount, fileCount, files, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askOfflinePass() {
+std::int32_t ExtendedEffectBase::askOfflinePass() noexcept {
   return tellHost(hostOpcode::offlinePass, 0, 0, nullptr, 0.0f) ? 1 : 0;
 }
-std::int32_t ExtendedEffectBase::askOfflineMetaPass() {
+std::int32_t ExtendedEffectBase::askOfflineMetaPass() noexcept {
   return tellHost(hostOpcode::offlineMetaPass, 0, 0, nullptr, 0.0f) ? 1 : 0;
 }
-std::int32_t ExtendedEffectBase::requestEventInput(std::int32_t filter) {
+std::int32_t ExtendedEffectBase::requestEventInput(std::int32_t filter) noexcept {
   return askHost<std::int32_t>(0, hostOpcode::wantEvents, 0, filter, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostTempo(std::int32_t position) {
+std::int32_t ExtendedEffectBase::askHostTempo(std::int32_t position) noexcept {
   return askHost<std::int32_t>(0, hostOpcode::tempo, 0, position, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostAutomatableCount() {
+std::int32_t ExtendedEffectBase::askHostAutomatableCount() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::automatableCount, 0, 0, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostQuantization() {
+std::int32_t ExtendedEffectBase::askHostQuantization() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::quantization, 0, 0, nullptr, 0.0f);
 }
-bool ExtendedEffectBase::requestIdleCalls() { return tellHost(hostOpcode::wantIdle, 0, 0, nullptr, 0.0f); }
-EffectRecord* ExtendedEffectBase::askHostPreviousEffect(std::int32_t /*pin*/) {
+bool ExtendedEffectBase::requestIdleCalls() noexcept {
+  return tellHost(hostOpcode::wantIdle, 0, 0, nullptr, 0.0f);
+}
+EffectRecord* ExtendedEffectBase::askHostPreviousEffect(std::int32_t /*pin*/) noexcept {
   return askHost<EffectRecord*>(nullptr, hostOpcode::previousEffect, 0, 0, nullptr, 0.0f);
 }
-EffectRecord* ExtendedEffectBase::askHostNextEffect(std::int32_t /*pin*/) {
+EffectRecord* ExtendedEffectBase::askHostNextEffect(std::int32_t /*pin*/) noexcept {
   return askHost<EffectRecord*>(nullptr, hostOpcode::nextEffect, 0, 0, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::askHostReplaceOrAccumulate() {
+std::int32_t ExtendedEffectBase::askHostReplaceOrAccumulate() noexcept {
   return askHost<std::int32_t>(0, hostOpcode::replaceOrAccumulate, 0, 0, nullptr, 0.0f);
 }
-std::int32_t ExtendedEffectBase::tellHostOutputSampleRate(float rate) {
+std::int32_t ExtendedEffectBase::tellHostOutputSampleRate(float rate) noexcept {
   return askHost<std::int32_t>(0, hostOpcode::outputSampleRate, 0, 0, nullptr, rate);
 }
-SpeakerArrangement* ExtendedEffectBase::askHostInputArrangement() {
+SpeakerArrangement* ExtendedEffectBase::askHostInputArrangement() noexcept {
   return askHost<SpeakerArrangement*>(nullptr, hostOpcode::inputArrangement, 0, 0, nullptr, 0.0f);
 }
-SpeakerArrangement* ExtendedEffectBase::askHostOutputArrangement() {
+SpeakerArrangement* ExtendedEffectBase::askHostOutputArrangement() noexcept {
   return askHost<SpeakerArrangement*>(nullptr, hostOpcode::outputArrangement, 0, 0, nullptr, 0.0f);
 }
-void* ExtendedEffectBase::openHostWindow(void* description) {
+void* ExtendedEffectBase::openHostWindow(void* description) noexcept {
   return askHost<void*>(nullptr, hostOpcode::openWindow, 0, 0, description, 0.0f);
 }
-bool ExtendedEffectBase::closeHostWindow(void* description) {
+bool ExtendedEffectBase::closeHostWindow(void* description) noexcept {
   return tellHost(hostOpcode::closeWindow, 0, 0, description, 0.0f);
 }
-bool ExtendedEffectBase::askHostChunkFile(char* path) {
+bool ExtendedEffectBase::askHostChunkFile(char* path) noexcept {
   if (path == nullptr) return false;
   return tellHost(hostOpcode::chunkFile, 0, 0, path, 0.0f);
 }
@@ -546,7 +552,8 @@ constexpr std::size_t longestText = textBytes - 1; // 63 characters and a termin
 // maxSpeakerChannels is refused (after the release, so the outcome of a
 // refusal is the same as that of a failed allocation), and a block that
 // can't be obtained leaves nothing behind. A null slot answers false.
-bool ExtendedEffectBase::newSpeakerArrangement(SpeakerArrangement** slot, std::int32_t channelCount) {
+bool ExtendedEffectBase::newSpeakerArrangement(SpeakerArrangement** slot,
+                                               std::int32_t channelCount) noexcept {
   if (slot == nullptr) return false;
   if (*slot != nullptr) {
     giveBack(*slot);
@@ -562,7 +569,7 @@ bool ExtendedEffectBase::newSpeakerArrangement(SpeakerArrangement** slot, std::i
   return true;
 }
 
-bool ExtendedEffectBase::releaseSpeakerArrangement(SpeakerArrangement** slot) {
+bool ExtendedEffectBase::releaseSpeakerArrangement(SpeakerArrangement** slot) noexcept {
   if (slot != nullptr && *slot != nullptr) {
     giveBack(*slot);
     *slot = nullptr;
@@ -576,7 +583,7 @@ bool ExtendedEffectBase::releaseSpeakerArrangement(SpeakerArrangement** slot) {
 // zero. Everything else is copied bit for bit. Destination and source may be
 // the same record.
 bool ExtendedEffectBase::copySpeakerProperties(SpeakerProperties* destination,
-                                               const SpeakerProperties* source) {
+                                               const SpeakerProperties* source) noexcept {
   if (destination == nullptr || source == nullptr) return false;
   std::size_t length = 0;
   while (length < longestText && source->text[length] != '\0')
@@ -594,7 +601,8 @@ bool ExtendedEffectBase::copySpeakerProperties(SpeakerProperties* destination,
 // that is the very block the slot holds is already its own copy: the slot is
 // left as it is and the answer is true, since releasing first would leave
 // nothing to read.
-bool ExtendedEffectBase::copySpeakerArrangement(SpeakerArrangement** slot, const SpeakerArrangement* source) {
+bool ExtendedEffectBase::copySpeakerArrangement(SpeakerArrangement** slot,
+                                                const SpeakerArrangement* source) noexcept {
   if (source == nullptr) return false;
   if (slot != nullptr && *slot == source) return true;
   if (!releaseSpeakerArrangement(slot)) return false;

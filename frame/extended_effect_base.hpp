@@ -1,7 +1,9 @@
 // ExtendedEffectBase: the base class of every concrete effect. It serves the
 // later opcodes, 25 to 79, hands all others to EffectBase, replaces resume,
-// and appends its own virtual operations after those of EffectBase, in a
-// fixed order. It adds no fields.
+// and appends its own virtual operations after those of EffectBase. It adds
+// no fields. Their order is the interface's list again, kept for the reason
+// effect_base.hpp gives: nothing outside the module depends on it, and the
+// banners mark runs of it by subject. Each operation is noexcept.
 //
 // Thread tags as in effect_base.hpp: [main], [audio], [any].
 #pragma once
@@ -16,125 +18,173 @@ namespace tandrel {
 
 class ExtendedEffectBase : public EffectBase {
 public:
-  ExtendedEffectBase(HostCallback callback, std::int32_t programCount, std::int32_t parameterCount)
+  ExtendedEffectBase(HostCallback callback, std::int32_t programCount, std::int32_t parameterCount) noexcept
       : EffectBase(callback, programCount, parameterCount) {}
 
   // Opcodes 25 to 79; every opcode without a case, and every other opcode,
   // goes unchanged to EffectBase::dispatch. [any]
   std::intptr_t dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
-                         float option) override;
+                         float option) noexcept override;
 
   // Asks the host for event input when the effect is an instrument or says
   // it can receive MIDI events. [main]
-  void resume() override;
+  void resume() noexcept override;
 
-  // --- Appended operations, in their fixed order. ---
+  // Appended operations, in their fixed order (see above).
   // Defaults neither read nor write through their pointers unless stated.
 
-  virtual bool isParameterAutomatable(std::int32_t /*index*/) { return true; }             // [main]
-  virtual bool parameterFromText(std::int32_t /*index*/, char* /*text*/) { return false; } // [main]
-  virtual bool getParameterProperties(std::int32_t /*index*/, void* /*properties*/) { return false; }
-  virtual bool tellHostEditStarted(std::int32_t parameter); // [main]
-  virtual bool tellHostEditEnded(std::int32_t parameter);   // [main]
-  virtual bool getProgramNameByCategory(std::int32_t /*category*/, std::int32_t /*program*/, char* /*text*/) {
+  // --- Parameters ---
+  virtual bool isParameterAutomatable(std::int32_t /*index*/) noexcept { return true; }             // [main]
+  virtual bool parameterFromText(std::int32_t /*index*/, char* /*text*/) noexcept { return false; } // [main]
+  virtual bool getParameterProperties(std::int32_t /*index*/, void* /*properties*/) noexcept { return false; }
+
+  // --- Host services ---
+  virtual bool tellHostEditStarted(std::int32_t parameter) noexcept; // [main]
+  virtual bool tellHostEditEnded(std::int32_t parameter) noexcept;   // [main]
+
+  // --- Programs ---
+  virtual bool getProgramNameByCategory(std::int32_t /*category*/, std::int32_t /*program*/,
+                                        char* /*text*/) noexcept {
     return false;
   }
-  virtual bool programChangeBegins() { return false; }
-  virtual bool programChangeEnds() { return false; }
-  virtual std::int32_t bankLoadBegins(void* /*description*/) { return 0; }
-  virtual std::int32_t programLoadBegins(void* /*description*/) { return 0; }
-  virtual bool announceIoChange(); // [main]
+  virtual bool programChangeBegins() noexcept { return false; }
+  virtual bool programChangeEnds() noexcept { return false; }
+  virtual std::int32_t bankLoadBegins(void* /*description*/) noexcept { return 0; }
+  virtual std::int32_t programLoadBegins(void* /*description*/) noexcept { return 0; }
+
+  // --- Host services ---
+  virtual bool announceIoChange() noexcept; // [main]
   // Ask the host and keep a positive answer; return the stored value. [main]
-  virtual float refreshSampleRate();
-  virtual std::int32_t refreshBlockSize();
-  virtual std::int32_t askHostInputLatency();
-  virtual std::int32_t askHostOutputLatency();
-  virtual bool getInputProperties(std::int32_t /*input*/, void* /*properties*/) { return false; }
-  virtual bool getOutputProperties(std::int32_t /*output*/, void* /*properties*/) { return false; }
-  virtual bool setSpeakerArrangements(SpeakerArrangement* /*input*/, SpeakerArrangement* /*output*/) {
+  virtual float refreshSampleRate() noexcept;
+  virtual std::int32_t refreshBlockSize() noexcept;
+  virtual std::int32_t askHostInputLatency() noexcept;
+  virtual std::int32_t askHostOutputLatency() noexcept;
+
+  // --- Speaker arrangements ---
+  virtual bool getInputProperties(std::int32_t /*input*/, void* /*properties*/) noexcept { return false; }
+  virtual bool getOutputProperties(std::int32_t /*output*/, void* /*properties*/) noexcept { return false; }
+  virtual bool setSpeakerArrangements(SpeakerArrangement* /*input*/,
+                                      SpeakerArrangement* /*output*/) noexcept {
     return false;
   }
   // Stores null into both of the host's variables and answers false.
-  virtual bool getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output);
-  virtual bool setBypass(bool /*on*/) { return false; }
-  virtual bool setPanLaw(std::int32_t /*lawType*/, float /*gain*/) { return false; }
-  virtual bool setProcessingPrecision(std::int32_t /*precision*/) { return false; }
-  virtual std::int32_t getMidiInputChannelCount() { return 0; }
-  virtual std::int32_t getMidiOutputChannelCount() { return 0; }
-  virtual void* askHostTransport(std::int32_t mask); // [audio] or [main]
-  virtual std::int32_t askHostProcessLevel();
-  virtual std::int32_t askHostAutomationState();
-  virtual std::int32_t processEvents(void* /*events*/) { return 0; } // [audio]
-  virtual std::int32_t processingStarts() { return 0; }
-  virtual std::int32_t processingStops() { return 0; }
-  virtual bool processVariableIo(void* /*processing*/) { return false; }
-  virtual std::int32_t setTotalSamplesToProcess(std::int32_t count) { return count; }
-  virtual bool askHostVendorText(char* text);
-  virtual bool askHostProductText(char* text);
-  virtual std::int32_t askHostVendorVersion();
+  virtual bool getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output) noexcept;
+
+  // --- Processing ---
+  virtual bool setBypass(bool /*on*/) noexcept { return false; }
+  virtual bool setPanLaw(std::int32_t /*lawType*/, float /*gain*/) noexcept { return false; }
+  virtual bool setProcessingPrecision(std::int32_t /*precision*/) noexcept { return false; }
+
+  // --- MIDI ---
+  virtual std::int32_t getMidiInputChannelCount() noexcept { return 0; }
+  virtual std::int32_t getMidiOutputChannelCount() noexcept { return 0; }
+
+  // --- Host services ---
+  virtual void* askHostTransport(std::int32_t mask) noexcept; // [audio] or [main]
+  virtual std::int32_t askHostProcessLevel() noexcept;
+  virtual std::int32_t askHostAutomationState() noexcept;
+
+  // --- Processing ---
+  virtual std::int32_t processEvents(void* /*events*/) noexcept { return 0; } // [audio]
+  virtual std::int32_t processingStarts() noexcept { return 0; }
+  virtual std::int32_t processingStops() noexcept { return 0; }
+  virtual bool processVariableIo(void* /*processing*/) noexcept { return false; }
+  virtual std::int32_t setTotalSamplesToProcess(std::int32_t count) noexcept { return count; }
+
+  // --- Host services ---
+  virtual bool askHostVendorText(char* text) noexcept;
+  virtual bool askHostProductText(char* text) noexcept;
+  virtual std::int32_t askHostVendorVersion() noexcept;
   virtual std::intptr_t passHostVendorRequest(std::int32_t index, std::intptr_t value, void* pointer,
-                                              float option);
-  virtual std::int32_t askHostCapability(const char* name); // 1 or 0
-  virtual std::int32_t askHostLanguage();
-  virtual void setInstrument(bool on) { setFlag(flag::instrument, on); }
-  virtual void setSilentWhenStopped(bool on) { setFlag(flag::silentWhenStopped, on); }
-  virtual std::int32_t getTailSize() { return 0; }
-  virtual void* askHostDirectory();
-  // Identity texts: effect name N = 32, vendor and product N = 64. [main]
-  virtual bool getEffectName(char* /*text*/) { return false; }
-  virtual bool getVendorString(char* /*text*/) { return false; }
-  virtual bool getProductString(char* /*text*/) { return false; }
-  virtual std::int32_t getVendorVersion() { return 0; }
+                                              float option) noexcept;
+  virtual std::int32_t askHostCapability(const char* name) noexcept; // 1 or 0
+  virtual std::int32_t askHostLanguage() noexcept;
+
+  // --- Processing ---
+  virtual void setInstrument(bool on) noexcept { setFlag(flag::instrument, on); }
+  virtual void setSilentWhenStopped(bool on) noexcept { setFlag(flag::silentWhenStopped, on); }
+  virtual std::int32_t getTailSize() noexcept { return 0; }
+
+  // --- Host services ---
+  virtual void* askHostDirectory() noexcept;
+
+  // --- Identity ---
+  // Texts: effect name N = 32, vendor and product N = 64. [main]
+  virtual bool getEffectName(char* /*text*/) noexcept { return false; }
+  virtual bool getVendorString(char* /*text*/) noexcept { return false; }
+  virtual bool getProductString(char* /*text*/) noexcept { return false; }
+  virtual std::int32_t getVendorVersion() noexcept { return 0; }
   virtual std::intptr_t vendorSpecificRequest(std::int32_t /*index*/, std::intptr_t /*value*/,
-                                              void* /*pointer*/, float /*option*/) {
+                                              void* /*pointer*/, float /*option*/) noexcept {
     return 0;
   }
-  virtual std::int32_t canDo(const char* /*capability*/) { return 0; }
-  virtual std::int32_t getInterfaceVersion() { return interfaceVersion; }
-  virtual std::int32_t getCategory(); // 2 for an instrument, else 0
-  virtual std::int32_t getMidiProgramName(std::int32_t /*channel*/, void* /*program*/) { return 0; }
-  virtual std::int32_t getCurrentMidiProgram(std::int32_t /*channel*/, void* /*program*/) { return -1; }
-  virtual std::int32_t getMidiProgramCategory(std::int32_t /*channel*/, void* /*category*/) { return 0; }
-  virtual bool haveMidiProgramsChanged(std::int32_t /*channel*/) { return false; }
-  virtual bool getMidiKeyName(std::int32_t /*channel*/, void* /*keyName*/) { return false; }
-  virtual bool tellHostDisplayChanged();
-  virtual bool requestEditorSize(std::int32_t width, std::int32_t height);
-  virtual bool openHostFileDialog(void* request);  // false, no call, for a null request
-  virtual bool closeHostFileDialog(void* request); // false, no call, for a null request
-  virtual std::int32_t getNextShellEffect(char* /*name*/) { return 0; }
+  virtual std::int32_t canDo(const char* /*capability*/) noexcept { return 0; }
+  virtual std::int32_t getInterfaceVersion() noexcept { return interfaceVersion; }
+  virtual std::int32_t getCategory() noexcept; // 2 for an instrument, else 0
 
-  // Speaker arrangements. A block made here belongs to whoever holds the
+  // --- MIDI ---
+  virtual std::int32_t getMidiProgramName(std::int32_t /*channel*/, void* /*program*/) noexcept { return 0; }
+  virtual std::int32_t getCurrentMidiProgram(std::int32_t /*channel*/, void* /*program*/) noexcept {
+    return -1;
+  }
+  virtual std::int32_t getMidiProgramCategory(std::int32_t /*channel*/, void* /*category*/) noexcept {
+    return 0;
+  }
+  virtual bool haveMidiProgramsChanged(std::int32_t /*channel*/) noexcept { return false; }
+  virtual bool getMidiKeyName(std::int32_t /*channel*/, void* /*keyName*/) noexcept { return false; }
+
+  // --- Host services ---
+  virtual bool tellHostDisplayChanged() noexcept;
+  virtual bool requestEditorSize(std::int32_t width, std::int32_t height) noexcept;
+  virtual bool openHostFileDialog(void* request) noexcept;  // false, no call, for a null request
+  virtual bool closeHostFileDialog(void* request) noexcept; // false, no call, for a null request
+
+  // --- Identity ---
+  virtual std::int32_t getNextShellEffect(char* /*name*/) noexcept { return 0; }
+
+  // --- Speaker arrangements ---
+  // A block made here belongs to whoever holds the
   // slot; it is given back only through releaseSpeakerArrangement or the
   // next making on the same slot. [main]
-  virtual bool newSpeakerArrangement(SpeakerArrangement** slot, std::int32_t channelCount);
-  virtual bool releaseSpeakerArrangement(SpeakerArrangement** slot);
-  virtual bool copySpeakerProperties(SpeakerProperties* destination, const SpeakerProperties* source);
-  virtual bool copySpeakerArrangement(SpeakerArrangement** slot, const SpeakerArrangement* source);
+  virtual bool newSpeakerArrangement(SpeakerArrangement** slot, std::int32_t channelCount) noexcept;
+  virtual bool releaseSpeakerArrangement(SpeakerArrangement** slot) noexcept;
+  virtual bool copySpeakerProperties(SpeakerProperties* destination,
+                                     const SpeakerProperties* source) noexcept;
+  virtual bool copySpeakerArrangement(SpeakerArrangement** slot, const SpeakerArrangement* source) noexcept;
 
-  virtual bool readOfflineData(void* task, std::int32_t option, bool readSource);
-  virtual bool writeOfflineData(void* task, std::int32_t option);
-  virtual bool startOfflineJob(void* files, std::int32_t fileCount, std::int32_t newFileCount);
-  virtual std::int32_t askOfflinePass();     // 1 or 0
-  virtual std::int32_t askOfflineMetaPass(); // 1 or 0
-  virtual bool offlineNotification(void* /*files*/, std::int32_t /*count*/, bool /*start*/) { return false; }
-  virtual bool offlinePreparation(void* /*tasks*/, std::int32_t /*count*/) { return false; }
-  virtual bool offlineRun(void* /*tasks*/, std::int32_t /*count*/) { return false; }
-  virtual std::int32_t requestEventInput(std::int32_t filter);
-  virtual std::int32_t askHostTempo(std::int32_t position);
-  virtual std::int32_t askHostAutomatableCount();
-  virtual std::int32_t askHostQuantization();
-  virtual bool requestIdleCalls();
-  virtual EffectRecord* askHostPreviousEffect(std::int32_t pin); // pin is not sent
-  virtual EffectRecord* askHostNextEffect(std::int32_t pin);     // pin is not sent
-  virtual std::int32_t askHostReplaceOrAccumulate();
-  virtual void setAsynchronousProcessing(bool on) { setFlag(flag::asynchronousProcessing, on); }
-  virtual void setExternalBuffer(bool on) { setFlag(flag::externalBuffer, on); }
-  virtual std::int32_t tellHostOutputSampleRate(float rate);
-  virtual SpeakerArrangement* askHostInputArrangement();
-  virtual SpeakerArrangement* askHostOutputArrangement();
-  virtual void* openHostWindow(void* description);
-  virtual bool closeHostWindow(void* description);
-  virtual bool askHostChunkFile(char* path); // false, no call, for a null path
+  // --- Offline ---
+  virtual bool readOfflineData(void* task, std::int32_t option, bool readSource) noexcept;
+  virtual bool writeOfflineData(void* task, std::int32_t option) noexcept;
+  virtual bool startOfflineJob(void* files, std::int32_t fileCount, std::int32_t newFileCount) noexcept;
+  virtual std::int32_t askOfflinePass() noexcept;     // 1 or 0
+  virtual std::int32_t askOfflineMetaPass() noexcept; // 1 or 0
+  virtual bool offlineNotification(void* /*files*/, std::int32_t /*count*/, bool /*start*/) noexcept {
+    return false;
+  }
+  virtual bool offlinePreparation(void* /*tasks*/, std::int32_t /*count*/) noexcept { return false; }
+  virtual bool offlineRun(void* /*tasks*/, std::int32_t /*count*/) noexcept { return false; }
+
+  // --- Host services ---
+  virtual std::int32_t requestEventInput(std::int32_t filter) noexcept;
+  virtual std::int32_t askHostTempo(std::int32_t position) noexcept;
+  virtual std::int32_t askHostAutomatableCount() noexcept;
+  virtual std::int32_t askHostQuantization() noexcept;
+  virtual bool requestIdleCalls() noexcept;
+  virtual EffectRecord* askHostPreviousEffect(std::int32_t pin) noexcept; // pin is not sent
+  virtual EffectRecord* askHostNextEffect(std::int32_t pin) noexcept;     // pin is not sent
+  virtual std::int32_t askHostReplaceOrAccumulate() noexcept;
+
+  // --- Processing ---
+  virtual void setAsynchronousProcessing(bool on) noexcept { setFlag(flag::asynchronousProcessing, on); }
+  virtual void setExternalBuffer(bool on) noexcept { setFlag(flag::externalBuffer, on); }
+
+  // --- Host services ---
+  virtual std::int32_t tellHostOutputSampleRate(float rate) noexcept;
+  virtual SpeakerArrangement* askHostInputArrangement() noexcept;
+  virtual SpeakerArrangement* askHostOutputArrangement() noexcept;
+  virtual void* openHostWindow(void* description) noexcept;
+  virtual bool closeHostWindow(void* description) noexcept;
+  virtual bool askHostChunkFile(char* path) noexcept; // false, no call, for a null path
 };
 
 } // namespace tandrel

@@ -42,7 +42,7 @@ char digitOf(double x) { return static_cast<char>('0' + static_cast<int>(std::fm
 
 } // namespace
 
-void EffectBase::formatDecibels(float amplitude, char* text, std::int32_t maxLength) {
+void EffectBase::formatDecibels(float amplitude, char* text, std::int32_t maxLength) noexcept {
   if (!writable(text, maxLength)) return;
   if (amplitude > 0.0f) {
     const double decibels = 20.0 * std::log10(static_cast<double>(amplitude));
@@ -53,7 +53,7 @@ void EffectBase::formatDecibels(float amplitude, char* text, std::int32_t maxLen
   copyText(text, minusInfinityText, maxLength);
 }
 
-void EffectBase::formatHertz(float periodSamples, char* text, std::int32_t maxLength) {
+void EffectBase::formatHertz(float periodSamples, char* text, std::int32_t maxLength) noexcept {
   if (!writable(text, maxLength)) return;
   const double rate = static_cast<double>(getSampleRate());
   // A period that is zero or not a number shows as 0 rather than dividing.
@@ -64,7 +64,7 @@ void EffectBase::formatHertz(float periodSamples, char* text, std::int32_t maxLe
   formatFloat(static_cast<float>(rate / static_cast<double>(periodSamples)), text, maxLength);
 }
 
-void EffectBase::formatMilliseconds(float durationSamples, char* text, std::int32_t maxLength) {
+void EffectBase::formatMilliseconds(float durationSamples, char* text, std::int32_t maxLength) noexcept {
   if (!writable(text, maxLength)) return;
   const double product = static_cast<double>(durationSamples) * 1000.0;
   const double rate = static_cast<double>(getSampleRate());
@@ -77,7 +77,7 @@ void EffectBase::formatMilliseconds(float durationSamples, char* text, std::int3
 // Digits are truncated, never rounded. The value is scaled by multiplying
 // with 0.1 (never re-rounded to a whole number between digits), so the digits
 // are exactly those of the 32-bit value, cut after the eighth character.
-void EffectBase::formatFloat(float value, char* text, std::int32_t maxLength) {
+void EffectBase::formatFloat(float value, char* text, std::int32_t maxLength) noexcept {
   if (!writable(text, maxLength)) return;
   double v = static_cast<double>(value);
   if (std::isnan(v)) {
@@ -149,7 +149,7 @@ void EffectBase::formatFloat(float value, char* text, std::int32_t maxLength) {
 // Zero shows as "0". Magnitudes that the nine digit places cannot hold
 // (below -999999999, the most negative 32-bit value included) show "Huge!",
 // as do values of 100000000 and more.
-void EffectBase::formatInteger(std::int32_t value, char* text, std::int32_t maxLength) {
+void EffectBase::formatInteger(std::int32_t value, char* text, std::int32_t maxLength) noexcept {
   if (!writable(text, maxLength)) return;
   if (value >= integerLimit || value < smallestInteger) {
     copyText(text, hugeText, maxLength);

@@ -49,13 +49,13 @@ public:
   int calls = 0;
   tandrel::KeyRecord key{};
   std::int32_t knobMode = 0;
-  bool getRectangle(void**) override { return ++calls, answer; }
-  bool open(void*) override { return ++calls, answer; }
-  void close() override { ++calls; }
-  void idle() override { ++calls; }
-  bool keyPressed(tandrel::KeyRecord& pressed) override { return ++calls, key = pressed, answer; }
-  bool keyReleased(tandrel::KeyRecord& released) override { return ++calls, key = released, answer; }
-  bool setKnobMode(std::int32_t mode) override { return ++calls, knobMode = mode, answer; }
+  bool getRectangle(void**) noexcept override { return ++calls, answer; }
+  bool open(void*) noexcept override { return ++calls, answer; }
+  void close() noexcept override { ++calls; }
+  void idle() noexcept override { ++calls; }
+  bool keyPressed(tandrel::KeyRecord& pressed) noexcept override { return ++calls, key = pressed, answer; }
+  bool keyReleased(tandrel::KeyRecord& released) noexcept override { return ++calls, key = released, answer; }
+  bool setKnobMode(std::int32_t mode) noexcept override { return ++calls, knobMode = mode, answer; }
 };
 
 // The frame's defaults, with the choices that the product fixes left to the
@@ -65,8 +65,8 @@ public:
   BareEffect(tandrel::HostCallback callback, std::int32_t programs, std::int32_t parameters,
              std::int32_t canDoAnswer)
       : ExtendedEffectBase(callback, programs, parameters), canDoAnswer_(canDoAnswer) {}
-  void processAudio(float**, float**, std::int32_t) override {}
-  std::int32_t canDo(const char*) override { return canDoAnswer_; }
+  void processAudio(float**, float**, std::int32_t) noexcept override {}
+  std::int32_t canDo(const char*) noexcept override { return canDoAnswer_; }
   void setFlags(std::int32_t bits) { setFlag(bits, true); }
   // The effect owns the editor from here on and destroys it with itself.
   void attach(FuzzEditor* editor) { editor_ = editor; }

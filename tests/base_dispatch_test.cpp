@@ -172,21 +172,21 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, EveryOpcode, ::testing::Values(Kind::plain, K
 class RecordingEffect : public PlainEffect {
 public:
   using PlainEffect::PlainEffect;
-  void open() override { ++opens; }
-  void close() override { ++closes; }
-  void suspend() override { ++suspends; }
-  void resume() override { ++resumes; }
-  void setProgramName(char* name) override { note(4, 0, name); }
-  void getProgramName(char* text) override { note(5, 0, text); }
-  void getParameterLabel(std::int32_t index, char* text) override { note(6, index, text); }
-  void getParameterDisplay(std::int32_t index, char* text) override { note(7, index, text); }
-  void getParameterName(std::int32_t index, char* text) override { note(8, index, text); }
-  std::int32_t getChunk(void** data, bool currentProgramOnly) override {
+  void open() noexcept override { ++opens; }
+  void close() noexcept override { ++closes; }
+  void suspend() noexcept override { ++suspends; }
+  void resume() noexcept override { ++resumes; }
+  void setProgramName(char* name) noexcept override { note(4, 0, name); }
+  void getProgramName(char* text) noexcept override { note(5, 0, text); }
+  void getParameterLabel(std::int32_t index, char* text) noexcept override { note(6, index, text); }
+  void getParameterDisplay(std::int32_t index, char* text) noexcept override { note(7, index, text); }
+  void getParameterName(std::int32_t index, char* text) noexcept override { note(8, index, text); }
+  std::int32_t getChunk(void** data, bool currentProgramOnly) noexcept override {
     note(23, 0, data);
     lastFlag = currentProgramOnly;
     return chunkAnswer;
   }
-  std::int32_t setChunk(void* data, std::int32_t byteCount, bool currentProgramOnly) override {
+  std::int32_t setChunk(void* data, std::int32_t byteCount, bool currentProgramOnly) noexcept override {
     note(24, byteCount, data);
     lastFlag = currentProgramOnly;
     return chunkAnswer;

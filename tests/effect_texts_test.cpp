@@ -158,7 +158,7 @@ public:
   OwnFloatTexts() : TandrelEffect(nullptr) {}
   std::vector<float> values;
   std::vector<std::int32_t> lengths;
-  void formatFloat(float value, char* text, std::int32_t maxLength) override {
+  void formatFloat(float value, char* text, std::int32_t maxLength) noexcept override {
     values.push_back(value);
     lengths.push_back(maxLength);
     std::strncpy(text, "mine", static_cast<std::size_t>(maxLength));

@@ -43,76 +43,80 @@ public:
   int canDoCalls = 0;
   std::string lastCapability;
 
-  std::int32_t processEvents(void* events) override { return n({25, 0, 0, events}); }
-  bool isParameterAutomatable(std::int32_t index) override { return t({26, index}); }
-  bool parameterFromText(std::int32_t index, char* text) override { return t({27, index, 0, text}); }
-  bool getProgramNameByCategory(std::int32_t category, std::int32_t program, char* text) override {
+  std::int32_t processEvents(void* events) noexcept override { return n({25, 0, 0, events}); }
+  bool isParameterAutomatable(std::int32_t index) noexcept override { return t({26, index}); }
+  bool parameterFromText(std::int32_t index, char* text) noexcept override { return t({27, index, 0, text}); }
+  bool getProgramNameByCategory(std::int32_t category, std::int32_t program, char* text) noexcept override {
     return t({29, category, program, text});
   }
-  bool getInputProperties(std::int32_t input, void* properties) override {
+  bool getInputProperties(std::int32_t input, void* properties) noexcept override {
     return t({33, input, 0, properties});
   }
-  bool getOutputProperties(std::int32_t output, void* properties) override {
+  bool getOutputProperties(std::int32_t output, void* properties) noexcept override {
     return t({34, output, 0, properties});
   }
-  std::int32_t getCategory() override { return n({35}); }
-  bool offlineNotification(void* files, std::int32_t count, bool start) override {
+  std::int32_t getCategory() noexcept override { return n({35}); }
+  bool offlineNotification(void* files, std::int32_t count, bool start) noexcept override {
     return t({38, count, start, files});
   }
-  bool offlinePreparation(void* tasks, std::int32_t count) override { return t({39, count, 0, tasks}); }
-  bool offlineRun(void* tasks, std::int32_t count) override { return t({40, count, 0, tasks}); }
-  bool processVariableIo(void* processing) override { return t({41, 0, 0, processing}); }
-  bool setSpeakerArrangements(SpeakerArrangement* input, SpeakerArrangement* output) override {
+  bool offlinePreparation(void* tasks, std::int32_t count) noexcept override {
+    return t({39, count, 0, tasks});
+  }
+  bool offlineRun(void* tasks, std::int32_t count) noexcept override { return t({40, count, 0, tasks}); }
+  bool processVariableIo(void* processing) noexcept override { return t({41, 0, 0, processing}); }
+  bool setSpeakerArrangements(SpeakerArrangement* input, SpeakerArrangement* output) noexcept override {
     return t({42, 0, 0, input, output});
   }
-  bool setBypass(bool on) override { return t({44, on}); }
-  bool getEffectName(char* text) override { return t({45, 0, 0, text}); }
-  bool getVendorString(char* text) override { return t({47, 0, 0, text}); }
-  bool getProductString(char* text) override { return t({48, 0, 0, text}); }
-  std::int32_t getVendorVersion() override { return n({49}); }
+  bool setBypass(bool on) noexcept override { return t({44, on}); }
+  bool getEffectName(char* text) noexcept override { return t({45, 0, 0, text}); }
+  bool getVendorString(char* text) noexcept override { return t({47, 0, 0, text}); }
+  bool getProductString(char* text) noexcept override { return t({48, 0, 0, text}); }
+  std::int32_t getVendorVersion() noexcept override { return n({49}); }
   std::intptr_t vendorSpecificRequest(std::int32_t index, std::intptr_t value, void* pointer,
-                                      float option) override {
+                                      float option) noexcept override {
     seen.push_back({50, index, value, pointer, nullptr, option});
     return wideNumber;
   }
-  std::int32_t canDo(const char* capability) override {
+  std::int32_t canDo(const char* capability) noexcept override {
     ++canDoCalls;
     lastCapability = capability;
     return n({51, 0, 0, capability});
   }
-  std::int32_t getTailSize() override { return n({52}); }
-  bool getParameterProperties(std::int32_t index, void* properties) override {
+  std::int32_t getTailSize() noexcept override { return n({52}); }
+  bool getParameterProperties(std::int32_t index, void* properties) noexcept override {
     return t({56, index, 0, properties});
   }
-  std::int32_t getInterfaceVersion() override { return n({58}); }
-  std::int32_t getMidiProgramName(std::int32_t channel, void* program) override {
+  std::int32_t getInterfaceVersion() noexcept override { return n({58}); }
+  std::int32_t getMidiProgramName(std::int32_t channel, void* program) noexcept override {
     return n({62, channel, 0, program});
   }
-  std::int32_t getCurrentMidiProgram(std::int32_t channel, void* program) override {
+  std::int32_t getCurrentMidiProgram(std::int32_t channel, void* program) noexcept override {
     return n({63, channel, 0, program});
   }
-  std::int32_t getMidiProgramCategory(std::int32_t channel, void* category) override {
+  std::int32_t getMidiProgramCategory(std::int32_t channel, void* category) noexcept override {
     return n({64, channel, 0, category});
   }
-  bool haveMidiProgramsChanged(std::int32_t channel) override { return t({65, channel}); }
-  bool getMidiKeyName(std::int32_t channel, void* keyName) override { return t({66, channel, 0, keyName}); }
-  bool programChangeBegins() override { return t({67}); }
-  bool programChangeEnds() override { return t({68}); }
-  bool getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output) override {
+  bool haveMidiProgramsChanged(std::int32_t channel) noexcept override { return t({65, channel}); }
+  bool getMidiKeyName(std::int32_t channel, void* keyName) noexcept override {
+    return t({66, channel, 0, keyName});
+  }
+  bool programChangeBegins() noexcept override { return t({67}); }
+  bool programChangeEnds() noexcept override { return t({68}); }
+  bool getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output) noexcept override {
     return t({69, 0, 0, input, output});
   }
-  std::int32_t getNextShellEffect(char* name) override { return n({70, 0, 0, name}); }
-  std::int32_t processingStarts() override { return n({71}); }
-  std::int32_t processingStops() override { return n({72}); }
-  std::int32_t setTotalSamplesToProcess(std::int32_t count) override { return n({73, count}); }
-  bool setPanLaw(std::int32_t lawType, float gain) override {
+  std::int32_t getNextShellEffect(char* name) noexcept override { return n({70, 0, 0, name}); }
+  std::int32_t processingStarts() noexcept override { return n({71}); }
+  std::int32_t processingStops() noexcept override { return n({72}); }
+  std::int32_t setTotalSamplesToProcess(std::int32_t count) noexcept override { return n({73, count}); }
+  bool setPanLaw(std::int32_t lawType, float gain) noexcept override {
     return t({74, lawType, 0, nullptr, nullptr, gain});
   }
-  std::int32_t bankLoadBegins(void* description) override { return n({75, 0, 0, description}); }
-  std::int32_t programLoadBegins(void* description) override { return n({76, 0, 0, description}); }
-  bool setProcessingPrecision(std::int32_t precision) override { return t({77, precision}); }
-  std::int32_t getMidiInputChannelCount() override { return n({78}); }
-  std::int32_t getMidiOutputChannelCount() override { return n({79}); }
+  std::int32_t bankLoadBegins(void* description) noexcept override { return n({75, 0, 0, description}); }
+  std::int32_t programLoadBegins(void* description) noexcept override { return n({76, 0, 0, description}); }
+  bool setProcessingPrecision(std::int32_t precision) noexcept override { return t({77, precision}); }
+  std::int32_t getMidiInputChannelCount() noexcept override { return n({78}); }
+  std::int32_t getMidiOutputChannelCount() noexcept override { return n({79}); }
 
 private:
   bool t(const Seen& call) {
@@ -236,7 +240,7 @@ class CountingDispatch : public PlainExtended {
 public:
   using PlainExtended::PlainExtended;
   std::intptr_t dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
-                         float option) override {
+                         float option) noexcept override {
     ++dispatches;
     return ExtendedEffectBase::dispatch(opcode, index, value, pointer, option);
   }
@@ -402,7 +406,7 @@ TEST(ExtendedDispatch, EditorRequestsWithoutAnEditorAnswerZeroAndTouchNothing) {
 class CapableEffect : public PlainExtended {
 public:
   using PlainExtended::PlainExtended;
-  std::int32_t canDo(const char* capability) override {
+  std::int32_t canDo(const char* capability) noexcept override {
     questions.emplace_back(capability);
     return answer;
   }

@@ -24,7 +24,7 @@ using tandrel::EffectBase;
 class PlainEffect : public EffectBase {
 public:
   PlainEffect() : EffectBase(nullptr, 1, 1) {}
-  void processAudio(float**, float**, std::int32_t) override {}
+  void processAudio(float**, float**, std::int32_t) noexcept override {}
 };
 
 constexpr float nan = std::numeric_limits<float>::quiet_NaN();
@@ -414,7 +414,7 @@ class RecordingFloat : public PlainEffect {
 public:
   std::vector<float> seen;
   std::vector<std::int32_t> lengths;
-  void formatFloat(float value, char* text, std::int32_t maxLength) override {
+  void formatFloat(float value, char* text, std::int32_t maxLength) noexcept override {
     seen.push_back(value);
     lengths.push_back(maxLength);
     std::strncpy(text, "own", static_cast<std::size_t>(maxLength));
@@ -449,7 +449,7 @@ TEST(FormatVirtuals, ReplacedFormatFloatChangesTheOtherTexts) {
 
 class OwnRate : public PlainEffect {
 public:
-  float getSampleRate() override { return 48000.0f; }
+  float getSampleRate() noexcept override { return 48000.0f; }
 };
 
 TEST(FormatVirtuals, ReplacedSampleRateChangesHertzAndMilliseconds) {

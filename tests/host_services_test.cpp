@@ -41,8 +41,8 @@ std::intptr_t recordingHost(EffectRecord* record, std::int32_t opcode, std::int3
 class ServiceEffect : public ExtendedEffectBase {
 public:
   explicit ServiceEffect(HostCallback callback) : ExtendedEffectBase(callback, 1, 2) {}
-  void processAudio(float**, float**, std::int32_t) override {}
-  void setParameter(std::int32_t index, float value) override {
+  void processAudio(float**, float**, std::int32_t) noexcept override {}
+  void setParameter(std::int32_t index, float value) noexcept override {
     parameterCalls.push_back({index, value, hostCalls.size()});
   }
   std::vector<ParameterCall> parameterCalls;

@@ -174,8 +174,8 @@ class CountingEffect : public tandrel::ExtendedEffectBase {
 public:
   CountingEffect() : ExtendedEffectBase(nullptr, 1, 0) {}
   ~CountingEffect() override { ++destroyedCount; }
-  void processAudio(float**, float**, std::int32_t) override {}
-  std::intptr_t dispatch(std::int32_t opcode, std::int32_t, std::intptr_t, void*, float) override {
+  void processAudio(float**, float**, std::int32_t) noexcept override {}
+  std::intptr_t dispatch(std::int32_t opcode, std::int32_t, std::intptr_t, void*, float) noexcept override {
     lastOpcode = opcode;
     return 42;
   }

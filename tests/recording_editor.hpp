@@ -21,7 +21,7 @@ public:
   explicit MinimalEffect(HostCallback callback = nullptr, std::int32_t programs = 1,
                          std::int32_t parameters = 2)
       : Base(callback, programs, parameters) {}
-  void processAudio(float**, float**, std::int32_t) override {}
+  void processAudio(float**, float**, std::int32_t) noexcept override {}
 };
 using PlainEffect = MinimalEffect<EffectBase>;
 using PlainExtended = MinimalEffect<ExtendedEffectBase>;
@@ -35,29 +35,29 @@ public:
     if (destroyed_ != nullptr) *destroyed_ = true;
   }
 
-  bool getRectangle(void** where) override {
+  bool getRectangle(void** where) noexcept override {
     ++rectangleCalls;
     lastPointer = where;
     return answer;
   }
-  bool open(void* parentWindow) override {
+  bool open(void* parentWindow) noexcept override {
     ++openCalls;
     lastPointer = parentWindow;
     return answer;
   }
-  void close() override { ++closeCalls; }
-  void idle() override { ++idleCalls; }
-  bool keyPressed(KeyRecord& key) override {
+  void close() noexcept override { ++closeCalls; }
+  void idle() noexcept override { ++idleCalls; }
+  bool keyPressed(KeyRecord& key) noexcept override {
     ++keyPressedCalls;
     lastKey = key;
     return answer;
   }
-  bool keyReleased(KeyRecord& key) override {
+  bool keyReleased(KeyRecord& key) noexcept override {
     ++keyReleasedCalls;
     lastKey = key;
     return answer;
   }
-  bool setKnobMode(std::int32_t mode) override {
+  bool setKnobMode(std::int32_t mode) noexcept override {
     ++knobModeCalls;
     lastKnobMode = mode;
     return answer;

@@ -36,7 +36,7 @@ using tandrel::test::FailingAllocations;
 class ArrangementEffect : public ExtendedEffectBase {
 public:
   ArrangementEffect() : ExtendedEffectBase(nullptr, 1, 0) {}
-  void processAudio(float**, float**, std::int32_t) override {}
+  void processAudio(float**, float**, std::int32_t) noexcept override {}
 };
 
 // The block is exactly `bytes` long: every byte is addressable and the one
@@ -307,15 +307,16 @@ TEST_F(SpeakerArrangementTest, CopyOfNegativeCountFailsWithSlotNull) {
 // and can make one of them fail.
 class LoggingEffect : public ArrangementEffect {
 public:
-  bool releaseSpeakerArrangement(SpeakerArrangement** slot) override {
+  bool releaseSpeakerArrangement(SpeakerArrangement** slot) noexcept override {
     log.push_back("release");
     return failRelease ? false : ArrangementEffect::releaseSpeakerArrangement(slot);
   }
-  bool newSpeakerArrangement(SpeakerArrangement** slot, std::int32_t count) override {
+  bool newSpeakerArrangement(SpeakerArrangement** slot, std::int32_t count) noexcept override {
     log.push_back("new " + std::to_string(count));
     return failNew ? false : ArrangementEffect::newSpeakerArrangement(slot, count);
   }
-  bool copySpeakerProperties(SpeakerProperties* destination, const SpeakerProperties* source) override {
+  bool copySpeakerProperties(SpeakerProperties* destination,
+                             const SpeakerProperties* source) noexcept override {
     log.push_back("speaker " + std::to_string(destination - speakerAt(*watched, 0)));
     if (destination == speakerAt(*watched, failingSpeaker)) return false;
     return ArrangementEffect::copySpeakerProperties(destination, source);
