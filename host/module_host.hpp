@@ -87,7 +87,7 @@ public:
   void processReplacing(float** inputs, float** outputs, std::int32_t frameCount);
   void processReplacing64(double** inputs, double** outputs, std::int32_t frameCount);
   void processOldAccumulating(float** inputs, float** outputs, std::int32_t frameCount);
-  // Sends opcode 1 through the dispatcher entry and answers what it
+  // Sends close through the dispatcher entry and answers what it
   // answered. The record is invalid afterwards.
   std::intptr_t close();
 

@@ -61,9 +61,10 @@ public:
   EffectHost(const EffectHost&) = delete;
   EffectHost& operator=(const EffectHost&) = delete;
 
-  // Sends the sample rate (opcode 10), the block size (11), then open (0).
+  // Sends the sample rate, the block size, then open.
   void prepare(double sampleRate, int blockSize);
-  // Opcode 12 with value 1, then 71; and 72, then 12 with value 0.
+  // Processing switched on, then "processing starts"; and "processing
+  // stops", then switched off.
   void startProcessing();
   void stopProcessing();
   void process(float** inputs, float** outputs, int frameCount) {
