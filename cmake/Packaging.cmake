@@ -24,11 +24,10 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   endif()
 endif()
 
+# The manual page of tandrel, made from its --help (and cmake/tandrel.h2m) by
+# help2man when the tool is built (not in a sanitizer build, where running the
+# tool may report the leaks of a process that ends early).
 if(TARGET tandrel_cli)
-
-  # The manual page of tandrel, made from its --help (and cmake/tandrel.h2m)
-  # by help2man when the tool is built (not for a sanitizer build, where running it may report
-  # the leaks of a process that ends early).
   find_program(TANDREL_HELP2MAN help2man)
   if(TANDREL_HELP2MAN AND NOT CMAKE_CROSSCOMPILING AND NOT TANDREL_SANITIZE)
     set(manpage ${CMAKE_CURRENT_BINARY_DIR}/man/tandrel.1)
@@ -37,8 +36,8 @@ if(TARGET tandrel_cli)
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
       COMMAND ${TANDREL_HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
               --include=${CMAKE_CURRENT_LIST_DIR}/tandrel.h2m
-              "--name=loads VST 2 effect modules and renders audio files through them" --output=${manpage}
-              $<TARGET_FILE:tandrel_cli>
+              "--name=loads VST 2 effect modules and renders audio files through them"
+              --output=${manpage} $<TARGET_FILE:tandrel_cli>
       COMMAND gzip -n -9 -f ${manpage}
       DEPENDS tandrel_cli ${CMAKE_CURRENT_LIST_DIR}/tandrel.h2m
       COMMENT "Making the manual page of tandrel"

@@ -13,7 +13,7 @@ set -eu
 module=$1
 [ -r "$module" ] || { echo "no module at $module"; exit 1; }
 if nm -D --undefined-only "$module" | grep -q -E ' __(asan|tsan|ubsan)_'; then
-  echo "skipped: $module is a sanitizer build"
+  echo "skipped: $module is a sanitizer build, which loads only into a process running the sanitizer runtime built for this machine's glibc"
   exit 77
 fi
 
