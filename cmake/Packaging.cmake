@@ -15,19 +15,71 @@ if(TARGET tandrel_tool)
   install(TARGETS tandrel_tool RUNTIME DESTINATION bin)
 endif()
 
+# What is installed resolves all its symbols when it is loaded and then makes
+# its relocated data read-only, as Debian's hardened builds do.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  target_link_options(tandrel PRIVATE LINKER:-z,relro,-z,now)
+  if(TARGET tandrel_cli)
+    target_link_options(tandrel_cli PRIVATE LINKER:-z,relro,-z,now)
+  endif()
+endif()
+
+# The manual page of tandrel, made from its --help (and cmake/tandrel.h2m) by
+# help2man when the tool is built (not in a sanitizer build, where running the
+# tool may report the leaks of a process that ends early).
+if(TARGET tandrel_cli)
+  find_program(TANDREL_HELP2MAN help2man)
+  if(TANDREL_HELP2MAN AND NOT CMAKE_CROSSCOMPILING AND NOT TANDREL_SANITIZE)
+    set(manpage ${CMAKE_CURRENT_BINARY_DIR}/man/tandrel.1)
+    add_custom_command(
+      OUTPUT ${manpage}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+      COMMAND ${TANDREL_HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
+              --include=${CMAKE_CURRENT_LIST_DIR}/tandrel.h2m
+              "--name=loads VST 2 effect modules and renders audio files through them"
+              --output=${manpage} $<TARGET_FILE:tandrel_cli>
+      COMMAND gzip -n -9 -f ${manpage}
+      DEPENDS tandrel_cli ${CMAKE_CURRENT_LIST_DIR}/tandrel.h2m
+      COMMENT "Making the manual page of tandrel"
+      VERBATIM)
+    add_custom_target(tandrel_manpage ALL DEPENDS ${manpage}.gz)
+    install(FILES ${manpage}.gz DESTINATION share/man/man1)
+  elseif(NOT TANDREL_HELP2MAN)
+    message(WARNING "help2man not found (Debian package help2man): tandrel gets no manual page")
+  endif()
+endif()
+
+# The Debian package's changelog and copyright file (cmake/debian/), which
+# cmake/DebianPackage.cmake adds. The changelog's newest entry is this version.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog changelog_top LIMIT_COUNT 1)
+string(FIND "${changelog_top}" "tandrel (${PROJECT_VERSION}) " changelog_at)
+if(NOT changelog_at EQUAL 0)
+  message(FATAL_ERROR "cmake/debian/changelog: the newest entry is '${changelog_top}', "
+                      "not version ${PROJECT_VERSION}: add an entry for it")
+endif()
+
 set(CPACK_PACKAGE_NAME "tandrel")
 set(CPACK_PACKAGE_VENDOR "Mirvex")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo ducking effect for VST 2 hosts")
+# Lines of at most 80 columns, as Debian asks.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tandrel turns one signal down while another one is loud: the music dips under the voice.\nThe package holds the module tandrel.so in /usr/lib/lxvst, where Linux hosts look for\nVST 2 effects, and the command-line host tandrel, which renders audio files through it.")
+    "Tandrel turns one signal down while another one is loud: the music dips\n"
+    "under the voice. The package holds the module tandrel.so in /usr/lib/lxvst,\n"
+    "where Linux hosts look for VST 2 effects, and the command-line host\n"
+    "tandrel, which renders audio files through it.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_GENERATOR "DEB")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Mirvex <packages@mirvex.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION "sound")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# Dependencies from the libraries the installed programs link (dpkg-shlibdeps,
-# from dpkg-dev).
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# This script strips the package's binaries (the build's own keep their debug
+# information), adds the changelog and the copyright file, and fills in the
+# dependencies (dpkg-shlibdeps, from dpkg-dev); see there why CPack's own
+# dependency search (CPACK_DEBIAN_PACKAGE_SHLIBDEPS) stays off.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianPackage.cmake)
+set(CPACK_TANDREL_DEBIAN_FILES ${CMAKE_CURRENT_LIST_DIR}/debian)
+set(CPACK_TANDREL_STRIP ${CMAKE_STRIP})
 include(CPack)

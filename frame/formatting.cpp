@@ -16,6 +16,18 @@
 #include "effect_base.hpp"
 #include "text_copy.hpp"
 
+// glibc 2.29 gave pow a new default version, pow@GLIBC_2.29, and a module
+// bound to it does not load on an older glibc. The first version of pow,
+// which every glibc has, computes the same values (since 2.28 both run the
+// same code; the old one also sets errno on overflow and domain errors,
+// which 10 raised to a small whole power never meets), so this file, the
+// only one of the module that calls pow, binds to that one.
+#if defined(__GLIBC__) && defined(__x86_64__)
+__asm__(".symver pow,pow@GLIBC_2.2.5");
+#elif defined(__GLIBC__) && defined(__i386__)
+__asm__(".symver pow,pow@GLIBC_2.0");
+#endif
+
 namespace tandrel {
 
 namespace {

@@ -14,7 +14,7 @@ scripts/install-cross-deps.sh fuzz
 seconds=${1:-120}
 dir=${TANDREL_BUILD_PREFIX:-build}-fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S fuzz -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S fuzz -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_WERROR=ON >/dev/null
 cmake --build "$dir" -j "$jobs"
 
 fuzzers="dispatch process"

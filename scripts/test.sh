@@ -14,13 +14,33 @@
 # exports and imports and runs the smoke test under Wine (scripts/windows.sh).
 # Variant "fuzz" (not in the default) runs each fuzzer for
 # TANDREL_FUZZ_SECONDS seconds, 120 unless set (scripts/fuzz.sh).
-# Usage: scripts/test.sh [plain|asan|tsan|m32|hosts|windows|fuzz]...   (default: plain asan tsan m32)
+# Variant "release" (not in the default) builds as a user or a distribution
+# does: CMake's Release with its default flags, warnings not errors, with GCC
+# (build-release-gcc) and with Clang (build-release-clang); the suite runs in
+# the Clang build, the module checks (exports, symbol versions) in both.
+# Every other build treats warnings as errors (TANDREL_WERROR).
+# Usage: scripts/test.sh [plain|asan|tsan|m32|hosts|windows|fuzz|release]...   (default: plain asan tsan m32)
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 variants=${*:-plain asan tsan m32}
+
+release_builds() {
+  scripts/install-cross-deps.sh release
+  for compiler in g++ clang++; do
+    case $compiler in
+      g++) dir=build-release-gcc; tests='^module_' ;;
+      clang++) dir=build-release-clang; tests='' ;;
+    esac
+    echo "== release build with $compiler in $dir"
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$compiler" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    echo "== release tests with $compiler${tests:+ (the module checks)}"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" ${tests:+-R "$tests"}
+  done
+}
 
 for variant in $variants; do
   case $variant in
@@ -33,7 +53,8 @@ for variant in $variants; do
                   -DTANDREL_BUILD_TOOLS=OFF -DTANDREL_BUILD_BENCH=OFF" ;;
     windows) scripts/windows.sh; continue ;;
     fuzz)  scripts/fuzz.sh "${TANDREL_FUZZ_SECONDS:-120}"; continue ;;
-    *) echo "unknown variant '$variant' (plain, asan, tsan, m32, hosts, windows or fuzz)"; exit 2 ;;
+    release) release_builds; continue ;;
+    *) echo "unknown variant '$variant' (plain, asan, tsan, m32, hosts, windows, fuzz or release)"; exit 2 ;;
   esac
   if [ "$variant" = plain ]; then
     echo "== formatting (.clang-format)"
@@ -43,7 +64,7 @@ for variant in $variants; do
   fi
   echo "== $variant build in $dir"
   # shellcheck disable=SC2086
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo $flags >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_WERROR=ON $flags >/dev/null
   cmake --build "$dir" -j "$jobs"
   echo "== $variant tests"
   if [ "$variant" = hosts ]; then

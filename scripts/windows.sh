@@ -17,7 +17,7 @@ scripts/install-cross-deps.sh windows
 jobs=$(nproc 2>/dev/null || echo 2)
 base=${TANDREL_BUILD_PREFIX:-build}
 native=$base-smoke
-common="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_BUILD_TESTS=OFF -DTANDREL_BUILD_TOOLS=OFF
+common="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_WERROR=ON -DTANDREL_BUILD_TESTS=OFF -DTANDREL_BUILD_TOOLS=OFF
         -DTANDREL_BUILD_BENCH=OFF -DTANDREL_BUILD_SMOKE=ON"
 status=0
 fail() {
