@@ -19,15 +19,15 @@ endif()
 # its relocated data read-only, as Debian's hardened builds do.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   target_link_options(tandrel PRIVATE LINKER:-z,relro,-z,now)
-  if(TARGET tandrel_cli)
-    target_link_options(tandrel_cli PRIVATE LINKER:-z,relro,-z,now)
+  if(TARGET tandrel_tool)
+    target_link_options(tandrel_tool PRIVATE LINKER:-z,relro,-z,now)
   endif()
 endif()
 
 # The manual page of tandrel, made from its --help (and cmake/tandrel.h2m) by
 # help2man when the tool is built (not in a sanitizer build, where running the
 # tool may report the leaks of a process that ends early).
-if(TARGET tandrel_cli)
+if(TARGET tandrel_tool)
   find_program(TANDREL_HELP2MAN help2man)
   if(TANDREL_HELP2MAN AND NOT CMAKE_CROSSCOMPILING AND NOT TANDREL_SANITIZE)
     set(manpage ${CMAKE_CURRENT_BINARY_DIR}/man/tandrel.1)
@@ -37,9 +37,9 @@ if(TARGET tandrel_cli)
       COMMAND ${TANDREL_HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
               --include=${CMAKE_CURRENT_LIST_DIR}/tandrel.h2m
               "--name=loads VST 2 effect modules and renders audio files through them"
-              --output=${manpage} $<TARGET_FILE:tandrel_cli>
+              --output=${manpage} $<TARGET_FILE:tandrel_tool>
       COMMAND gzip -n -9 -f ${manpage}
-      DEPENDS tandrel_cli ${CMAKE_CURRENT_LIST_DIR}/tandrel.h2m
+      DEPENDS tandrel_tool ${CMAKE_CURRENT_LIST_DIR}/tandrel.h2m
       COMMENT "Making the manual page of tandrel"
       VERBATIM)
     add_custom_target(tandrel_manpage ALL DEPENDS ${manpage}.gz)
