@@ -3,7 +3,8 @@
 # scripts/install-deps.sh: Ardour 7 (its plug-in scanner, headless Lua
 # session tool and exporter; about 220 MB), Audacity 3.2 and the virtual
 # display Xvfb it runs on, dpkg-dev (dpkg-shlibdeps, which fills in the
-# package's dependencies) and Python 3 (the tests' language).
+# package's dependencies), Python 3 (the tests' language), and gdb and
+# valgrind (an Ardour export that dies of a signal is traced to its code).
 # Kept apart so that the plain developer test command stays quick; the
 # "hosts" variant of scripts/test.sh and the CI call it.
 # Safe to run again: packages already present are skipped.
@@ -11,7 +12,7 @@ set -eu
 . "$(dirname "$0")/packages.sh"
 
 packages="
-  ardour audacity xvfb dpkg-dev python3
+  ardour audacity xvfb dpkg-dev python3 gdb valgrind
 "
 
 # shellcheck disable=SC2086
