@@ -10,7 +10,7 @@
 --
 -- and for the sidechain test (ardour_sidechain_test.py):
 --
---   ardour7-lua ardour_session.lua sidechain DIR NAME RATE CHANNELS SOURCE RATIO
+--   ardour7-lua ardour_session.lua sidechain DIR NAME RATE CHANNELS SOURCE RATIO [FEEDER]
 --     makes a session with a "Music" track of CHANNELS channels (1 or 2)
 --     feeding the master bus and a mono "Voice" track that feeds nothing
 --     but Tandrel's sidechain: Tandrel inserted on Music (one instance for
@@ -18,7 +18,9 @@
 --     (before its fader) connected to that input, and each instance's pins
 --     connected so the music channel reaches the input that Source reads as
 --     the audio and the sidechain the control input. Sets Source and
---     "Ratio x " by name, prints the routing and saves.
+--     "Ratio x " by name, prints the routing and saves. With FEEDER, the
+--     send sits on a third mono track of that name instead, which feeds
+--     nothing else either.
 --   ardour7-lua ardour_session.lua reload-sidechain DIR NAME
 --     loads that session and prints the routing and the values again.
 --   ardour7-lua ardour_session.lua voice-to-master DIR NAME
@@ -101,10 +103,30 @@ local function mapped(map, pin)
   return to
 end
 
+-- The track whose send feeds the insert's sidechain, or nil.
+local function find_feeder(insert)
+  local port = insert:sidechain_input():audio(0):name()
+  for t in Session:get_tracks():iter() do
+    local i = 0
+    while not t:nth_send(i):isnil() do
+      if t:nth_send(i):to_send():output():audio(0):connected_to(port) then return t end
+      i = i + 1
+    end
+  end
+  return nil
+end
+
+local function count_sends(track)
+  local sends = 0
+  while not track:nth_send(sends):isnil() do sends = sends + 1 end
+  return sends
+end
+
 -- How the insert is wired: the instances Ardour runs, the buffers each
 -- instance's two inputs and two outputs are connected to (the route's
--- channels first, then the sidechain's), the sidechain input's ports and
--- what feeds them, and the master inputs each track output reaches.
+-- channels first, then the sidechain's), the sidechain input's ports, the
+-- track whose sends feed them, and the master inputs each track's outputs
+-- reach.
 local function show_routing(proc, music, voice)
   local insert = proc:to_insert()
   report("instances", insert:get_count())
@@ -116,19 +138,23 @@ local function show_routing(proc, music, voice)
     report("instance_" .. n .. "_inputs", mapped(inputs, 0) .. "," .. mapped(inputs, 1))
     report("instance_" .. n .. "_outputs", mapped(outputs, 0) .. "," .. mapped(outputs, 1))
   end
-  if not insert:has_sidechain() then return end
-  local sidechain = insert:sidechain_input()
-  report("sidechain_ports", sidechain:n_ports():n_audio())
-  local sends = 0
-  while not voice:nth_send(sends):isnil() do sends = sends + 1 end
-  report("voice_sends", sends)
-  for i = 0, sends - 1 do
-    local send = voice:nth_send(i):to_send()
-    report("voice_send_" .. i .. "_feeds_sidechain", send:output():audio(0):connected_to(sidechain:audio(0):name()))
-    report("voice_send_" .. i .. "_gain", string.format("%.9g", send:gain_control():get_value()))
+  report("voice_sends", count_sends(voice))
+  local tracks = {music, voice}
+  if insert:has_sidechain() then
+    local sidechain = insert:sidechain_input()
+    report("sidechain_ports", sidechain:n_ports():n_audio())
+    local feeder = find_feeder(insert)
+    report("sidechain_feeder", feeder and feeder:name() or "")
+    if feeder then
+      report("feeder_sends", count_sends(feeder))
+      local send = feeder:nth_send(0):to_send()
+      report("feeder_send_0_feeds_sidechain", send:output():audio(0):connected_to(sidechain:audio(0):name()))
+      report("feeder_send_0_gain", string.format("%.9g", send:gain_control():get_value()))
+      if feeder:name() ~= voice:name() then tracks[3] = feeder end
+    end
   end
   local master_in = Session:master_out():input()
-  for _, track in ipairs({music, voice}) do
+  for _, track in ipairs(tracks) do
     for c = 0, track:n_outputs():n_audio() - 1 do
       local reaches = {}
       for m = 0, master_in:n_ports():n_audio() - 1 do
@@ -202,6 +228,7 @@ elseif mode == "reload" then
 elseif mode == "sidechain" then
   local rate, channels = tonumber(arg[4]), tonumber(arg[5])
   local source, ratio = tonumber(arg[6]), tonumber(arg[7])
+  local feeder_name = arg[8] or "Voice"
   if not create_session(dir, name, rate) then fail("cannot create the session") end
   -- New tracks' outputs would be connected to the master bus in the
   -- background; the Voice track must stay unconnected, so the test makes
@@ -216,9 +243,11 @@ elseif mode == "sidechain" then
   end
   local music = new_track(channels, 2, "Music")
   local voice = new_track(1, 1, "Voice")
+  local feeder = voice
+  if feeder_name ~= "Voice" then feeder = new_track(1, 1, feeder_name) end
 
-  -- Music to master; Voice nowhere yet: it reaches Tandrel through the
-  -- send alone.
+  -- Music to master; Voice (and a separate feeding track) nowhere yet:
+  -- the sidechain is fed through the send alone.
   local master_in = Session:master_out():input()
   for c = 0, 1 do connect(music:output():audio(c), master_in:audio(c), "Music output " .. c) end
 
@@ -233,10 +262,10 @@ elseif mode == "sidechain" then
   if not music:add_sidechain(proc) then fail("cannot add a sidechain input") end
   local insert = proc:to_insert()
 
-  -- A send on the Voice track, before its fader, into that port: what
-  -- choosing the Voice track as the sidechain's source adds.
-  local send = ARDOUR.LuaAPI.new_send(Session, voice, voice:amp())
-  if send:isnil() then fail("cannot add a send to Voice") end
+  -- A send on the feeding track, before its fader, into that port: what
+  -- choosing that track as the sidechain's source adds.
+  local send = ARDOUR.LuaAPI.new_send(Session, feeder, feeder:amp())
+  if send:isnil() then fail("cannot add a send to " .. feeder_name) end
   connect(send:to_send():output():audio(0), insert:sidechain_input():audio(0), "the send to the sidechain")
 
   -- One instance for each music channel, each with its two outputs' first
@@ -281,8 +310,7 @@ elseif mode == "reload-sidechain" then
   local proc = find_insert(music)
   if not proc then fail("no Tandrel on the Music track") end
   ARDOUR.LuaAPI.usleep(300000)
-  show_regions(music)
-  show_regions(voice)
+  for t in Session:get_tracks():iter() do show_regions(t) end
   report("music_latency", music:signal_latency())
   report("step", "loaded")
   show_routing(proc, music, voice)

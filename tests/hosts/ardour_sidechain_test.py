@@ -9,7 +9,7 @@ Usage: ardour_sidechain_test.py --module PATH --tool PATH
 --installed uses the module and the tool where the package puts them
 (/usr/lib/lxvst, /usr/bin) and gives Ardour no LXVST_PATH.
 
-Two sessions, each built and checked the same way:
+Three sessions, each built and checked the same way:
   - "mono": a mono Music track; one Tandrel instance, Source at L-R: the
     music to input 0, the sidechain to input 1, both outputs to the track's
     two channels.
@@ -17,20 +17,27 @@ Two sessions, each built and checked the same way:
     Tandrel instances, one for each channel, each with its own pin map:
     its channel to input 1, the one sidechain to input 0 of both, Source at
     R-L; the first output of instance n goes back to channel n.
+  - "look-ahead": as "mono", but the sidechain is fed from a third track,
+    "Voice-early", that plays the same voice 256 samples earlier (its
+    region leaves out the voice's first 256 samples), while the Voice track
+    feeds only the master: the way to keep Tandrel's look-ahead in Ardour
+    7.3 (below).
 
 Steps for each session, each in its own process:
   1. ardour_session.lua sidechain: the session at 48 kHz with the Music
      track (to the master bus) and a mono Voice track whose output goes
      nowhere; Tandrel on Music, a sidechain input added to the insert
-     (Route:add_sidechain), a send on Voice before its fader connected to
-     that input, the pins connected, Source and "Ratio x " set by name.
+     (Route:add_sidechain), a send on Voice (or on Voice-early) before its
+     fader connected to that input, the pins connected, Source and
+     "Ratio x " set by name.
      The test checks what Ardour shows of the effect and of the routing.
   2. The test writes the generated music and voice (speech-like bursts
      with pauses) into the session as one region on each track.
   3. ardour_session.lua reload-sidechain: after loading the saved session
      again, the regions, the routing (instances, every pin, the sidechain
      and the send that feeds it, the outputs to master), the latency and
-     every instance's parameter values are as they were set.
+     the parameter values are as they were set (that the second instance
+     holds them too shows in the stereo export).
   4. ardour7-export renders the master bus, which only the ducked music
      reaches, and each channel is compared sample by sample with
      `tandrel render` of that music channel and the voice: identical, with
@@ -55,7 +62,11 @@ music and the voice delayed by 256 samples: the ducking follows the voice
 as it is heard on the master, without Tandrel's look-ahead. The test
 expects exactly that; if a later Ardour aligns the sidechain with the
 insert's input, the comparison with the undelayed voice is the one that
-holds, and the test says so.
+holds, and the test says so. Fed from a copy of the voice that plays 256
+samples earlier, Tandrel gets the voice in time with the music, and
+Ardour's master equals `tandrel render` of the music and the voice (whose
+first 256 samples the early copy cannot play, so they are silent in the
+render's control), with the look-ahead.
 
 Exports that die of a signal in Ardour's own code are tried again; one
 inside the module fails (hostlib.ardour_export).
@@ -74,20 +85,22 @@ L_R, R_L = 1.0, 0.0
 # Tandrel's latency, which Ardour 7.3 also puts on the sidechain (see above).
 LATENCY = 256
 
-# name: (music channels, Source, Ratio)
+# name: (music channels, Source, Ratio, the track that feeds the sidechain,
+# how many frames earlier that track plays the voice)
 LAYOUTS = (
-    ("mono", 1, L_R, 0.5),
-    ("stereo", 2, R_L, 0.375),
+    ("mono", 1, L_R, 0.5, "Voice", 0),
+    ("stereo", 2, R_L, 0.375, "Voice", 0),
+    ("look-ahead", 1, L_R, 0.5, "Voice-early", LATENCY),
 )
 
 
-def check_routing(readings, channels, source, voice_to_master, step):
+def check_routing(readings, channels, source, feeder, voice_to_master, step):
     """The routing Ardour shows: one instance for each music channel, the
     music channel at the input Source reads as the audio and the sidechain
     (the buffer after the track's channels) at the other, the outputs back
-    to the track's channels, one send on Voice at unity gain feeding the
-    sidechain, Music to both master inputs, Voice to master only when
-    asked."""
+    to the track's channels, one send at unity gain on the feeding track
+    feeding the sidechain, Music to both master inputs, Voice to master
+    only when asked, a separate feeding track nowhere else."""
     expect = hostlib.expect
     expect(readings, "instances", str(channels), step)
     expect(readings, "has_sidechain", "true", step)
@@ -100,9 +113,13 @@ def check_routing(readings, channels, source, voice_to_master, step):
         expect(readings, "instance_%d_inputs" % n, "%d,%d" % tuple(pins), step)
         expect(readings, "instance_%d_outputs" % n, "0,1" if channels == 1 else "%d,-1" % n, step)
     expect(readings, "sidechain_ports", "1", step)
-    expect(readings, "voice_sends", "1", step)
-    expect(readings, "voice_send_0_feeds_sidechain", "true", step)
-    expect(readings, "voice_send_0_gain", "1", step)
+    expect(readings, "sidechain_feeder", feeder, step)
+    expect(readings, "feeder_sends", "1", step)
+    expect(readings, "feeder_send_0_feeds_sidechain", "true", step)
+    expect(readings, "feeder_send_0_gain", "1", step)
+    expect(readings, "voice_sends", "1" if feeder == "Voice" else "0", step)
+    if feeder != "Voice":
+        expect(readings, feeder + "_output_0_to_master", "", step)
     expect(readings, "Music_output_0_to_master", "0", step)
     expect(readings, "Music_output_1_to_master", "1", step)
     expect(readings, "Voice_output_0_to_master", "0,1" if voice_to_master else "", step)
@@ -112,6 +129,12 @@ def delayed(samples, frames):
     """The samples later by frames, with silence before them, cut to their
     length."""
     return array.array("f", bytes(4 * frames)) + samples[:len(samples) - frames]
+
+
+def advanced(samples, frames):
+    """The samples earlier by frames (the first ones dropped), with silence
+    after them."""
+    return samples[frames:] + array.array("f", bytes(4 * frames))
 
 
 # Exports of one session whose master is not the expected one; see below.
@@ -190,15 +213,15 @@ def check_voice_in_time(exported, ducked, voice):
 
 
 def run_layout(layout, module, tool, folder, env):
-    name, channels, source, ratio = layout
+    name, channels, source, ratio, feeder, lead = layout
     print("== %s music track" % name)
     session = "ducks-" + name
     session_dir = os.path.join(folder, session)
     step = "%s, after routing" % name
     created = hostlib.ardour_lua_step(["sidechain", session_dir, session, str(RATE), str(channels), repr(source),
-                                       repr(ratio)], env)
+                                       repr(ratio), feeder], env)
     hostlib.check_tandrel_in_ardour(created, source, ratio, step)
-    check_routing(created, channels, source, False, step)
+    check_routing(created, channels, source, feeder, False, step)
 
     # A different music on each side; the voice of the first seed.
     music = []
@@ -209,20 +232,26 @@ def run_layout(layout, module, tool, folder, env):
             voice = speech
     ardour_session_files.add_audio(session_dir, session, "Music", music, RATE)
     ardour_session_files.add_audio(session_dir, session, "Voice", [voice], RATE)
+    if feeder != "Voice":
+        ardour_session_files.add_audio(session_dir, session, feeder, [voice], RATE, skip=lead)
 
     step = "%s, after reloading" % name
     loaded = hostlib.ardour_lua_step(["reload-sidechain", session_dir, session], env)
     hostlib.expect(loaded, "Music_regions", str(FRAMES), step)
     hostlib.expect(loaded, "Voice_regions", str(FRAMES), step)
+    if feeder != "Voice":
+        hostlib.expect(loaded, feeder + "_regions", str(FRAMES - lead), step)
     hostlib.expect(loaded, "music_latency", str(LATENCY), step)
     hostlib.check_tandrel_in_ardour(loaded, source, ratio, step)
-    check_routing(loaded, channels, source, False, step)
+    check_routing(loaded, channels, source, feeder, False, step)
 
     # The command-line host's render of each music channel with the voice
-    # as the sidechain delivers it (LATENCY samples late), and with the
-    # voice in time (to tell the two apart if Ardour changes).
-    expected = tool_renders(tool, module, folder, name, music, delayed(voice, LATENCY), source, ratio)
-    in_time = tool_renders(tool, module, folder, name + "-in-time", music, voice, source, ratio)
+    # as the sidechain delivers it (the feeding track's voice, LATENCY
+    # samples late), and as it would be in time (to tell the two apart if
+    # Ardour changes).
+    fed = advanced(voice, lead)
+    expected = tool_renders(tool, module, folder, name, music, delayed(fed, LATENCY), source, ratio)
+    in_time = tool_renders(tool, module, folder, name + "-in-time", music, fed, source, ratio)
 
     print("-- %s: master with the ducked music only" % name)
     exported = export_until_identical(session_dir, session, os.path.join(folder, "%s-ardour-music.wav" % name),
@@ -234,7 +263,7 @@ def run_layout(layout, module, tool, folder, env):
 
     print("-- %s: master with the ducked music and the voice" % name)
     connected = hostlib.ardour_lua_step(["voice-to-master", session_dir, session], env)
-    check_routing(connected, channels, source, True, name + ", with the voice to master")
+    check_routing(connected, channels, source, feeder, True, name + ", with the voice to master")
     # Sums of two 32-bit floats, rounded to 32 bits as Ardour's mixing does.
     sums = [array.array("f", (expected[c][i] + voice[i] for i in range(FRAMES))) for c in range(2)]
     exported = export_until_identical(session_dir, session,
