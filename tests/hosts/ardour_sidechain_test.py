@@ -69,7 +69,9 @@ first 256 samples the early copy cannot play, so they are silent in the
 render's control), with the look-ahead.
 
 Exports that die of a signal in Ardour's own code are tried again; one
-inside the module fails (hostlib.ardour_export).
+inside the module fails (hostlib.ardour_export). Exports in which Ardour
+delivers the sidechain otherwise than usual are shown and tried again too
+(export_until_identical).
 """
 
 import array
@@ -138,7 +140,7 @@ def advanced(samples, frames):
 
 
 # Exports of one session whose master is not the expected one; see below.
-MISMATCH_ATTEMPTS = 3
+MISMATCH_ATTEMPTS = 4
 
 
 def export_until_identical(session_dir, session, path, env, module, expected, step):
