@@ -249,9 +249,9 @@ def tandrel_render(tool, module, inputs, output, parameters=()):
 # every export runs under gdb, which prints the backtrace of the thread
 # that received the signal, and a signal with a frame of the module's code
 # in that backtrace fails the test. A heap error can surface far from the
-# write that caused it, so after a signal the same export also runs once
-# under valgrind's memcheck, and any memory error with a frame in the
-# module fails the test.
+# write that caused it, so after a signal the same export also runs under
+# valgrind's memcheck (once for each session), and any memory error with a
+# frame in the module fails the test.
 ARDOUR_EXPORT = "/usr/bin/ardour7-export"
 GDB = "/usr/bin/gdb"
 VALGRIND = "/usr/bin/valgrind"
@@ -337,6 +337,11 @@ def memcheck_errors_in_module(command, env, module, folder):
     return kinds
 
 
+# The sessions whose export has run under memcheck in this test: once for
+# each session is enough (a memcheck run takes a minute or more).
+_memchecked_sessions = set()
+
+
 def ardour_export(session_dir, session_name, output, env, module):
     """Renders the session range from the master bus with ardour7-export
     into output (32-bit float WAV). A run that dies of a signal outside the
@@ -349,7 +354,6 @@ def ardour_export(session_dir, session_name, output, env, module):
     with open(script, "w") as commands:
         commands.write(_GDB_SCRIPT)
     gdb = [GDB, "-batch", "-nx", "-return-child-result", "-x", script]
-    memchecked = False
     for attempt in range(1, EXPORT_ATTEMPTS + 1):
         if os.path.exists(output):
             os.remove(output)
@@ -361,8 +365,8 @@ def ardour_export(session_dir, session_name, output, env, module):
         check(not in_module, "ardour7-export died of %s inside %s (backtrace above)" % (signal_name, module))
         print("ardour7-export died of %s outside the module (attempt %d of %d)"
               % (signal_name, attempt, EXPORT_ATTEMPTS))
-        if not memchecked:
-            memchecked = True
+        if session_dir not in _memchecked_sessions:
+            _memchecked_sessions.add(session_dir)
             kinds = memcheck_errors_in_module(command, env, module, os.path.dirname(output))
             check(not kinds, "memcheck finds memory errors in %s during the export: %s" % (module, kinds))
         if attempt == EXPORT_ATTEMPTS:
