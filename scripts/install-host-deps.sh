@@ -4,7 +4,8 @@
 # session tool and exporter; about 220 MB), Audacity 3.2 and the virtual
 # display Xvfb it runs on, dpkg-dev (dpkg-shlibdeps, which fills in the
 # package's dependencies), lintian (Debian's package checker, run on the
-# package) and Python 3 (the tests' language).
+# package), Python 3 (the tests' language), and gdb and valgrind (an Ardour
+# export that dies of a signal is traced to its code).
 # Kept apart so that the plain developer test command stays quick; the
 # "hosts" variant of scripts/test.sh and the CI call it.
 # Safe to run again: packages already present are skipped.
@@ -12,7 +13,7 @@ set -eu
 . "$(dirname "$0")/packages.sh"
 
 packages="
-  ardour audacity xvfb dpkg-dev lintian python3
+  ardour audacity xvfb dpkg-dev lintian python3 gdb valgrind
 "
 
 # shellcheck disable=SC2086

@@ -1,5 +1,5 @@
 -- Drives Ardour's engine headless (ardour7-lua, dummy audio backend) for the
--- host tests. Two steps, each in its own process:
+-- host tests. Each step runs in its own process:
 --
 --   ardour7-lua ardour_session.lua create DIR NAME RATE RATIO
 --     makes a session with one stereo track, inserts Tandrel on it, prints
@@ -7,6 +7,24 @@
 --   ardour7-lua ardour_session.lua reload DIR NAME
 --     loads the saved session (after the test has added the audio to it),
 --     runs the engine for a moment and prints what Ardour shows then.
+--
+-- and for the sidechain test (ardour_sidechain_test.py):
+--
+--   ardour7-lua ardour_session.lua sidechain DIR NAME RATE CHANNELS SOURCE RATIO [FEEDER]
+--     makes a session with a "Music" track of CHANNELS channels (1 or 2)
+--     feeding the master bus and a mono "Voice" track that feeds nothing
+--     but Tandrel's sidechain: Tandrel inserted on Music (one instance for
+--     each music channel), a sidechain input added to it, a send on Voice
+--     (before its fader) connected to that input, and each instance's pins
+--     connected so the music channel reaches the input that Source reads as
+--     the audio and the sidechain the control input. Sets Source and
+--     "Ratio x " by name, prints the routing and saves. With FEEDER, the
+--     send sits on a third mono track of that name instead, which feeds
+--     nothing else either.
+--   ardour7-lua ardour_session.lua reload-sidechain DIR NAME
+--     loads that session and prints the routing and the values again.
+--   ardour7-lua ardour_session.lua voice-to-master DIR NAME
+--     connects the Voice track's output to both master inputs and saves.
 --
 -- Every reading is printed as one line "key=value" for the test to check.
 -- Failures print "error=..." and leave the process with status 1.
@@ -70,6 +88,91 @@ local function parameter_by_name(proc, wanted)
   return nil
 end
 
+local AUDIO = ARDOUR.DataType("audio")
+
+-- Connects an output port to an input port by name, or fails.
+local function connect(port, target, what)
+  if port:connect(target:name()) ~= 0 then fail("cannot connect " .. what) end
+end
+
+-- The index of a pin map entry, or -1 where the pin is not connected
+-- (Ardour reads an unset entry as the largest 32-bit number).
+local function mapped(map, pin)
+  local to = map:get(AUDIO, pin)
+  if to >= 4294967295 then return -1 end
+  return to
+end
+
+-- The track whose send feeds the insert's sidechain, or nil.
+local function find_feeder(insert)
+  local port = insert:sidechain_input():audio(0):name()
+  for t in Session:get_tracks():iter() do
+    local i = 0
+    while not t:nth_send(i):isnil() do
+      if t:nth_send(i):to_send():output():audio(0):connected_to(port) then return t end
+      i = i + 1
+    end
+  end
+  return nil
+end
+
+local function count_sends(track)
+  local sends = 0
+  while not track:nth_send(sends):isnil() do sends = sends + 1 end
+  return sends
+end
+
+-- How the insert is wired: the instances Ardour runs, the buffers each
+-- instance's two inputs and two outputs are connected to (the route's
+-- channels first, then the sidechain's), the sidechain input's ports, the
+-- track whose sends feed them, and the master inputs each track's outputs
+-- reach.
+local function show_routing(proc, music, voice)
+  local insert = proc:to_insert()
+  report("instances", insert:get_count())
+  report("has_sidechain", insert:has_sidechain())
+  report("music_inputs", music:n_inputs():n_audio())
+  report("music_outputs", music:n_outputs():n_audio())
+  for n = 0, insert:get_count() - 1 do
+    local inputs, outputs = insert:input_map(n), insert:output_map(n)
+    report("instance_" .. n .. "_inputs", mapped(inputs, 0) .. "," .. mapped(inputs, 1))
+    report("instance_" .. n .. "_outputs", mapped(outputs, 0) .. "," .. mapped(outputs, 1))
+  end
+  report("voice_sends", count_sends(voice))
+  local tracks = {music, voice}
+  if insert:has_sidechain() then
+    local sidechain = insert:sidechain_input()
+    report("sidechain_ports", sidechain:n_ports():n_audio())
+    local feeder = find_feeder(insert)
+    report("sidechain_feeder", feeder and feeder:name() or "")
+    if feeder then
+      report("feeder_sends", count_sends(feeder))
+      local send = feeder:nth_send(0):to_send()
+      report("feeder_send_0_feeds_sidechain", send:output():audio(0):connected_to(sidechain:audio(0):name()))
+      report("feeder_send_0_gain", string.format("%.9g", send:gain_control():get_value()))
+      if feeder:name() ~= voice:name() then tracks[3] = feeder end
+    end
+  end
+  local master_in = Session:master_out():input()
+  for _, track in ipairs(tracks) do
+    for c = 0, track:n_outputs():n_audio() - 1 do
+      local reaches = {}
+      for m = 0, master_in:n_ports():n_audio() - 1 do
+        if track:output():audio(c):connected_to(master_in:audio(m):name()) then reaches[#reaches + 1] = m end
+      end
+      report(track:name() .. "_output_" .. c .. "_to_master", table.concat(reaches, ","))
+    end
+  end
+end
+
+-- The regions on a track's playlist: their count and lengths.
+local function show_regions(track)
+  local regions = track:to_track():playlist():region_list()
+  local lengths = {}
+  for r in regions:iter() do lengths[#lengths + 1] = r:length():samples() end
+  report(track:name() .. "_regions", table.concat(lengths, ","))
+end
+
 if mode == "create" then
   local rate, ratio = tonumber(arg[4]), tonumber(arg[5])
   if not create_session(dir, name, rate) then fail("cannot create the session") end
@@ -121,6 +224,109 @@ elseif mode == "reload" then
   report("playback_latency", track:playback_latency(false))
   report("step", "loaded")
   show(proc)
+  close_session()
+elseif mode == "sidechain" then
+  local rate, channels = tonumber(arg[4]), tonumber(arg[5])
+  local source, ratio = tonumber(arg[6]), tonumber(arg[7])
+  local feeder_name = arg[8] or "Voice"
+  if not create_session(dir, name, rate) then fail("cannot create the session") end
+  -- New tracks' outputs would be connected to the master bus in the
+  -- background; the Voice track must stay unconnected, so the test makes
+  -- every connection itself.
+  ARDOUR.config():set_output_auto_connect(0)
+
+  local function new_track(inputs, outputs, track_name)
+    local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
+                                           ARDOUR.TrackMode.Normal, true)
+    if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
+    return tracks:front()
+  end
+  local music = new_track(channels, 2, "Music")
+  local voice = new_track(1, 1, "Voice")
+  local feeder = voice
+  if feeder_name ~= "Voice" then feeder = new_track(1, 1, feeder_name) end
+
+  -- Music to master; Voice (and a separate feeding track) nowhere yet:
+  -- the sidechain is fed through the send alone.
+  local master_in = Session:master_out():input()
+  for c = 0, 1 do connect(music:output():audio(c), master_in:audio(c), "Music output " .. c) end
+
+  local proc = ARDOUR.LuaAPI.new_plugin(Session, "Tandrel", ARDOUR.PluginType.LXVST, "")
+  if proc:isnil() then fail("Tandrel is not among the plug-ins Ardour knows") end
+  if music:add_processor_by_index(proc, 0, nil, true) ~= 0 then fail("cannot insert Tandrel") end
+  report("step", "inserted")
+  show(proc)
+
+  -- A sidechain input of the insert's own, with one port: what adding a
+  -- sidechain in the pin connections window makes.
+  if not music:add_sidechain(proc) then fail("cannot add a sidechain input") end
+  local insert = proc:to_insert()
+
+  -- A send on the feeding track, before its fader, into that port: what
+  -- choosing that track as the sidechain's source adds.
+  local send = ARDOUR.LuaAPI.new_send(Session, feeder, feeder:amp())
+  if send:isnil() then fail("cannot add a send to " .. feeder_name) end
+  connect(send:to_send():output():audio(0), insert:sidechain_input():audio(0), "the send to the sidechain")
+
+  -- One instance for each music channel, each with its two outputs' first
+  -- one going back to that channel (both outputs carry the same audio).
+  if channels > 1 then
+    if not music:customize_plugin_insert(proc, channels, ARDOUR.ChanCount(AUDIO, channels), ARDOUR.ChanCount(AUDIO, 0)) then
+      fail("Ardour refuses " .. channels .. " instances")
+    end
+  end
+  if insert:get_count() ~= channels then fail("Ardour runs " .. insert:get_count() .. " instances") end
+
+  -- The buffers an insert sees: the route's channels (0 .. channels-1),
+  -- then the sidechain's port. With Source at L-R the audio is input 0
+  -- and the control input 1; at R-L the other way round.
+  local sidechain_buffer = channels
+  local audio_pin = source >= 0.5 and 0 or 1
+  for n = 0, channels - 1 do
+    local inputs = ARDOUR.ChanMapping()
+    inputs:set(AUDIO, audio_pin, n)
+    inputs:set(AUDIO, 1 - audio_pin, sidechain_buffer)
+    insert:set_input_map(n, inputs)
+    local outputs = ARDOUR.ChanMapping()
+    outputs:set(AUDIO, 0, n)
+    if channels == 1 then outputs:set(AUDIO, 1, 1) end
+    insert:set_output_map(n, outputs)
+  end
+
+  local j = parameter_by_name(proc, "Source")
+  if not j or not ARDOUR.LuaAPI.set_processor_param(proc, j, source) then fail("cannot set Source") end
+  j = parameter_by_name(proc, "Ratio x ")
+  if not j or not ARDOUR.LuaAPI.set_processor_param(proc, j, ratio) then fail("cannot set 'Ratio x '") end
+  report("step", "routed")
+  show_routing(proc, music, voice)
+  show(proc)
+
+  Session:save_state("")
+  close_session()
+elseif mode == "reload-sidechain" then
+  if not load_session(dir, name) then fail("cannot load the session") end
+  local music, voice = find_track("Music"), find_track("Voice")
+  if not music or not voice then fail("no Music or no Voice track") end
+  local proc = find_insert(music)
+  if not proc then fail("no Tandrel on the Music track") end
+  ARDOUR.LuaAPI.usleep(300000)
+  for t in Session:get_tracks():iter() do show_regions(t) end
+  report("music_latency", music:signal_latency())
+  report("step", "loaded")
+  show_routing(proc, music, voice)
+  show(proc)
+  close_session()
+elseif mode == "voice-to-master" then
+  if not load_session(dir, name) then fail("cannot load the session") end
+  local voice = find_track("Voice")
+  if not voice then fail("no Voice track") end
+  local master_in = Session:master_out():input()
+  for c = 0, 1 do connect(voice:output():audio(0), master_in:audio(c), "Voice to master input " .. c) end
+  local music = find_track("Music")
+  local proc = music and find_insert(music)
+  if not proc then fail("no Tandrel on a Music track") end
+  show_routing(proc, music, voice)
+  Session:save_state("")
   close_session()
 else
   fail("unknown mode " .. tostring(mode))

@@ -24,13 +24,13 @@ def ticks(frames, rate):
     return value // rate
 
 
-def _region(name, region_id, source_ids, length, whole_file):
+def _region(name, region_id, source_ids, length, whole_file, start=0):
     attributes = {
         "name": name, "muted": "0", "opaque": "1", "locked": "0", "video-locked": "0",
         "automatic": "1" if whole_file else "0", "whole-file": "1" if whole_file else "0",
         "import": "0", "external": "0", "sync-marked": "0", "left-of-split": "0",
         "right-of-split": "0", "hidden": "0", "position-locked": "0", "valid-transients": "0",
-        "start": "a0", "length": "a%d@a0" % length, "sync-position": "a0", "ancestral-start": "a0",
+        "start": "a%d" % start, "length": "a%d@a0" % length, "sync-position": "a0", "ancestral-start": "a0",
         "ancestral-length": "a0@a0", "stretch": "1", "shift": "1", "layering-index": "0", "tags": "",
         "contents": "0", "envelope-active": "0", "default-fade-in": "0", "default-fade-out": "0",
         # No fades: the region's samples reach the track unchanged.
@@ -43,10 +43,12 @@ def _region(name, region_id, source_ids, length, whole_file):
     return attributes
 
 
-def add_audio(session_dir, session_name, track_name, channels, rate):
+def add_audio(session_dir, session_name, track_name, channels, rate, skip=0):
     """Adds channels (a list of mono sample arrays) as one region at the
     start of the named track's playlist and makes the session range span
-    it exactly."""
+    them exactly. With skip, the region leaves out the first skip frames of
+    the audio (it plays them that much earlier) and ends that much before
+    the session range."""
     document_path = os.path.join(session_dir, session_name + ".ardour")
     tree = ElementTree.parse(document_path)
     session = tree.getroot()
@@ -84,7 +86,8 @@ def add_audio(session_dir, session_name, track_name, channels, rate):
             playlist = candidate
     hostlib.check(playlist is not None, "no playlist named %s in the session" % track_name)
     region = ElementTree.SubElement(playlist, "Region",
-                                    _region(track_name + "-input.1", new_id(), source_ids, length, False))
+                                    _region(track_name + "-input.1", new_id(), source_ids,
+                                            ticks(frames - skip, rate), False, ticks(skip, rate)))
     ElementTree.SubElement(region, "Envelope", {"default": "yes"})
 
     locations = session.find("Locations")
