@@ -1,0 +1,63 @@
+#include "duck_mix.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace tandrel::cli {
+
+double decibelsToFactor(double decibels) { return std::pow(10.0, decibels / 20.0); }
+
+double factorToDecibels(double factor) {
+  return factor > 0.0 ? 20.0 * std::log10(factor) : -std::numeric_limits<double>::infinity();
+}
+
+SampleDelay::SampleDelay(std::int64_t frames)
+    : ring_(static_cast<std::size_t>(std::max<std::int64_t>(0, frames))) {}
+
+void SampleDelay::process(const float* in, float* out, std::int64_t count) {
+  if (ring_.empty()) {
+    if (in != out) std::copy_n(in, count, out);
+    return;
+  }
+  for (std::int64_t i = 0; i < count; ++i) {
+    const float entering = in[i];
+    out[i] = ring_[position_];
+    ring_[position_] = entering;
+    position_ = position_ + 1 == ring_.size() ? 0 : position_ + 1;
+  }
+}
+
+void applyGain(float* samples, std::int64_t count, float factor) {
+  if (factor == 1.0f) return;
+  for (std::int64_t i = 0; i < count; ++i)
+    samples[i] *= factor;
+}
+
+void addScaled(float* out, const float* voice, std::int64_t count, float factor) {
+  for (std::int64_t i = 0; i < count; ++i)
+    out[i] += factor * voice[i];
+}
+
+float updatePeak(float peak, const float* samples, std::int64_t count) {
+  for (std::int64_t i = 0; i < count; ++i)
+    peak = std::max(peak, std::fabs(samples[i]));
+  return peak;
+}
+
+std::string overloadAdvice(float peak, const std::string& outputPath) {
+  if (!(peak > 1.0f)) return {};
+  const double over = factorToDecibels(peak);
+  // Rounded down to a tenth of a decibel, so that the advice is enough.
+  const double cut = std::ceil(over * 10.0) / 10.0;
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "the output peaks at +%.2f dBFS and was clipped in '%s'; lower --music-gain and "
+                "--voice-gain by %.1f dB each (e.g. --music-gain -%.1f --voice-gain -%.1f), or write "
+                "a .wav file, which keeps the peaks",
+                over, outputPath.c_str(), cut, cut, cut);
+  return text;
+}
+
+} // namespace tandrel::cli
