@@ -310,7 +310,7 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
   std::printf("wrote %s: %s, %.0f Hz, %.3f s%s; peak %s\n", job.outputPath.c_str(),
               channelText(report.channels).c_str(), rate, seconds(report.outputFrames, rate),
               job.shape.mix ? ", voice mixed in" : "",
-              report.outputPeak > 0.0f ? number("%.1f dBFS", factorToDecibels(report.outputPeak)).c_str()
+              report.outputPeak > 0.0f ? number("%+.1f dBFS", factorToDecibels(report.outputPeak)).c_str()
                                        : "silent");
   if (!job.plotPath.empty()) std::printf("wrote %s\n", job.plotPath.c_str());
 }
