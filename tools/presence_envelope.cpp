@@ -13,6 +13,18 @@ std::int64_t framesOf(double milliseconds, double sampleRate) {
 
 std::int64_t ceilDiv(std::int64_t value, std::int64_t divisor) { return (value + divisor - 1) / divisor; }
 
+// Four running sums, so that the additions do not wait for each other.
+double sumOfSquares(const float* samples, std::int64_t count) {
+  double sums[4] = {0.0, 0.0, 0.0, 0.0};
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4)
+    for (int k = 0; k < 4; ++k)
+      sums[k] += static_cast<double>(samples[i + k]) * samples[i + k];
+  for (; i < count; ++i)
+    sums[0] += static_cast<double>(samples[i]) * samples[i];
+  return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
 } // namespace
 
 PresenceEnvelope::PresenceEnvelope(const PresenceSettings& settings, double sampleRate)
@@ -33,15 +45,30 @@ PresenceEnvelope::PresenceEnvelope(const PresenceSettings& settings, double samp
 }
 
 void PresenceEnvelope::process(const float* voice, float* presence, std::int64_t count) {
-  for (std::int64_t i = 0; i < count; ++i) {
-    const double sample = voice[i];
-    energy_ += sample * sample;
-    if (++filled_ == windowFrames_) finishWindow();
-    // latency_ is at least a window, and each finished window adds one, so a
-    // value is always ready here.
-    presence[i] = ready_[readyFirst_];
-    readyFirst_ = readyFirst_ + 1 == ready_.size() ? 0 : readyFirst_ + 1;
-    --readyCount_;
+  // A window at a time: its energy, then the values handed out. A window
+  // that ends here is emitted first; latency_ is at least a window ahead,
+  // so the values asked for are always there.
+  while (count > 0) {
+    const std::int64_t n = std::min(count, windowFrames_ - filled_);
+    energy_ += sumOfSquares(voice, n);
+    filled_ += n;
+    if (filled_ == windowFrames_) finishWindow();
+    takeReady(presence, n);
+    voice += n;
+    presence += n;
+    count -= n;
+  }
+}
+
+void PresenceEnvelope::takeReady(float* out, std::int64_t count) {
+  auto left = static_cast<std::size_t>(count);
+  while (left > 0) {
+    const std::size_t n = std::min(left, ready_.size() - readyFirst_);
+    std::copy_n(ready_.data() + readyFirst_, n, out);
+    readyFirst_ = readyFirst_ + n == ready_.size() ? 0 : readyFirst_ + n;
+    readyCount_ -= n;
+    out += n;
+    left -= n;
   }
 }
 

@@ -49,6 +49,8 @@ public:
 
 private:
   void finishWindow();
+  // Hands out the next `count` ready values.
+  void takeReady(float* out, std::int64_t count);
   void emitOldestWindow();
 
   std::int64_t windowFrames_;
