@@ -221,6 +221,21 @@ TEST_F(Duck, OutputIsAsLongAsTheLongerInput) {
   EXPECT_EQ(out.frames(), static_cast<std::int64_t>(frameAt(seconds + 1.5, musicRate)));
 }
 
+TEST_F(Duck, SummaryAndPictureDescribeTheJob) {
+  const RunResult run = duck({"--plot", path("out.png")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  // The voice sounds in 5 syllables of 150 ms in each of 2 phrases: 1.5 s
+  // of the 4 s.
+  for (const std::string& part : std::vector<std::string>{
+           "music: 4.000 s, 2 channels, 48000 Hz; voice: 4.000 s, 1 channel, 48000 Hz\n", "voice present 37.",
+           "depth 12.0 dB (Ratio 0.187203); deepest gain measured -12.0 dB", "wrote " + path("out.wav"),
+           "; peak -", "wrote " + path("out.png")})
+    EXPECT_NE(run.out.find(part), std::string::npos) << "missing '" << part << "' in: " << run.out;
+  const std::string png = readBytes(path("out.png"));
+  EXPECT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+}
+
 TEST_F(Duck, OverloadInAFormatThatClipsIsReportedWithTheGainThatAvoidsIt) {
   writeAudio(path("loud.wav"), {sine(150.0, 0.9f, music_[0].size())});
   const RunResult run = duck({"--mix", "--depth", "1", "--quiet"}, "loud.wav", "out.flac");
