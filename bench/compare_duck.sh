@@ -9,6 +9,8 @@
 # peak resident memory of each, and the ratio. The machine may be shared:
 # run it more than once and take the best. Installs ffmpeg from Debian's
 # packages when it is missing.
+# TANDREL_BENCH_DIR=DIR keeps the generated files there and uses them again
+# on the next run (generating an hour takes minutes).
 # Usage: bench/compare_duck.sh [BUILD_DIR] [MINUTES]
 set -eu
 cd "$(dirname "$0")/.."
@@ -24,16 +26,24 @@ if ! command -v ffmpeg >/dev/null || [ -n "${need_time:-}" ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ffmpeg time >/dev/null
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+if [ -n "${TANDREL_BENCH_DIR:-}" ]; then
+  work=$TANDREL_BENCH_DIR/duck-$minutes
+  mkdir -p "$work"
+  trap 'rm -f "$work/tandrel.wav" "$work/ffmpeg.wav"' EXIT
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
 # Music: three tones, a different chord on each side. Voice: syllables at
 # 8 per second in phrases of 2 s with pauses of 2 s.
 left="0.3*sin(2*PI*220*t)+0.15*sin(2*PI*277.18*t)+0.15*sin(2*PI*329.63*t)"
 right="0.3*sin(2*PI*164.81*t)+0.15*sin(2*PI*246.94*t)+0.15*sin(2*PI*392*t)"
 voice="0.7*sin(2*PI*180*t)*sin(2*PI*4*t)*gt(sin(2*PI*0.25*t),0)"
-echo "generating ${minutes} minutes of 48 kHz float stereo music and 22.05 kHz mono voice in $work"
-ffmpeg -v error -f lavfi -i "aevalsrc=exprs='$left|$right':s=48000:d=$seconds" -c:a pcm_f32le "$work/music.wav"
-ffmpeg -v error -f lavfi -i "aevalsrc=exprs='$voice':s=22050:d=$seconds" -c:a pcm_f32le "$work/voice.wav"
+if [ ! -s "$work/music.wav" ] || [ ! -s "$work/voice.wav" ]; then
+  echo "generating ${minutes} minutes of 48 kHz float stereo music and 22.05 kHz mono voice in $work"
+  ffmpeg -v error -y -f lavfi -i "aevalsrc=exprs='$left|$right':s=48000:d=$seconds" -c:a pcm_f32le "$work/music.wav"
+  ffmpeg -v error -y -f lavfi -i "aevalsrc=exprs='$voice':s=22050:d=$seconds" -c:a pcm_f32le "$work/voice.wav"
+fi
 # Into the page cache.
 cat "$work/music.wav" "$work/voice.wav" >/dev/null
 

@@ -177,6 +177,7 @@ int runDemo(const DemoOptions& options) {
   job.plotPath = options.plotPath;
   job.shape.mix = true;
   job.showProgress = !options.quiet;
+  job.measure = !options.quiet;
   job.labels.title = "Tandrel demo: stereo music ducked under a speech-like voice, mixed";
   job.labels.subtitle = describeShape(job.shape) + "   ·   voice synthesised at 22050 Hz, resampled";
   job.labels.audioLegend = "music";

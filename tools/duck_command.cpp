@@ -76,6 +76,7 @@ int runDuck(const DuckOptions& options) {
   job.plotPath = options.plotPath;
   job.shape = options.shape;
   job.showProgress = !options.quiet;
+  job.measure = !options.quiet;
   job.labels = duckLabels(options);
   const DuckReport report = runDuckJob(music, voice, job);
   warnAboutOverload(report, job);

@@ -261,9 +261,13 @@ DuckReport runDuckJob(FrameSource& music, FrameSource& voiceSource, const DuckJo
   for (int c = 0; c < report.channels; ++c)
     roles.audioInputs.push_back(c);
   roles.controlInputs.push_back(report.channels);
-  EnvelopeRecorder recorder(roles, report.outputFrames, report.sampleRate, report.latency, true);
   ProgressBar progress(job.showProgress);
-  const std::vector<RenderObserver*> observers{&recorder, &progress};
+  std::vector<RenderObserver*> observers{&progress};
+  std::optional<EnvelopeRecorder> recorder;
+  if (job.measure || picture) {
+    recorder.emplace(roles, report.outputFrames, report.sampleRate, report.latency, true);
+    observers.push_back(&*recorder);
+  }
 
   pipeline.prime();
   const std::int64_t total = report.outputFrames + report.latency;
@@ -277,8 +281,8 @@ DuckReport runDuckJob(FrameSource& music, FrameSource& voiceSource, const DuckJo
   report.outputPeak = pipeline.peak();
   report.fullyDuckedFrames = pipeline.fullyDuckedFrames();
   report.voiceActiveFrames = std::min(pipeline.voiceActiveFrames(), report.voiceFrames);
-  report.envelopes = recorder.series();
-  if (picture) writePlot(report.envelopes, job.labels, *picture);
+  if (recorder) report.envelopes = recorder->series();
+  if (picture) writePlot(*report.envelopes, job.labels, *picture);
   throwIfInterrupted();
   output.commit();
   if (picture) picture->commit();
@@ -303,10 +307,13 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
               percent(report.voiceActiveFrames, report.outputFrames).c_str(),
               job.shape.presence.thresholdDbfs,
               percent(report.fullyDuckedFrames, report.outputFrames).c_str());
-  const std::optional<double> deepest = report.envelopes.deepestGainDb();
+  std::string deepest = "not measured";
+  if (report.envelopes) {
+    const std::optional<double> gain = report.envelopes->deepestGainDb();
+    deepest = gain ? number("%.1f dB", *gain) : "none (the music is silent)";
+  }
   std::printf("depth %.1f dB (Ratio %.6f); deepest gain measured %s; latency %d frames (compensated)\n",
-              job.shape.depthDb, report.ratio,
-              deepest ? number("%.1f dB", *deepest).c_str() : "none (the music is silent)", report.latency);
+              job.shape.depthDb, report.ratio, deepest.c_str(), report.latency);
   std::printf("wrote %s: %s, %.0f Hz, %.3f s%s; peak %s\n", job.outputPath.c_str(),
               channelText(report.channels).c_str(), rate, seconds(report.outputFrames, rate),
               job.shape.mix ? ", voice mixed in" : "",

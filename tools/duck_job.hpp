@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "envelope.hpp"
@@ -42,6 +43,9 @@ struct DuckJob {
   std::string plotPath; // empty: no picture
   DuckShape shape;
   bool showProgress = true;
+  // Measure the levels and the gain over time (for the summary); a picture
+  // measures them anyway.
+  bool measure = true;
   PlotLabels labels;
 };
 
@@ -58,7 +62,8 @@ struct DuckReport {
   int latency = 0;                    // the module's, compensated
   double ratio = 0.0;                 // the Ratio parameter's value
   float outputPeak = 0.0f;
-  EnvelopeSeries envelopes; // music before and after ducking, voice, gain
+  // Music before and after ducking, voice, gain: with a picture or measure.
+  std::optional<EnvelopeSeries> envelopes;
 };
 
 // Runs the job. The music's channels and rate make the output's; the
