@@ -4,7 +4,8 @@
 # 32-bit float WAV out, the input files in the page cache:
 #   1. tandrel duck --mix;
 #   2. the same job as a general media tool's filter graph (ffmpeg): the
-#      voice resampled, its sidechain compressor on the music, and a mix.
+#      voice resampled, its sidechain compressor on the music, and a mix;
+#   3. for scale, copying the music file (cp): the file I/O alone.
 # Each runs under /usr/bin/time -v; prints the wall clock, CPU times and
 # peak resident memory of each, and the ratio. The machine may be shared:
 # run it more than once and take the best. Installs ffmpeg from Debian's
@@ -29,7 +30,7 @@ fi
 if [ -n "${TANDREL_BENCH_DIR:-}" ]; then
   work=$TANDREL_BENCH_DIR/duck-$minutes
   mkdir -p "$work"
-  trap 'rm -f "$work/tandrel.wav" "$work/ffmpeg.wav"' EXIT
+  trap 'rm -f "$work/tandrel.wav" "$work/ffmpeg.wav" "$work/copy.wav"' EXIT
 else
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
@@ -73,4 +74,6 @@ rm -f "$work/tandrel.wav"
 timed "ffmpeg sidechaincompress" ffmpeg -v error -y -i "$work/music.wav" -i "$work/voice.wav" -filter_complex \
   "[1]aresample=48000,pan=stereo|c0=c0|c1=c0,asplit=2[sc][vm];[0][sc]sidechaincompress=threshold=0.01:ratio=20:attack=10:release=300[duck];[duck][vm]amix=inputs=2:normalize=0[o]" \
   -map "[o]" -c:a pcm_f32le "$work/ffmpeg.wav"
+rm -f "$work/ffmpeg.wav"
+timed "cp of the music file" cp "$work/music.wav" "$work/copy.wav"
 echo "ffmpeg takes $(awk "BEGIN { printf \"%.1f\", $wall_ffmpeg_sidechaincompress / $wall_tandrel_duck___mix }")x the time of tandrel duck"

@@ -18,25 +18,20 @@ SampleDelay::SampleDelay(std::int64_t frames)
 
 void SampleDelay::process(const float* in, float* out, std::int64_t count) {
   if (ring_.empty()) {
-    if (in != out) std::copy_n(in, count, out);
+    std::copy_n(in, count, out);
     return;
   }
-  // Runs up to the ring's end, each exchanging the ring's old samples for
-  // the new ones.
+  // Runs up to the ring's end, each handing out the ring's old samples and
+  // keeping the new ones in their place.
   while (count > 0) {
-    const auto n = static_cast<std::int64_t>(
-        std::min<std::size_t>(static_cast<std::size_t>(count), ring_.size() - position_));
+    const std::size_t n = std::min(static_cast<std::size_t>(count), ring_.size() - position_);
     float* slots = ring_.data() + position_;
-    for (std::int64_t i = 0; i < n; ++i) {
-      const float entering = in[i];
-      out[i] = slots[i];
-      slots[i] = entering;
-    }
-    position_ =
-        position_ + static_cast<std::size_t>(n) == ring_.size() ? 0 : position_ + static_cast<std::size_t>(n);
+    std::copy_n(slots, n, out);
+    std::copy_n(in, n, slots);
+    position_ = position_ + n == ring_.size() ? 0 : position_ + n;
     in += n;
     out += n;
-    count -= n;
+    count -= static_cast<std::int64_t>(n);
   }
 }
 

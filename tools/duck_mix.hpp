@@ -21,8 +21,8 @@ double factorToDecibels(double factor);
 class SampleDelay {
 public:
   explicit SampleDelay(std::int64_t frames);
-  // out[i] is the input `frames` frames before in[i]; in and out may be the
-  // same array.
+  // out[i] is the input `frames` frames before in[i]; in and out must not
+  // overlap.
   void process(const float* in, float* out, std::int64_t count);
 
 private:

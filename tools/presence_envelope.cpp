@@ -98,20 +98,23 @@ void PresenceEnvelope::emitOldestWindow() {
       break;
     }
   }
+  // Outside the fades the window is all 1 or all 0; inside, each fade is
+  // a straight line in the frame index.
+  const bool rising = nextHeldStart >= 0 && attackFrames_ > 0;
+  const bool falling = anyHeld_ && releaseFrames_ > 0 && first - lastHeldEnd_ + 1 < releaseFrames_;
+  const float constant = held ? 1.0f : 0.0f;
   std::size_t slot = (readyFirst_ + readyCount_) % ready_.size();
   for (std::int64_t t = first; t < first + windowFrames_; ++t) {
-    double value = 1.0;
-    if (!held) {
+    float value = constant;
+    if (!held && (rising || falling)) {
       const double rise =
-          nextHeldStart >= 0 && attackFrames_ > 0
-              ? 1.0 - static_cast<double>(nextHeldStart - t) / static_cast<double>(attackFrames_)
-              : 0.0;
-      const double fall = anyHeld_ && releaseFrames_ > 0 ? 1.0 - static_cast<double>(t - lastHeldEnd_ + 1) /
-                                                                     static_cast<double>(releaseFrames_)
-                                                         : 0.0;
-      value = std::max({rise, fall, 0.0});
+          rising ? 1.0 - static_cast<double>(nextHeldStart - t) / static_cast<double>(attackFrames_) : 0.0;
+      const double fall =
+          falling ? 1.0 - static_cast<double>(t - lastHeldEnd_ + 1) / static_cast<double>(releaseFrames_)
+                  : 0.0;
+      value = static_cast<float>(std::max({rise, fall, 0.0}));
     }
-    ready_[slot] = static_cast<float>(value);
+    ready_[slot] = value;
     slot = slot + 1 == ready_.size() ? 0 : slot + 1;
   }
   readyCount_ += static_cast<std::size_t>(windowFrames_);
