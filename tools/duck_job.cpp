@@ -325,7 +325,8 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
 void warnAboutOverload(const DuckReport& report, const DuckJob& job) {
   const bool keepsPeaks = (outputFormatFor(job.outputPath) & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
   if (keepsPeaks) return;
-  const std::string advice = overloadAdvice(report.outputPeak, job.outputPath);
+  const std::string advice = overloadAdvice(report.outputPeak, job.outputPath, job.shape.musicGainDb,
+                                            job.shape.voiceGainDb, job.shape.mix);
   if (!advice.empty()) std::fprintf(stderr, "tandrel: warning: %s\n", advice.c_str());
 }
 

@@ -58,17 +58,23 @@ float updatePeak(float peak, const float* samples, std::int64_t count) {
   return *std::max_element(peaks, peaks + 8);
 }
 
-std::string overloadAdvice(float peak, const std::string& outputPath) {
+std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb, double voiceGainDb,
+                           bool voiceMixed) {
   if (!(peak > 1.0f)) return {};
   const double over = factorToDecibels(peak);
-  // Rounded down to a tenth of a decibel, so that the advice is enough.
+  // Rounded up to a tenth of a decibel, so that the advice is enough.
   const double cut = std::ceil(over * 10.0) / 10.0;
-  char text[400];
+  char gains[96];
+  if (voiceMixed)
+    std::snprintf(gains, sizeof gains, "--music-gain %.1f --voice-gain %.1f", musicGainDb - cut,
+                  voiceGainDb - cut);
+  else
+    std::snprintf(gains, sizeof gains, "--music-gain %.1f", musicGainDb - cut);
+  char text[512];
   std::snprintf(text, sizeof text,
-                "the output peaks at +%.2f dBFS and was clipped in '%s'; lower --music-gain and "
-                "--voice-gain by %.1f dB each (e.g. --music-gain -%.1f --voice-gain -%.1f), or write "
-                "a .wav file, which keeps the peaks",
-                over, outputPath.c_str(), cut, cut, cut);
+                "the output peaks at %+.2f dBFS, above the full scale of '%s', so it is clipped there; give "
+                "%s (%.1f dB lower) or write a .wav file, which keeps the peaks",
+                over, outputPath.c_str(), gains, cut);
   return text;
 }
 

@@ -40,9 +40,11 @@ void addScaled(float* out, const float* voice, std::int64_t count, float factor)
 float updatePeak(float peak, const float* samples, std::int64_t count);
 
 // What to tell the user when the output's peak exceeds full scale in a
-// format that clips: the peak in dBFS and the gain, in decibels rounded
-// down to a tenth, that brings it back to full scale. Empty when the peak
-// is within full scale.
-std::string overloadAdvice(float peak, const std::string& outputPath);
+// format that clips: the peak in dBFS and the gains, each lowered by the
+// same decibels rounded up to a tenth, that bring it back to full scale
+// (the voice's only when it is mixed in). Empty when the peak is within
+// full scale.
+std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb, double voiceGainDb,
+                           bool voiceMixed);
 
 } // namespace tandrel::cli
