@@ -1,8 +1,9 @@
 #!/bin/sh
-# Builds Tandrel and runs the main job on its built-in default: the
-# command-line host loads tandrel.so as an audio host does, ducks a
-# synthesised music bed under a speech-like control signal, and writes the
-# result and a picture of it.
+# Builds Tandrel and runs the main job on its built-in default: `tandrel
+# duck --mix` on embedded material. The command-line host loads tandrel.so
+# as an audio host does, one instance per channel, ducks a synthesised
+# stereo music bed under a speech-like voice recorded at 22,050 Hz, mixes
+# the resampled voice in, and writes the result and a picture of it.
 # Usage: scripts/demo.sh [options of "tandrel demo"]
 set -eu
 cd "$(dirname "$0")/.."

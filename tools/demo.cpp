@@ -8,8 +8,7 @@
 
 #include "audio_files.hpp"
 #include "cli_error.hpp"
-#include "effect/tandrel_vocabulary.hpp"
-#include "effect_host.hpp"
+#include "duck_job.hpp"
 #include "module_locator.hpp"
 #include "render_job.hpp"
 
@@ -18,6 +17,8 @@ namespace tandrel::cli {
 namespace {
 
 constexpr double demoSampleRate = 48000.0;
+// The voice at the rate of a speech recording, so that the demo resamples.
+constexpr double demoVoiceRate = 22050.0;
 constexpr double demoSeconds = 8.0;
 constexpr double twoPi = 2.0 * std::numbers::pi;
 
@@ -68,12 +69,14 @@ std::vector<Syllable> speechSyllables(double seconds) {
 
 } // namespace
 
-std::vector<float> synthesiseMusicBed(double sampleRate, double seconds) {
+std::vector<std::vector<float>> synthesiseMusicBed(double sampleRate, double seconds) {
   // C major, A minor, F major, G major: bass note and three chord tones.
   const int chords[][4] = {{48, 60, 64, 67}, {45, 57, 60, 64}, {41, 53, 57, 60}, {43, 55, 59, 62}};
+  // Where each of the four voices sits, from -1 (left) to 1 (right).
+  const double pans[4] = {0.0, -0.7, 0.2, 0.7};
   const auto frames = static_cast<std::size_t>(sampleRate * seconds);
   const double chordSeconds = seconds / 4.0;
-  std::vector<float> music(frames, 0.0f);
+  std::vector<std::vector<float>> music(2, std::vector<float>(frames, 0.0f));
   for (std::size_t i = 0; i < frames; ++i) {
     const double t = static_cast<double>(i) / sampleRate;
     const auto chord = std::min<std::size_t>(3, static_cast<std::size_t>(t / chordSeconds));
@@ -82,16 +85,23 @@ std::vector<float> synthesiseMusicBed(double sampleRate, double seconds) {
     // every eighth note gives it some movement.
     const double shape = fade(local, 0.08) * (1.0 - fade(local - chordSeconds + 0.12, 0.12));
     const double pulse = 0.75 + 0.25 * std::cos(twoPi * 4.0 * local);
-    double sum = 0.0;
+    double left = 0.0;
+    double right = 0.0;
     for (int voice = 0; voice < 4; ++voice) {
       const double f = midiToHertz(chords[chord][voice]);
       const double weight = voice == 0 ? 1.0 : 0.6;
+      double sum = 0.0;
       for (int harmonic = 1; harmonic <= 4; ++harmonic)
         sum += weight / (harmonic * harmonic) * std::sin(twoPi * f * harmonic * t + voice);
+      const double angle = std::numbers::pi / 4.0 * (1.0 + pans[voice]);
+      left += sum * std::cos(angle);
+      right += sum * std::sin(angle);
     }
-    music[i] = static_cast<float>(sum * shape * pulse);
+    music[0][i] = static_cast<float>(left * shape * pulse);
+    music[1][i] = static_cast<float>(right * shape * pulse);
   }
-  normalisePeak(music, 0.5);
+  for (auto& channel : music)
+    normalisePeak(channel, 0.5);
   return music;
 }
 
@@ -142,68 +152,54 @@ void MemorySource::read(float* const* channels, std::int64_t count) {
 
 namespace {
 
-// Writes the synthesised input (music left, control right) as a file that
-// `tandrel render` takes.
-void saveInput(const std::vector<std::vector<float>>& channels, const std::string& path) {
+// Writes synthesised channels as a file that `tandrel duck` takes.
+void saveChannels(const std::vector<std::vector<float>>& channels, double sampleRate,
+                  const std::string& path) {
   checkOutputName(path);
   PendingFile file(path);
   {
-    AudioFileWriter writer(file, 2, demoSampleRate);
-    const float* pointers[] = {channels[0].data(), channels[1].data()};
-    writer.write(pointers, 2, static_cast<std::int64_t>(channels[0].size()));
+    AudioFileWriter writer(file, static_cast<int>(channels.size()), sampleRate);
+    std::vector<const float*> pointers;
+    for (const auto& channel : channels)
+      pointers.push_back(channel.data());
+    writer.write(pointers.data(), static_cast<int>(channels.size()),
+                 static_cast<std::int64_t>(channels[0].size()));
     writer.close();
   }
   file.commit();
 }
 
-std::string gainText(const std::optional<double>& gain) {
-  if (!gain) return "none (the audio is silent)";
-  if (std::isinf(*gain)) return "the audio is silenced (-inf dB)";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f dB", *gain);
-  return text;
-}
-
 } // namespace
 
 int runDemo(const DemoOptions& options) {
-  std::vector<std::pair<std::string, float>> settings;
-  for (const std::string& setting : options.parameters)
-    settings.push_back(parseParameterSetting(setting));
-  checkOutputName(options.output);
-  if (!options.plotPath.empty()) checkPlotPath(options.plotPath);
-
-  std::vector<std::vector<float>> channels{synthesiseMusicBed(demoSampleRate, demoSeconds),
-                                           synthesiseSpeechControl(demoSampleRate, demoSeconds)};
-  if (!options.inputCopy.empty()) saveInput(channels, options.inputCopy);
-
-  const auto effect = EffectHost::load(defaultModulePath());
-  if (effect->inputCount() < 2)
-    throw CliError("the module has " + std::to_string(effect->inputCount()) +
-                   " inputs; the demo needs one for the music and one for the control");
-  effect->prepare(demoSampleRate, 512);
-  applyParameters(*effect, settings);
-
-  MemorySource source(std::move(channels), demoSampleRate);
-  RenderJob job;
+  DuckJob job;
   job.outputPath = options.output;
   job.plotPath = options.plotPath;
+  job.shape.mix = true;
   job.showProgress = !options.quiet;
-  job.measureEnvelopes = true;
-  job.labels.title = "Tandrel demo: music ducked under a speech-like control";
-  job.labels.subtitle = "music on input 0, control on input 1";
-  const float sourceSetting = effect->parameter(product::parameter::source);
-  job.roles = SignalRoles{{product::audioInput(sourceSetting)}, {product::controlInput(sourceSetting)}};
-  const RenderReport report = runRenderJob(*effect, source, job);
+  job.measure = !options.quiet;
+  job.labels.title = "Tandrel demo: stereo music ducked under a speech-like voice, mixed";
+  job.labels.subtitle = describeShape(job.shape) + "   ·   voice synthesised at 22050 Hz, resampled";
+  job.labels.audioLegend = "music";
+  job.labels.outputLegend = "ducked music";
+  job.labels.controlLegend = "voice";
+  checkOutputName(job.outputPath);
+  if (!job.plotPath.empty()) checkPlotPath(job.plotPath);
 
+  std::vector<std::vector<float>> music = synthesiseMusicBed(demoSampleRate, demoSeconds);
+  std::vector<std::vector<float>> voice{synthesiseSpeechControl(demoVoiceRate, demoSeconds)};
+  if (!options.musicCopy.empty()) saveChannels(music, demoSampleRate, options.musicCopy);
+  if (!options.voiceCopy.empty()) saveChannels(voice, demoVoiceRate, options.voiceCopy);
+  job.modulePath = defaultModulePath();
+
+  MemorySource musicSource(std::move(music), demoSampleRate);
+  MemorySource voiceSource(std::move(voice), demoVoiceRate);
+  const DuckReport report = runDuckJob(musicSource, voiceSource, job);
+  warnAboutOverload(report, job);
   if (!options.quiet) {
-    std::printf("Ducked %.1f s of music under a speech-like control at %.0f Hz through %s\n", demoSeconds,
-                demoSampleRate, effect->modulePath().c_str());
-    std::printf("latency: %d frames (compensated)\n", report.result.latency);
-    std::printf("deepest gain reduction: %s\n", gainText(report.envelopes->deepestGainDb()).c_str());
-    std::printf("wrote %s%s%s%s%s\n", options.output.c_str(), options.plotPath.empty() ? "" : " and ",
-                options.plotPath.c_str(),
-                options.inputCopy.empty() ? "" : "; input: ", options.inputCopy.c_str());
+    std::printf("Ducked %.1f s of synthesised stereo music under a speech-like voice through %s\n",
+                demoSeconds, job.modulePath.c_str());
+    printDuckSummary(report, job);
   }
   return 0;
 }

@@ -1,6 +1,8 @@
-// `tandrel demo`: the built-in default job. A short music bed and a
-// speech-like control signal are synthesised, rendered through tandrel.so
-// as a host would, and the ducked result is written with its picture.
+// `tandrel demo`: the built-in default job, `tandrel duck` on embedded
+// material. A short stereo music bed and a speech-like voice at 22,050 Hz
+// are synthesised; the music is ducked under the voice through tandrel.so,
+// one instance per channel, the voice is resampled and mixed in, and the
+// result is written with its picture.
 #pragma once
 
 #include <cstdint>
@@ -14,15 +16,16 @@ namespace tandrel::cli {
 struct DemoOptions {
   std::string output = "tandrel-demo.wav";
   std::string plotPath = "tandrel-demo.png";
-  std::string inputCopy;               // empty: the synthesised input is not saved
-  std::vector<std::string> parameters; // NAME=VALUE, as for render
+  std::string musicCopy; // empty: the synthesised music is not saved
+  std::string voiceCopy; // empty: the synthesised voice is not saved
   bool quiet = false;
 };
 
 // The demo's signals at `sampleRate`, `seconds` long and fully determined
-// by these two numbers: four sustained chords, and bursts of voiced
-// syllables in three phrases with pauses between them.
-std::vector<float> synthesiseMusicBed(double sampleRate, double seconds);
+// by these two numbers: four sustained chords spread over two channels
+// (bass in the middle, the chord tones to either side), and bursts of
+// voiced syllables in three phrases with pauses between them.
+std::vector<std::vector<float>> synthesiseMusicBed(double sampleRate, double seconds);
 std::vector<float> synthesiseSpeechControl(double sampleRate, double seconds);
 
 // Channels held in memory, read from the start.

@@ -234,12 +234,12 @@ void writePlot(const EnvelopeSeries& series, const PlotLabels& labels, PendingFi
   drawFrameAndGrid(cr, audio, niceStep(audio.yMax * 2, 4), "amplitude", false);
   drawEnvelope(cr, audio, series.audioPeak, series.windowSeconds(), audioColour);
   drawEnvelope(cr, audio, series.outputPeak, series.windowSeconds(), outputColour);
-  drawLegend(cr, audio, {{"audio input", audioColour}, {"output", outputColour}});
+  drawLegend(cr, audio, {{labels.audioLegend, audioColour}, {labels.outputLegend, outputColour}});
 
   drawFrameAndGrid(cr, control, niceStep(control.yMax * 2, 4), "control", false);
   if (series.hasControl) {
     drawEnvelope(cr, control, series.controlPeak, series.windowSeconds(), controlColour);
-    drawLegend(cr, control, {{"control input", controlColour}});
+    drawLegend(cr, control, {{labels.controlLegend, controlColour}});
   } else {
     setColour(cr, inkColour);
     drawText(cr, "this effect has no control input", control.left + control.width / 2,

@@ -12,6 +12,10 @@ namespace tandrel::cli {
 struct PlotLabels {
   std::string title;    // e.g. the effect's name and the files
   std::string subtitle; // e.g. the latency and the parameters
+  // What the signals are called in the legends.
+  std::string audioLegend = "audio input";
+  std::string outputLegend = "output";
+  std::string controlLegend = "control input";
 };
 
 // Writes the picture as a PNG file into the pending file (committing it is

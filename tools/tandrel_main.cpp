@@ -1,4 +1,5 @@
-// The command-line host: `tandrel info`, `tandrel render` and `tandrel demo`.
+// The command-line host: `tandrel info`, `tandrel render`, `tandrel duck` and
+// `tandrel demo`.
 // Every failure ends in one line on standard error and a non-zero status.
 
 #include <CLI/CLI.hpp>
@@ -8,6 +9,7 @@
 
 #include "cli_error.hpp"
 #include "demo.hpp"
+#include "duck_command.hpp"
 #include "info_command.hpp"
 #include "interrupt.hpp"
 #include "render_command.hpp"
@@ -58,21 +60,22 @@ void addRender(CLI::App& app, RenderOptions& options, bool& keepDelay) {
 }
 
 void addDemo(CLI::App& app, DemoOptions& options) {
-  CLI::App* demo = app.add_subcommand("demo", "Duck a built-in music bed under a speech-like control");
-  demo->add_option("-o,--output", options.output, "Ducked audio file")->capture_default_str();
-  demo->add_option("--plot", options.plotPath, "Picture of the render (PNG)")->capture_default_str();
-  demo->add_option("--save-input", options.inputCopy,
-                   "Also write the synthesised input (music left, control right) to this file");
-  demo->add_option("-p,--param", options.parameters, "NAME=VALUE: set a parameter before rendering")
-      ->allow_extra_args(false);
+  CLI::App* demo = app.add_subcommand(
+      "demo",
+      "Duck a built-in stereo music bed under a speech-like voice and mix them, as `duck --mix` does");
+  demo->add_option("-o,--output", options.output, "Ducked mix")->capture_default_str();
+  demo->add_option("--plot", options.plotPath, "Picture of the job (PNG)")->capture_default_str();
+  demo->add_option("--save-music", options.musicCopy, "Also write the synthesised music to this file");
+  demo->add_option("--save-voice", options.voiceCopy, "Also write the synthesised voice to this file");
   demo->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
 }
 
 int runCommand(const CLI::App& app, const InfoOptions& info, const RenderOptions& render,
-               const DemoOptions& demo) {
+               const DuckOptions& duck, const DemoOptions& demo) {
   if (app.got_subcommand("info")) return runInfo(info);
   const InterruptGuard guard;
   if (app.got_subcommand("render")) return runRender(render);
+  if (app.got_subcommand("duck")) return runDuck(duck);
   return runDemo(demo);
 }
 
@@ -87,12 +90,14 @@ int main(int argc, char** argv) {
   addInfo(app, info);
   bool keepDelay = false;
   addRender(app, render, keepDelay);
+  DuckOptions duck;
+  addDuckCommand(app, duck);
   addDemo(app, demo);
   CLI11_PARSE(app, argc, argv);
   render.compensateLatency = !keepDelay;
 
   try {
-    return runCommand(app, info, render, demo);
+    return runCommand(app, info, render, duck, demo);
   } catch (const Interrupted& stop) {
     std::fprintf(stderr, "tandrel: %s\n", stop.what());
     return exitInterrupted;

@@ -199,6 +199,19 @@ Channels renderDirectly(const std::string& module, const Channels& inputs, int s
   return out;
 }
 
+std::string floatWavHeader(std::uint32_t frames) {
+  const auto word = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  const auto half = [](std::uint16_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+  };
+  const std::uint32_t bytes = frames * 8;
+  return "RIFF" + word(36 + bytes) + "WAVE" + "fmt " + word(16) + half(3) + half(2) + word(48000) +
+         word(48000 * 8) + half(8) + half(32) + "data" + word(bytes);
+}
+
 ::testing::AssertionResult sameBits(const std::vector<float>& expected, const std::vector<float>& actual) {
   if (expected.size() != actual.size())
     return ::testing::AssertionFailure()

@@ -64,6 +64,10 @@ std::vector<float> bursts(std::size_t frames, std::size_t on, std::size_t off, s
 Channels renderDirectly(const std::string& module, const Channels& inputs, int sampleRate, int blockSize,
                         const std::vector<std::pair<int, float>>& parameters);
 
+// The WAV header of `frames` frames of 32-bit float stereo at 48 kHz, as a
+// stream would carry it: the data follows.
+std::string floatWavHeader(std::uint32_t frames);
+
 // Sample-for-sample equality by bit pattern; reports the first difference.
 ::testing::AssertionResult sameBits(const std::vector<float>& expected, const std::vector<float>& actual);
 

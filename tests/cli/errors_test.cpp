@@ -153,21 +153,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {"cannot write output file", "nowhere/out.png"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The WAV header of `frames` frames of 32-bit float stereo, as a stream
-// would carry it: the data follows.
-std::string floatWavHeader(std::uint32_t frames) {
-  const auto word = [](std::uint32_t v) {
-    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                       static_cast<char>(v >> 24)};
-  };
-  const auto half = [](std::uint16_t v) {
-    return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
-  };
-  const std::uint32_t bytes = frames * 8;
-  return "RIFF" + word(36 + bytes) + "WAVE" + "fmt " + word(16) + half(3) + half(2) + word(48000) +
-         word(48000 * 8) + half(8) + half(32) + "data" + word(bytes);
-}
-
 class RenderInterrupt : public ToolTest, public ::testing::WithParamInterface<int> {};
 
 // The render reads a stream that delivers a little audio and then stalls;

@@ -232,19 +232,24 @@ TEST_F(RenderPictures, PlotWritesAPictureBesideTheAudio) {
   EXPECT_EQ(pngSize(readBytes(path("out.png"))), (std::pair<std::uint32_t, std::uint32_t>{1400, 900}));
 }
 
-TEST_F(RenderPictures, DemoWritesTheDuckedFileAndItsPicture) {
+TEST_F(RenderPictures, DemoWritesTheDuckedMixAndItsPicture) {
   const RunResult run = runTool({"demo", "--output", path("demo.wav"), "--plot", path("demo.png"),
-                                 "--save-input", path("demo-in.wav")});
+                                 "--save-music", path("music.wav"), "--save-voice", path("voice.wav")});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("latency: 256 frames (compensated)\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("deepest gain reduction: -"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("latency 256 frames (compensated)\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("deepest gain measured -12.0 dB"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("22050 Hz (resampled to 48000 Hz)"), std::string::npos) << run.out;
   const AudioFile out = readAudio(path("demo.wav"));
   EXPECT_EQ(out.sampleRate, 48000);
-  EXPECT_EQ(out.channels.size(), 2u);
+  ASSERT_EQ(out.channels.size(), 2u);
+  EXPECT_FALSE(sameBits(out.channels[0], out.channels[1])) << "the demo's music is stereo";
   EXPECT_EQ(out.frames(), 8 * 48000);
   EXPECT_EQ(pngSize(readBytes(path("demo.png"))).first, 1400u);
-  // The saved input, rendered again, gives the demo's output.
-  ASSERT_EQ(runTool({"render", "-i", path("demo-in.wav"), "-o", path("again.wav"), "-q"}).status, 0);
+  // The saved material, ducked and mixed again, gives the demo's output.
+  ASSERT_EQ(runTool({"duck", "--music", path("music.wav"), "--voice", path("voice.wav"), "--mix", "-o",
+                     path("again.wav"), "-q"})
+                .status,
+            0);
   EXPECT_TRUE(sameAudio(path("demo.wav"), path("again.wav")));
 }
 

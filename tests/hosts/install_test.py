@@ -93,9 +93,9 @@ def check_package(build, module, tool, folder):
     hostlib.check(fields["Package"] == "tandrel", "package name %r" % fields["Package"])
     hostlib.check(fields["Section"] == "sound", "section %r" % fields["Section"])
     depends = {entry.strip().split(" ")[0] for entry in fields["Depends"].split(",") if entry.strip()}
-    # The module needs the C and C++ runtimes; the tool also libsndfile
-    # and cairo.
-    needed = {"libc6", "libstdc++6"} | ({"libsndfile1", "libcairo2"} if tool else set())
+    # The module needs the C and C++ runtimes; the tool also libsndfile,
+    # cairo and libsoxr.
+    needed = {"libc6", "libstdc++6"} | ({"libsndfile1", "libcairo2", "libsoxr0"} if tool else set())
     hostlib.check(needed <= depends, "Depends %r lacks %s" % (fields["Depends"], sorted(needed - depends)))
     hostlib.check(newest.startswith("tandrel (%s) " % fields["Version"]),
                   "the changelog's newest entry %r is not version %s" % (newest, fields["Version"]))

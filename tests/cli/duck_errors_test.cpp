@@ -1,0 +1,204 @@
+// `tandrel duck` when it cannot do the job: one line saying what to do, no
+// output, nothing left behind, earlier files kept, no input overwritten;
+// and long inputs streamed, not loaded.
+#include <sndfile.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <thread>
+
+#include "cli_support.hpp"
+
+namespace cli_test {
+namespace {
+
+constexpr const char* earlierContents = "an earlier job, to be kept";
+
+struct DuckErrorCase {
+  const char* name;
+  std::vector<std::string> arguments; // "@x" stands for the file x in the test directory
+  std::vector<std::string> messageParts;
+};
+
+class DuckErrors : public ToolTest, public ::testing::WithParamInterface<DuckErrorCase> {
+protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    writeAudio(path("music.wav"), {noise(4000, 1, 0.5f), noise(4000, 2, 0.5f)});
+    writeAudio(path("voice.wav"), {bursts(3000, 500, 500, 3, 0.5f)}, 22050);
+    writeBytes(path("text.wav"), "this is not audio, only text pretending to be a WAV file\n");
+    ASSERT_EQ(link(path("music.wav").c_str(), path("music-link.wav").c_str()), 0);
+    writeBytes(path("out.wav"), earlierContents);
+    writeBytes(path("out.png"), earlierContents);
+  }
+
+  std::vector<std::string> arguments() const {
+    std::vector<std::string> result{"duck"};
+    for (const std::string& argument : GetParam().arguments) {
+      if (argument == "@no-entry")
+        result.push_back(noEntryModulePath);
+      else if (argument.rfind('@', 0) == 0)
+        result.push_back(path(argument.substr(1)));
+      else
+        result.push_back(argument);
+    }
+    return result;
+  }
+};
+
+TEST_P(DuckErrors, FailsWithOneLineAndKeepsEveryFile) {
+  const std::string music = readBytes(path("music.wav"));
+  const std::string voice = readBytes(path("voice.wav"));
+  const RunResult run = runTool(arguments());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.err.rfind("tandrel: ", 0), 0u) << run.err;
+  for (const std::string& part : GetParam().messageParts)
+    EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
+  EXPECT_EQ(readBytes(path("music.wav")), music);
+  EXPECT_EQ(readBytes(path("voice.wav")), voice);
+  EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
+  EXPECT_EQ(readBytes(path("out.png")), earlierContents);
+  std::vector<std::string> found = listDirectory(directory());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"music-link.wav", "music.wav", "out.png", "out.wav", "text.wav",
+                                             "voice.wav"}));
+}
+
+const std::vector<std::string> both{"--music", "@music.wav", "--voice", "@voice.wav"};
+
+std::vector<std::string> with(std::vector<std::string> more, const std::vector<std::string>& base = both) {
+  more.insert(more.begin(), base.begin(), base.end());
+  return more;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DuckErrors,
+    ::testing::Values(
+        DuckErrorCase{"MusicMissing",
+                      {"--music", "@none.wav", "--voice", "@voice.wav", "-o", "@out.wav"},
+                      {"none.wav' does not exist", "check the path"}},
+        DuckErrorCase{"VoiceNotAudio",
+                      {"--music", "@music.wav", "--voice", "@text.wav", "-o", "@out.wav"},
+                      {"cannot read input file", "text.wav", "libsndfile"}},
+        DuckErrorCase{
+            "OutputIsTheMusic", with({"-o", "@music.wav"}), {"is the input file", "give another name"}},
+        DuckErrorCase{
+            "OutputIsTheVoiceSpelledOtherwise", with({"-o", "@./voice.wav"}), {"is the input file"}},
+        DuckErrorCase{"OutputIsALinkToTheMusic", with({"-o", "@music-link.wav"}), {"is the input file"}},
+        DuckErrorCase{"PictureIsTheVoice",
+                      with({"-o", "@out.wav", "--plot", "@voice.wav"}),
+                      {"picture", "is the input file"}},
+        DuckErrorCase{
+            "DepthNegative", with({"-o", "@out.wav", "--depth", "-3"}), {"--depth -3", "0 to 100 dB"}},
+        DuckErrorCase{"ThresholdAboveFullScale",
+                      with({"-o", "@out.wav", "--threshold", "6"}),
+                      {"--threshold 6", "dBFS"}},
+        DuckErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release -1"}},
+        DuckErrorCase{"GainNotFinite", with({"-o", "@out.wav", "--voice-gain", "inf"}), {"--voice-gain"}},
+        DuckErrorCase{"UnsupportedOutputFormat", with({"-o", "@out.mp3"}), {"'.mp3'", ".wav, .flac"}},
+        DuckErrorCase{"PictureNotPng", with({"-o", "@out.wav", "--plot", "@out.jpg"}), {"out.jpg", ".png"}},
+        DuckErrorCase{"OutputDirectoryMissing", with({"-o", "@nowhere/out.wav"}), {"nowhere/out.wav"}},
+        DuckErrorCase{"ModuleWithoutEntryPoint",
+                      with({"-o", "@out.wav", "--plot", "@out.png", "--module", "@no-entry"}),
+                      {"no VSTPluginMain entry point"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+using DuckStreaming = ToolTest;
+
+// The music arrives as a stream that delivers a little audio and stalls;
+// the signal arrives while the job waits in its middle.
+TEST_F(DuckStreaming, InterruptLeavesEveryFileAsItWas) {
+  const std::string stream = path("music.wav");
+  ASSERT_EQ(mkfifo(stream.c_str(), 0600), 0);
+  writeAudio(path("voice.wav"), {bursts(48000, 500, 500, 3, 0.5f)}, 22050);
+  writeBytes(path("out.wav"), earlierContents);
+  const pid_t tool = startTool({"duck", "--music", stream, "--voice", path("voice.wav"), "-o",
+                                path("out.wav"), "--mix", "--plot", path("out.png"), "-q"});
+  ASSERT_GT(tool, 0);
+  const int writer = open(stream.c_str(), O_WRONLY); // waits for the tool to open the stream
+  ASSERT_GE(writer, 0);
+  const std::string start = floatWavHeader(10 * 60 * 48000) + std::string(65536 * 8 * 3, '\0');
+  ASSERT_EQ(write(writer, start.data(), start.size()), static_cast<ssize_t>(start.size()));
+  const auto begun = [this] {
+    for (const std::string& name : listDirectory(directory()))
+      if (name.rfind(".out.wav.", 0) == 0) return true;
+    return false;
+  };
+  for (int wait = 0; wait < 500 && !begun(); ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(begun());
+  kill(tool, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  close(writer);
+
+  EXPECT_EQ(waitTool(tool), 130);
+  EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
+  std::vector<std::string> left = listDirectory(directory());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"music.wav", "out.wav", "voice.wav"}));
+}
+
+// Writes `frames` frames of a 220 Hz tone in pieces, never the whole file
+// in memory.
+void writeLongTone(const std::string& path, std::int64_t frames, int rate, int channels) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  std::vector<float> piece(static_cast<std::size_t>(65536 * channels));
+  for (std::int64_t first = 0; first < frames; first += 65536) {
+    const std::int64_t count = std::min<std::int64_t>(65536, frames - first);
+    for (std::int64_t i = 0; i < count; ++i)
+      for (int c = 0; c < channels; ++c)
+        piece[static_cast<std::size_t>(i * channels + c)] =
+            0.3f * static_cast<float>(std::sin(0.0288 * static_cast<double>(first + i) * (c + 1)));
+    ASSERT_EQ(sf_writef_float(file, piece.data(), count), count);
+  }
+  sf_close(file);
+}
+
+// Runs the tool and answers its peak resident memory in kilobytes.
+long peakResidentKilobytes(const std::vector<std::string>& arguments) {
+  const pid_t pid = startTool(arguments);
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
+  return usage.ru_maxrss;
+}
+
+TEST_F(DuckStreaming, LongInputsDoNotGrowMemory) {
+  const auto run = [this](const std::string& name, std::int64_t seconds) {
+    writeLongTone(path(name + "-music.wav"), seconds * 48000, 48000, 2);
+    writeLongTone(path(name + "-voice.wav"), seconds * 22050, 22050, 1);
+    const long kilobytes = peakResidentKilobytes(
+        {"duck", "--music", path(name + "-music.wav"), "--voice", path(name + "-voice.wav"), "--output",
+         path(name + "-out.wav"), "--mix", "--plot", path(name + ".png"), "-q"});
+    std::remove(path(name + "-music.wav").c_str());
+    std::remove(path(name + "-voice.wav").c_str());
+    std::remove(path(name + "-out.wav").c_str());
+    return kilobytes;
+  };
+  const long short_ = run("short", 5);
+  const long long_ = run("long", 200); // 77 MB of music, 18 MB of voice
+  ASSERT_GT(short_, 0);
+  ASSERT_GT(long_, 0);
+  EXPECT_LT(long_ - short_, 4 * 1024)
+      << "peak resident memory: " << short_ << " kB for 5 s, " << long_ << " kB for 200 s";
+}
+
+} // namespace
+} // namespace cli_test
