@@ -1,0 +1,33 @@
+// Runs one check in a child process, so that a module that crashes or hangs
+// ends only that check. The child reports through a page of memory shared
+// with the parent: its outcome when it finishes, and before that the step it
+// is at, so that a crash or a hang can be reported with the step that caused
+// it.
+//
+// Thread: [main] of the tool; the child is made with fork() from a parent
+// that runs no other threads.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "check_result.hpp"
+
+namespace tandrel::check {
+
+// Called in the child to say what it is about to do ("processing 1 frame"),
+// and the verdict if the child dies there: fail, or warn for steps that no
+// real host would take. Cheap and allocation-free; does nothing outside a
+// child.
+void markStep(const char* step, Verdict ifItCrashes = Verdict::fail);
+// The same with a number appended: "opcode 52".
+void markStep(const char* step, long number, Verdict ifItCrashes = Verdict::fail);
+
+// Runs `check` in a child and waits at most `timeLimit`. A check that
+// returns gives its outcome; a child killed by a signal gives the crash
+// verdict of its last step, naming the signal and the step; one that runs
+// out of time is killed and fails, naming the time limit and the step.
+Outcome runInChild(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit);
+
+} // namespace tandrel::check
