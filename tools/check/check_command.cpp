@@ -30,6 +30,15 @@ std::string plural(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// A check that cannot go on says why in its failure.
+Outcome runStoppable(const CheckDefinition& check, const CheckContext& context) {
+  try {
+    return check.run(context);
+  } catch (const CheckStopped& stop) {
+    return failed(stop.what());
+  }
+}
+
 } // namespace
 
 void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
@@ -67,8 +76,9 @@ int runCheck(const CheckOptions& options) {
   std::vector<CheckReport> reports;
   bool loads = true;
   for (const CheckDefinition& check : allChecks()) {
-    Outcome outcome = loads ? runInChild([&] { return check.run(context); }, timeLimitFor(check, options))
-                            : failed("not run: the module does not load");
+    Outcome outcome =
+        loads ? runInChild([&] { return runStoppable(check, context); }, timeLimitFor(check, options))
+              : failed("not run: the module does not load");
     if (reports.empty() && outcome.verdict == Verdict::fail) loads = false;
     reports.push_back({check.name, std::move(outcome)});
   }

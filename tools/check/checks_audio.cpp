@@ -235,30 +235,40 @@ Measurement correlationDelay(CheckHost& host, int input) {
   return found;
 }
 
+struct ReportedDelay {
+  long frames;
+  int inputs; // those tried
+};
+
+// The initial delay as the record shows it once processing has begun: a
+// module may set it when it knows the sample rate and tell the host then.
+ReportedDelay reportedDelay(CheckHost& host) {
+  auto instance = host.createRunning();
+  render(*instance, silence(instance->record().inputCount, settleFrames), fixedCalls(typicalCallSize));
+  const ReportedDelay reported{instance->record().initialDelay,
+                               std::min(instance->record().inputCount, inputsTried)};
+  host.stopAndClose(instance);
+  return reported;
+}
+
 } // namespace
 
 Outcome checkLatency(const CheckContext& context) {
   CheckHost host(context.modulePath);
-  long reported = 0;
-  int inputs = 0;
-  {
-    auto instance = host.createRunning();
-    reported = instance->record().initialDelay; // as it stands once switched on
-    inputs = std::min(instance->record().inputCount, inputsTried);
-    host.stopAndClose(instance);
-  }
-  const std::string claim = "the reported initial delay is " + std::to_string(reported);
+  const ReportedDelay reported = reportedDelay(host);
+  const int inputs = reported.inputs;
+  const std::string claim = "the reported initial delay is " + std::to_string(reported.frames);
   Measurement impulse, correlation;
   for (int input = 0; input < inputs && !impulse.measured; ++input)
     impulse = impulseDelay(host, input);
-  if (impulse.measured && impulse.delay == reported)
+  if (impulse.measured && impulse.delay == reported.frames)
     return passed("an impulse on input " + std::to_string(impulse.input) + " peaks " +
-                  std::to_string(reported) + " frames later: " + claim);
+                  std::to_string(reported.frames) + " frames later: " + claim);
   for (int input = 0; input < inputs && !correlation.measured; ++input)
     correlation = correlationDelay(host, input);
-  if (correlation.measured && correlation.delay == reported)
+  if (correlation.measured && correlation.delay == reported.frames)
     return passed("noise on input " + std::to_string(correlation.input) + " comes out " +
-                  std::to_string(reported) + " frames later: " + claim);
+                  std::to_string(reported.frames) + " frames later: " + claim);
   if (!impulse.measured && !correlation.measured)
     return passed("not measured: neither an impulse nor noise on any input reaches an output; " + claim);
   std::string measured;

@@ -129,6 +129,12 @@ struct RequestMemory {
   }
 };
 
+// Opcodes that take a buffer or a record through their pointer (42 and 69
+// through their value too). Every other opcode gets a null pointer: what a
+// pointer would mean there is not defined, so no memory is a valid one.
+constexpr std::int32_t bufferOpcodes[] = {4,  5,  6,  7,  8,  13, 23, 24, 25, 27, 29, 33, 34, 38, 39, 40,
+                                          41, 42, 45, 47, 48, 51, 56, 62, 63, 64, 66, 69, 70, 75, 76};
+
 struct Request {
   std::int32_t index = 0;
   std::intptr_t value = 0;
@@ -138,7 +144,9 @@ struct Request {
 
 // Valid arguments for one opcode, as a host sends them.
 Request validRequest(std::int32_t code, RequestMemory& memory) {
-  Request request{0, 0, memory.block, 0.0f};
+  const bool takesBuffer =
+      std::find(std::begin(bufferOpcodes), std::end(bufferOpcodes), code) != std::end(bufferOpcodes);
+  Request request{0, 0, takesBuffer ? memory.block : nullptr, 0.0f};
   std::memset(memory.block, 0, sizeof memory.block);
   switch (code) {
   case opcode::renameProgram:
@@ -245,20 +253,10 @@ Outcome checkOpcodes(const CheckContext& context) {
                 "not 14, which needs a window" + (chunkSize > 0 ? "; the chunk restored)" : ")"));
 }
 
-namespace {
-
-// Opcodes that take a buffer or a record through their pointer (42 and 69
-// through their value too).
-constexpr std::int32_t bufferOpcodes[] = {4,  5,  6,  7,  8,  13, 23, 24, 25, 27, 29, 33, 34, 38, 39, 40,
-                                          41, 42, 45, 47, 48, 51, 56, 62, 63, 64, 66, 69, 70, 75, 76};
-
-} // namespace
-
 Outcome checkNullPointers(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
-  // Hosts do pass null channel arrays with an empty call: a crash there fails.
-  markStep("processing 0 frames with null channel arrays");
+  markStep("processing 0 frames with null channel arrays", Verdict::warn);
   instance->processReplacing(nullptr, nullptr, 0);
   for (const std::int32_t code : bufferOpcodes) {
     markStep("null pointer with opcode", code, Verdict::warn);
