@@ -105,7 +105,7 @@ Channels render(Instance& instance, const Channels& input, const CallSizes& size
                                 std::min<std::size_t>(announcedBlockSize, total - done)));
     for (std::size_t i = 0; i < inBuffers.size(); ++i)
       std::copy_n(input[i].begin() + static_cast<std::ptrdiff_t>(done), count, inBuffers[i].begin());
-    markStep("processing a call of frames:", static_cast<long>(count));
+    markStep("processing a call, frame count %ld", static_cast<long>(count));
     instance.processReplacing(inPointers.data(), outPointers.data(), static_cast<std::int32_t>(count));
     for (std::size_t o = 0; o < output.size(); ++o)
       std::copy_n(outPointers[o], count, output[o].begin() + static_cast<std::ptrdiff_t>(done));

@@ -62,7 +62,7 @@ Outcome checkProcessSizes(const CheckContext& context) {
     for (int repeat = 0; repeat < repeats; ++repeat) {
       GuardedChannels in(inputs, size, 11 + static_cast<std::uint32_t>(repeat));
       GuardedChannels out(outputs, size, 23);
-      markStep("processing a call of frames:", static_cast<long>(size));
+      markStep("processing a call, frame count %ld", static_cast<long>(size));
       instance->processReplacing(in.pointers.data(), out.pointers.data(), static_cast<std::int32_t>(size));
       if (const int channel = out.overrunChannel(); channel >= 0)
         return failed("wrote past the end of output " + std::to_string(channel) + " in a call of " +

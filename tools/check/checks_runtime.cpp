@@ -70,7 +70,7 @@ Outcome checkAllocation(const CheckContext& context) {
                                      static_cast<std::uint32_t>(call));
     if (parameters > 0 && call % 8 == 7)
       instance->setParameter(call % parameters, std::uniform_real_distribution<float>(0.0f, 1.0f)(generator));
-    markStep("processing call", call);
+    markStep("processing call %ld", call);
     {
       const AllocationCounting counting;
       buffers.process(*instance);

@@ -106,10 +106,10 @@ void markStep(const char* step, Verdict ifItCrashes) {
   std::snprintf(childReport->step, sizeof childReport->step, "%s", step);
 }
 
-void markStep(const char* step, long number, Verdict ifItCrashes) {
+void markStep(const char* format, long number, Verdict ifItCrashes) {
   if (childReport == nullptr) return;
   childReport->crashVerdict.store(static_cast<int>(ifItCrashes));
-  std::snprintf(childReport->step, sizeof childReport->step, "%s %ld", step, number);
+  std::snprintf(childReport->step, sizeof childReport->step, format, number);
 }
 
 Outcome runInChild(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit) {

@@ -21,8 +21,9 @@ namespace tandrel::check {
 // real host would take. Cheap and allocation-free; does nothing outside a
 // child.
 void markStep(const char* step, Verdict ifItCrashes = Verdict::fail);
-// The same with a number appended: "opcode 52".
-void markStep(const char* step, long number, Verdict ifItCrashes = Verdict::fail);
+// The same with a number put in place of the "%ld" in `format`:
+// ("opcode %ld", 52) says "opcode 52".
+void markStep(const char* format, long number, Verdict ifItCrashes = Verdict::fail);
 
 // Runs `check` in a child and waits at most `timeLimit`. A check that
 // returns gives its outcome; a child killed by a signal gives the crash
