@@ -436,7 +436,7 @@ Outcome checkParameters(const CheckContext& context) {
   host.stopAndClose(instance);
   if (!findings.failure.empty()) return failed(findings.failure);
   if (!findings.warning.empty()) return warned(findings.warning);
-  return passed(std::to_string(parameters) + " parameters keep 0, 0.5 and 1 within 0 to 1 and display " +
+  return passed(count(parameters, "parameter") + " keep 0, 0.5 and 1 within 0 to 1 and display " +
                 std::to_string(steps + 1) + " values each as terminated texts");
 }
 
