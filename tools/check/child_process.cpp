@@ -88,8 +88,11 @@ Outcome judgeEnding(int status, const SharedReport& report) {
             "crashed with " + signalName(WTERMSIG(status)) + stepClause(report)};
   }
   if (report.finished.load() != 0) return {static_cast<Verdict>(report.verdict.load()), report.detail};
-  return failed("the check process ended with exit status " + std::to_string(WEXITSTATUS(status)) +
-                " before finishing" + stepClause(report));
+  // Ended early by an exit of its own, as a sanitizer ends a process that
+  // makes an error: a crash too.
+  return {static_cast<Verdict>(report.crashVerdict.load()), "the check process ended with exit status " +
+                                                                std::to_string(WEXITSTATUS(status)) +
+                                                                " before finishing" + stepClause(report)};
 }
 
 std::string secondsText(std::chrono::milliseconds duration) {

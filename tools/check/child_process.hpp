@@ -26,9 +26,10 @@ void markStep(const char* step, Verdict ifItCrashes = Verdict::fail);
 void markStep(const char* format, long number, Verdict ifItCrashes = Verdict::fail);
 
 // Runs `check` in a child and waits at most `timeLimit`. A check that
-// returns gives its outcome; a child killed by a signal gives the crash
-// verdict of its last step, naming the signal and the step; one that runs
-// out of time is killed and fails, naming the time limit and the step.
+// returns gives its outcome; a child killed by a signal, or ending without
+// an outcome, gives the crash verdict of its last step, naming the signal
+// (or exit status) and the step; one that runs out of time is killed and
+// fails, naming the time limit and the step.
 Outcome runInChild(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit);
 
 } // namespace tandrel::check
