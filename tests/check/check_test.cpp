@@ -4,6 +4,7 @@
 // and the command line's mistakes exit with status 2.
 #include <nlohmann/json.hpp>
 
+#include <ostream>
 #include <string>
 
 #include "cli_support.hpp"
@@ -48,6 +49,11 @@ struct PlantedDefect {
   const char* detailMentions;
   const char* result = "fail";
 };
+
+// Names the case in test listings (the default prints its bytes).
+void PrintTo(const PlantedDefect& defect, std::ostream* out) {
+  *out << defect.module << ": " << defect.check << " " << defect.result;
+}
 
 class PlantedDefectTest : public ::testing::TestWithParam<PlantedDefect> {};
 
