@@ -71,14 +71,16 @@ void printCheckJson(const std::string& modulePath, const std::vector<CheckReport
 }
 
 int runCheck(const CheckOptions& options) {
-  CheckContext context{options.modulePath.empty() ? cli::defaultModulePath() : options.modulePath,
-                       options.quick};
+  CheckContext context{
+      options.modulePath.empty() ? cli::defaultModulePath() : options.modulePath, options.quick, {}, {}};
   std::vector<CheckReport> reports;
   bool loads = true;
   for (const CheckDefinition& check : allChecks()) {
-    Outcome outcome =
-        loads ? runInChild([&] { return runStoppable(check, context); }, timeLimitFor(check, options))
-              : failed("not run: the module does not load");
+    const std::chrono::milliseconds timeLimit = timeLimitFor(check, options);
+    context.timeLimit = timeLimit;
+    context.deadline = std::chrono::steady_clock::now() + timeLimit;
+    Outcome outcome = loads ? runInChild([&] { return runStoppable(check, context); }, timeLimit)
+                            : failed("not run: the module does not load");
     if (reports.empty() && outcome.verdict == Verdict::fail) loads = false;
     reports.push_back({check.name, std::move(outcome)});
   }

@@ -188,6 +188,62 @@ std::string describe(const Difference& difference) {
   return text;
 }
 
+namespace {
+// Time kept back from a series' child for the series itself to report.
+constexpr std::chrono::milliseconds seriesMargin{300};
+} // namespace
+
+SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool switchedOn,
+                        const SeriesRequest& send) {
+  SeriesResult result;
+  for (std::size_t first = 0; first < count;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(context.deadline -
+                                                                            std::chrono::steady_clock::now());
+    const ChildEnding ending = runChildProcess(
+        [&] {
+          CheckHost host(context.modulePath);
+          auto instance = switchedOn ? host.createRunning() : host.create();
+          for (std::size_t position = first; position < count; ++position) {
+            markProgress(static_cast<long>(position));
+            send(*instance, position);
+          }
+          markProgress(static_cast<long>(count));
+          host.stopAndClose(instance);
+          return passed("");
+        },
+        std::max(left - seriesMargin, std::chrono::milliseconds(100)), context.timeLimit);
+    if (ending.returned && ending.outcome.verdict == Verdict::pass) {
+      result.answered += count - first;
+      break;
+    }
+    result.crashes.push_back(ending.outcome);
+    result.crashSteps.push_back(ending.step);
+    // Ended before its first request or after its last, by a time-out or
+    // with a failure of its own: nothing more to learn from going on.
+    const long reached = ending.progress;
+    if (ending.returned || ending.timedOut || reached < static_cast<long>(first) ||
+        reached >= static_cast<long>(count))
+      break;
+    result.answered += static_cast<std::size_t>(reached) - first;
+    first = static_cast<std::size_t>(reached) + 1;
+  }
+  return result;
+}
+
+Outcome summarise(const SeriesResult& result) {
+  Outcome summary;
+  for (std::size_t i = 0; i < result.crashes.size(); ++i) {
+    summary.verdict = std::max(summary.verdict, result.crashes[i].verdict);
+    if (i == 0) {
+      summary.detail = result.crashes[i].detail;
+    } else {
+      summary.detail += (i == 1 ? "; crashed also while " : ", ") + result.crashSteps[i];
+    }
+  }
+  summary.detail += "; " + std::to_string(result.answered) + " other requests answered";
+  return summary;
+}
+
 std::size_t frames(const CheckContext& context, std::size_t full) { return context.quick ? full / 4 : full; }
 
 } // namespace tandrel::check

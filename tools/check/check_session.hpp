@@ -6,6 +6,7 @@
 // Thread: [main] of the child, except where a check says otherwise.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "check_result.hpp"
 #include "host/module_host.hpp"
 
 namespace tandrel::check {
@@ -21,6 +23,8 @@ namespace tandrel::check {
 struct CheckContext {
   std::string modulePath;
   bool quick = false;
+  std::chrono::milliseconds timeLimit{0};
+  std::chrono::steady_clock::time_point deadline; // when its child is killed
 };
 
 // The host's settings for every instance.
@@ -92,6 +96,22 @@ struct Difference {
 Difference compare(const Channels& a, const Channels& b);
 // "identical", or "differs from output 0 frame 123 on, by up to 0.01".
 std::string describe(const Difference& difference);
+
+// A series of requests to one instance, numbered from 0, sent in a child of
+// the check's process. When request k crashes the module, the series goes
+// on from k + 1 in a new child and a fresh instance, so that one crash does
+// not hide the next; a hang ends the series.
+using SeriesRequest = std::function<void(Instance& instance, std::size_t position)>;
+struct SeriesResult {
+  std::size_t answered = 0;
+  std::vector<Outcome> crashes; // each with the crash verdict of its step
+  std::vector<std::string> crashSteps = {};
+};
+SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool switchedOn,
+                        const SeriesRequest& send);
+// The first crash in full, the steps of the others, and how many requests
+// were answered, with the worst verdict.
+Outcome summarise(const SeriesResult& result);
 
 // Frames to render for a check: the full count, or a quarter with --quick.
 std::size_t frames(const CheckContext& context, std::size_t full);

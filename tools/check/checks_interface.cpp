@@ -220,49 +220,68 @@ void restoreChunk(Instance& instance, std::intptr_t size, void* chunk) {
 
 } // namespace
 
-Outcome checkOpcodes(const CheckContext& context) {
-  CheckHost host(context.modulePath);
-  auto instance = host.create();
-  const std::int32_t parameters = instance->record().parameterCount;
-  RequestMemory memory;
-  memory.inputLayout = RequestMemory::arrangement(instance->record().inputCount);
-  memory.outputLayout = RequestMemory::arrangement(instance->record().outputCount);
+namespace {
+
+// Every opcode of the interface, then a few beyond it.
+std::vector<std::int32_t> opcodesToSend() {
   std::vector<std::int32_t> codes;
   for (std::int32_t code = 0; code <= opcode::lastKnown; ++code)
-    codes.push_back(code);
+    if (!sentSeparately(code)) codes.push_back(code);
   for (const std::int32_t beyond : {80, 81, 90, 100, 1000, -1})
     codes.push_back(beyond);
-
-  int sent = 0;
-  std::intptr_t chunkSize = 0;
-  for (const std::int32_t code : codes) {
-    if (sentSeparately(code) || (takesParameterIndex(code) && parameters <= 0)) continue;
-    const Request request = validRequest(code, memory);
-    markStep("opcode %ld", code);
-    const std::intptr_t answer =
-        instance->dispatch(code, request.index, request.value, request.pointer, request.option);
-    if (code == opcode::getChunk) chunkSize = answer;
-    ++sent;
-  }
-  restoreChunk(*instance, chunkSize, memory.chunk);
-  markStep("processing after every opcode");
-  render(*instance, silence(instance->record().inputCount, typicalCallSize), fixedCalls(typicalCallSize));
-  host.stopAndClose(instance);
-  return passed(std::to_string(sent) +
-                " opcodes answered without a crash (0 to 79, 80, 81, 90, 100, 1000, -1; " +
-                "not 14, which needs a window" + (chunkSize > 0 ? "; the chunk restored)" : ")"));
+  return codes;
 }
 
+} // namespace
+
+// Each request goes to the instance the earlier ones went to, as in a host;
+// after a crash the rest go to a fresh instance.
+Outcome checkOpcodes(const CheckContext& context) {
+  const std::vector<std::int32_t> codes = opcodesToSend();
+  RequestMemory memory;
+  std::intptr_t chunkSize = 0;
+  // After the opcodes: the chunk handed back, then one processing call.
+  const SeriesResult result =
+      sendSeries(context, codes.size() + 2, false, [&](Instance& instance, std::size_t position) {
+        if (position == codes.size()) return restoreChunk(instance, chunkSize, memory.chunk);
+        if (position > codes.size()) {
+          markStep("processing after every opcode");
+          render(instance, silence(instance.record().inputCount, typicalCallSize),
+                 fixedCalls(typicalCallSize));
+          return;
+        }
+        const std::int32_t code = codes[position];
+        if (takesParameterIndex(code) && instance.record().parameterCount <= 0) return;
+        memory.inputLayout = RequestMemory::arrangement(instance.record().inputCount);
+        memory.outputLayout = RequestMemory::arrangement(instance.record().outputCount);
+        const Request request = validRequest(code, memory);
+        markStep("opcode %ld", code);
+        const std::intptr_t answer =
+            instance.dispatch(code, request.index, request.value, request.pointer, request.option);
+        if (code == opcode::getChunk) chunkSize = answer;
+      });
+  if (!result.crashes.empty()) return summarise(result);
+  return passed(
+      std::to_string(codes.size()) +
+      " opcodes answered without a crash (0 to 79, 80, 81, 90, 100, 1000, -1; not 14, which needs a "
+      "window), a chunk handed back, then processing");
+}
+
+// The first request processes 0 frames with null channel arrays; the others
+// send the buffer opcodes with a null pointer.
 Outcome checkNullPointers(const CheckContext& context) {
-  CheckHost host(context.modulePath);
-  auto instance = host.createRunning();
-  markStep("processing 0 frames with null channel arrays", Verdict::warn);
-  instance->processReplacing(nullptr, nullptr, 0);
-  for (const std::int32_t code : bufferOpcodes) {
-    markStep("opcode %ld with a null pointer", code, Verdict::warn);
-    instance->dispatch(code, 0, 0, nullptr, 0.0f);
-  }
-  host.stopAndClose(instance);
+  const SeriesResult result =
+      sendSeries(context, std::size(bufferOpcodes) + 1, true, [](Instance& instance, std::size_t position) {
+        if (position == 0) {
+          markStep("processing 0 frames with null channel arrays", Verdict::warn);
+          instance.processReplacing(nullptr, nullptr, 0);
+          return;
+        }
+        const std::int32_t code = bufferOpcodes[position - 1];
+        markStep("opcode %ld with a null pointer", code, Verdict::warn);
+        instance.dispatch(code, 0, 0, nullptr, 0.0f);
+      });
+  if (!result.crashes.empty()) return summarise(result);
   return passed(
       std::to_string(std::size(bufferOpcodes)) +
       " buffer opcodes with null pointers and processing of 0 frames with null channel arrays: no crash");

@@ -25,6 +25,7 @@ struct SharedReport {
   std::atomic<int> finished;
   std::atomic<int> verdict;
   std::atomic<int> crashVerdict;
+  std::atomic<long> progress;
   char step[200];
   char detail[1800];
 };
@@ -103,6 +104,10 @@ std::string secondsText(std::chrono::milliseconds duration) {
 
 } // namespace
 
+void markProgress(long position) {
+  if (childReport != nullptr) childReport->progress.store(position);
+}
+
 void markStep(const char* step, Verdict ifItCrashes) {
   if (childReport == nullptr) return;
   childReport->crashVerdict.store(static_cast<int>(ifItCrashes));
@@ -116,15 +121,21 @@ void markStep(const char* format, long number, Verdict ifItCrashes) {
 }
 
 Outcome runInChild(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit) {
+  return runChildProcess(check, timeLimit, timeLimit).outcome;
+}
+
+ChildEnding runChildProcess(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit,
+                            std::chrono::milliseconds namedLimit) {
   void* page = mmap(nullptr, sizeof(SharedReport), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  if (page == MAP_FAILED) return failed("could not share memory with a check process");
+  if (page == MAP_FAILED) return {failed("could not share memory with a check process")};
   auto* report = new (page) SharedReport{};
+  report->progress.store(-1);
   std::fflush(stdout);
   std::fflush(stderr);
   const pid_t child = fork();
   if (child < 0) {
     munmap(page, sizeof(SharedReport));
-    return failed("could not start a check process");
+    return {failed("could not start a check process")};
   }
   if (child == 0) runChild(report, check);
 
@@ -132,6 +143,7 @@ Outcome runInChild(const std::function<Outcome()>& check, std::chrono::milliseco
   auto pause = std::chrono::microseconds(200);
   int status = 0;
   Outcome outcome;
+  bool timedOut = false;
   for (;;) {
     const pid_t ended = waitpid(child, &status, WNOHANG);
     if (ended == child) {
@@ -142,15 +154,18 @@ Outcome runInChild(const std::function<Outcome()>& check, std::chrono::milliseco
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
       outcome =
-          failed("did not finish within the time limit of " + secondsText(timeLimit) + stepClause(*report));
+          failed("did not finish within the time limit of " + secondsText(namedLimit) + stepClause(*report));
+      timedOut = true;
       break;
     }
     std::this_thread::sleep_for(pause);
     if (pause < std::chrono::milliseconds(10)) pause *= 2;
   }
+  const ChildEnding ending{outcome, report->finished.load() != 0, timedOut, report->progress.load(),
+                           report->step};
   report->~SharedReport();
   munmap(page, sizeof(SharedReport));
-  return outcome;
+  return ending;
 }
 
 } // namespace tandrel::check

@@ -25,6 +25,25 @@ void markStep(const char* step, Verdict ifItCrashes = Verdict::fail);
 // ("opcode %ld", 52) says "opcode 52".
 void markStep(const char* format, long number, Verdict ifItCrashes = Verdict::fail);
 
+// Called in the child: how far it has come through a numbered series of
+// steps (see ChildEnding::progress).
+void markProgress(long position);
+
+// How a child ended: its outcome as runInChild gives it, whether the check
+// returned (rather than crashed or ran out of time), and the last position
+// it marked (-1 for none).
+struct ChildEnding {
+  Outcome outcome;
+  bool returned = false;
+  bool timedOut = false;
+  long progress = -1;
+  std::string step = {}; // the last step marked
+};
+// As runInChild; a time-out's detail names `namedLimit`, the limit of the
+// whole check that this child is part of.
+ChildEnding runChildProcess(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit,
+                            std::chrono::milliseconds namedLimit);
+
 // Runs `check` in a child and waits at most `timeLimit`. A check that
 // returns gives its outcome; a child killed by a signal, or ending without
 // an outcome, gives the crash verdict of its last step, naming the signal
