@@ -190,7 +190,7 @@ std::string describe(const Difference& difference) {
 
 namespace {
 // Time kept back from a series' child for the series itself to report.
-constexpr std::chrono::milliseconds seriesMargin{300};
+constexpr std::chrono::milliseconds seriesMargin{1000};
 } // namespace
 
 SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool switchedOn,
