@@ -196,7 +196,7 @@ Request validRequest(std::int32_t code, RequestMemory& memory) {
   return request;
 }
 
-// Opcodes whose index names a parameter, and those naming an input or output.
+// Opcodes whose index names a parameter: not sent to a module without any.
 bool takesParameterIndex(std::int32_t code) {
   return code == opcode::parameterLabel || code == opcode::parameterDisplay ||
          code == opcode::parameterName || code == opcode::parameterAutomatable ||
@@ -217,10 +217,6 @@ void restoreChunk(Instance& instance, std::intptr_t size, void* chunk) {
   markStep("opcode %ld", opcode::setChunk);
   instance.dispatch(opcode::setChunk, 0, size, copy.data());
 }
-
-} // namespace
-
-namespace {
 
 // Every opcode of the interface, then a few beyond it.
 std::vector<std::int32_t> opcodesToSend() {
