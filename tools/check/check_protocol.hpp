@@ -59,6 +59,40 @@ constexpr std::int32_t bankLoadBegins = 75;
 constexpr std::int32_t programLoadBegins = 76;
 constexpr std::int32_t processingPrecision = 77;
 constexpr std::int32_t lastKnown = 79;
+
+// Opcodes that take a buffer or a record through their pointer (42 and 69
+// through their value too).
+constexpr std::int32_t takingBuffer[] = {renameProgram,
+                                         programName,
+                                         parameterLabel,
+                                         parameterDisplay,
+                                         parameterName,
+                                         editorRectangle,
+                                         getChunk,
+                                         setChunk,
+                                         processEvents,
+                                         parameterFromText,
+                                         programNameByCategory,
+                                         inputProperties,
+                                         outputProperties,
+                                         offlineNotification,
+                                         offlinePreparation,
+                                         offlineRun,
+                                         variableInputOutput,
+                                         setSpeakerArrangements,
+                                         effectName,
+                                         vendorString,
+                                         productString,
+                                         canDo,
+                                         parameterProperties,
+                                         midiProgramName,
+                                         currentMidiProgram,
+                                         midiProgramCategory,
+                                         midiKeyName,
+                                         getSpeakerArrangements,
+                                         nextShellEffect,
+                                         bankLoadBegins,
+                                         programLoadBegins};
 } // namespace opcode
 
 // Host opcodes of the callback that the checking host answers.

@@ -129,12 +129,6 @@ struct RequestMemory {
   }
 };
 
-// Opcodes that take a buffer or a record through their pointer (42 and 69
-// through their value too). Every other opcode gets a null pointer: what a
-// pointer would mean there is not defined, so no memory is a valid one.
-constexpr std::int32_t bufferOpcodes[] = {4,  5,  6,  7,  8,  13, 23, 24, 25, 27, 29, 33, 34, 38, 39, 40,
-                                          41, 42, 45, 47, 48, 51, 56, 62, 63, 64, 66, 69, 70, 75, 76};
-
 struct Request {
   std::int32_t index = 0;
   std::intptr_t value = 0;
@@ -142,10 +136,12 @@ struct Request {
   float option = 0.0f;
 };
 
-// Valid arguments for one opcode, as a host sends them.
+// Valid arguments for one opcode, as a host sends them. An opcode that takes
+// no buffer gets a null pointer: what a pointer would mean there is not
+// defined, so no memory is a valid one.
 Request validRequest(std::int32_t code, RequestMemory& memory) {
-  const bool takesBuffer =
-      std::find(std::begin(bufferOpcodes), std::end(bufferOpcodes), code) != std::end(bufferOpcodes);
+  const bool takesBuffer = std::find(std::begin(opcode::takingBuffer), std::end(opcode::takingBuffer),
+                                     code) != std::end(opcode::takingBuffer);
   Request request{0, 0, takesBuffer ? memory.block : nullptr, 0.0f};
   std::memset(memory.block, 0, sizeof memory.block);
   switch (code) {
@@ -266,20 +262,20 @@ Outcome checkOpcodes(const CheckContext& context) {
 // The first request processes 0 frames with null channel arrays; the others
 // send the buffer opcodes with a null pointer.
 Outcome checkNullPointers(const CheckContext& context) {
-  const SeriesResult result =
-      sendSeries(context, std::size(bufferOpcodes) + 1, true, [](Instance& instance, std::size_t position) {
+  const SeriesResult result = sendSeries(
+      context, std::size(opcode::takingBuffer) + 1, true, [](Instance& instance, std::size_t position) {
         if (position == 0) {
           markStep("processing 0 frames with null channel arrays", Verdict::warn);
           instance.processReplacing(nullptr, nullptr, 0);
           return;
         }
-        const std::int32_t code = bufferOpcodes[position - 1];
+        const std::int32_t code = opcode::takingBuffer[position - 1];
         markStep("opcode %ld with a null pointer", code, Verdict::warn);
         instance.dispatch(code, 0, 0, nullptr, 0.0f);
       });
   if (!result.crashes.empty()) return summarise(result);
   return passed(
-      std::to_string(std::size(bufferOpcodes)) +
+      std::to_string(std::size(opcode::takingBuffer)) +
       " buffer opcodes with null pointers and processing of 0 frames with null channel arrays: no crash");
 }
 
