@@ -1,5 +1,5 @@
-// The command-line host: `tandrel info`, `tandrel render`, `tandrel duck` and
-// `tandrel demo`.
+// The command-line host: `tandrel info`, `tandrel render`, `tandrel duck`,
+// `tandrel demo` and `tandrel check`.
 // Every failure ends in one line on standard error and a non-zero status.
 
 #include <CLI/CLI.hpp>
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "check/check_command.hpp"
 #include "cli_error.hpp"
 #include "demo.hpp"
 #include "duck_command.hpp"
@@ -70,9 +71,22 @@ void addDemo(CLI::App& app, DemoOptions& options) {
   demo->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
 }
 
+void addCheck(CLI::App& app, tandrel::check::CheckOptions& options) {
+  CLI::App* check =
+      app.add_subcommand("check", "Run a battery of checks on an effect module, each in a child process");
+  check->add_option("module", options.modulePath,
+                    "Effect module (.so); default: the tandrel.so beside the tool");
+  check->add_flag("--json", options.json, "Print JSON instead of text");
+  check->add_flag("--quick", options.quick, "Fewer repeats: a run of a few seconds");
+  check
+      ->add_option("--time-limit", options.timeLimitSeconds, "Seconds each check may take (default: its own)")
+      ->check(CLI::PositiveNumber);
+}
+
 int runCommand(const CLI::App& app, const InfoOptions& info, const RenderOptions& render,
-               const DuckOptions& duck, const DemoOptions& demo) {
+               const DuckOptions& duck, const DemoOptions& demo, const tandrel::check::CheckOptions& check) {
   if (app.got_subcommand("info")) return runInfo(info);
+  if (app.got_subcommand("check")) return tandrel::check::runCheck(check);
   const InterruptGuard guard;
   if (app.got_subcommand("render")) return runRender(render);
   if (app.got_subcommand("duck")) return runDuck(duck);
@@ -93,11 +107,18 @@ int main(int argc, char** argv) {
   DuckOptions duck;
   addDuckCommand(app, duck);
   addDemo(app, demo);
-  CLI11_PARSE(app, argc, argv);
+  tandrel::check::CheckOptions check;
+  addCheck(app, check);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Help and version requests end with status 0; usage errors with 2.
+    return app.exit(error) == 0 ? 0 : exitUsage;
+  }
   render.compensateLatency = !keepDelay;
 
   try {
-    return runCommand(app, info, render, duck, demo);
+    return runCommand(app, info, render, duck, demo, check);
   } catch (const Interrupted& stop) {
     std::fprintf(stderr, "tandrel: %s\n", stop.what());
     return exitInterrupted;

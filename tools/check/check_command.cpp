@@ -1,0 +1,95 @@
+#include "check_command.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <iomanip>
+#include <iostream>
+
+#include "checks.hpp"
+#include "child_process.hpp"
+#include "module_locator.hpp"
+
+namespace tandrel::check {
+
+namespace {
+
+std::chrono::milliseconds timeLimitFor(const CheckDefinition& check, const CheckOptions& options) {
+  if (options.timeLimitSeconds > 0.0)
+    return std::chrono::milliseconds(static_cast<long>(options.timeLimitSeconds * 1000.0));
+  return check.timeLimit;
+}
+
+std::size_t countOf(const std::vector<CheckReport>& reports, Verdict verdict) {
+  return static_cast<std::size_t>(
+      std::count_if(reports.begin(), reports.end(),
+                    [verdict](const CheckReport& r) { return r.outcome.verdict == verdict; }));
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A check that cannot go on says why in its failure.
+Outcome runStoppable(const CheckDefinition& check, const CheckContext& context) {
+  try {
+    return check.run(context);
+  } catch (const CheckStopped& stop) {
+    return failed(stop.what());
+  }
+}
+
+} // namespace
+
+void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
+                    std::ostream& out) {
+  out << "Module: " << modulePath << '\n';
+  std::size_t width = 0;
+  for (const CheckReport& report : reports)
+    width = std::max(width, report.name.size());
+  for (const CheckReport& report : reports)
+    out << "  " << verdictWord(report.outcome.verdict) << "  " << std::left
+        << std::setw(static_cast<int>(width)) << report.name << "  " << report.outcome.detail << '\n';
+  out << plural(reports.size(), "check", "checks") << ": " << countOf(reports, Verdict::pass) << " passed, "
+      << plural(countOf(reports, Verdict::warn), "warning", "warnings") << ", "
+      << plural(countOf(reports, Verdict::fail), "failure", "failures") << '\n';
+}
+
+void printCheckJson(const std::string& modulePath, const std::vector<CheckReport>& reports,
+                    std::ostream& out) {
+  nlohmann::ordered_json checks = nlohmann::ordered_json::array();
+  for (const CheckReport& report : reports)
+    checks.push_back({{"name", report.name},
+                      {"result", verdictWord(report.outcome.verdict)},
+                      {"detail", report.outcome.detail}});
+  const nlohmann::ordered_json document{{"module", modulePath},
+                                        {"checks", checks},
+                                        {"failures", countOf(reports, Verdict::fail)},
+                                        {"warnings", countOf(reports, Verdict::warn)}};
+  // Texts from the module may hold any bytes; invalid UTF-8 is replaced.
+  out << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
+int runCheck(const CheckOptions& options) {
+  CheckContext context{
+      options.modulePath.empty() ? cli::defaultModulePath() : options.modulePath, options.quick, {}, {}};
+  std::vector<CheckReport> reports;
+  bool loads = true;
+  for (const CheckDefinition& check : allChecks()) {
+    const std::chrono::milliseconds timeLimit = timeLimitFor(check, options);
+    context.timeLimit = timeLimit;
+    context.deadline = std::chrono::steady_clock::now() + timeLimit;
+    Outcome outcome = loads ? runInChild([&] { return runStoppable(check, context); }, timeLimit)
+                            : failed("not run: the module does not load");
+    if (reports.empty() && outcome.verdict == Verdict::fail) loads = false;
+    reports.push_back({check.name, std::move(outcome)});
+  }
+  if (options.json)
+    printCheckJson(context.modulePath, reports, std::cout);
+  else
+    printCheckText(context.modulePath, reports, std::cout);
+  std::cout.flush();
+  return countOf(reports, Verdict::fail) > 0 ? 1 : 0;
+}
+
+} // namespace tandrel::check

@@ -1,0 +1,36 @@
+// `tandrel check`: loads an effect module as a host does and runs every
+// check on it (checks.hpp), each in a child process, then prints one line per
+// check, or JSON.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "check_result.hpp"
+
+namespace tandrel::check {
+
+struct CheckOptions {
+  std::string modulePath; // empty: the tandrel.so beside the tool
+  bool json = false;
+  bool quick = false;
+  double timeLimitSeconds = 0.0; // per check; 0: each check's own default
+};
+
+struct CheckReport {
+  std::string name;
+  Outcome outcome;
+};
+
+// Runs every check and prints the report. Answers 0 when no check failed,
+// 1 when one did. Throws cli::CliError when no module was given and none is
+// found. [main]
+int runCheck(const CheckOptions& options);
+
+void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
+                    std::ostream& out);
+void printCheckJson(const std::string& modulePath, const std::vector<CheckReport>& reports,
+                    std::ostream& out);
+
+} // namespace tandrel::check

@@ -1,0 +1,249 @@
+#include "check_session.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include "check_protocol.hpp"
+#include "child_process.hpp"
+
+namespace tandrel::check {
+
+namespace {
+
+// A host at 48 kHz with blocks of at most announcedBlockSize frames; every
+// other question gets 0, the answer for "not supported".
+std::intptr_t checkHostAnswer(const host::HostCall& call) {
+  switch (call.opcode) {
+  case hostOpcode::version:
+    return interfaceVersion;
+  case hostOpcode::sampleRate:
+    return static_cast<std::intptr_t>(checkSampleRate);
+  case hostOpcode::blockSize:
+    return announcedBlockSize;
+  default:
+    return 0;
+  }
+}
+
+} // namespace
+
+CallSizes fixedCalls(int size) {
+  return [size](std::size_t) { return size; };
+}
+
+CallSizes randomCalls(int largest, std::uint32_t seed) {
+  auto generator = std::make_shared<std::mt19937>(seed);
+  return [generator, largest](std::size_t) {
+    // Mostly small calls, with some large ones.
+    std::uniform_int_distribution<int> scale(0, 3);
+    const int top = scale(*generator) == 0 ? largest : std::max(1, largest / 16);
+    return std::uniform_int_distribution<int>(1, top)(*generator);
+  };
+}
+
+CheckHost::CheckHost(const std::string& modulePath) {
+  markStep("loading the module");
+  std::string error;
+  module_ = host::Module::load(modulePath, error);
+  if (module_ == nullptr) throw CheckStopped(error);
+}
+
+std::unique_ptr<Instance> CheckHost::create(bool recordCalls) {
+  markStep("creating an instance through the entry point");
+  std::string error;
+  auto instance = Instance::create(*module_, error, checkHostAnswer);
+  if (instance == nullptr) throw CheckStopped(error);
+  // Recording allocates; it must not show in the counts of a processing call.
+  instance->setRecording(recordCalls);
+  return instance;
+}
+
+std::unique_ptr<Instance> CheckHost::createRunning() {
+  auto instance = create();
+  switchOn(*instance);
+  return instance;
+}
+
+void CheckHost::stopAndClose(std::unique_ptr<Instance>& instance) {
+  markStep("switching processing off");
+  instance->dispatch(opcode::processingStops);
+  instance->dispatch(opcode::processingSwitch, 0, 0);
+  markStep("closing the instance");
+  instance->close();
+  instance.reset();
+}
+
+void switchOn(Instance& instance, int blockSize) {
+  markStep("telling the sample rate and block size, opening and switching on");
+  instance.dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(checkSampleRate));
+  instance.dispatch(opcode::setBlockSize, 0, blockSize);
+  instance.dispatch(opcode::open);
+  instance.dispatch(opcode::processingSwitch, 0, 1);
+  instance.dispatch(opcode::processingStarts);
+}
+
+Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace) {
+  const int inputCount = instance.record().inputCount;
+  const int outputCount = instance.record().outputCount;
+  const std::size_t total = input.empty() ? 0 : input[0].size();
+  Channels inBuffers(static_cast<std::size_t>(std::max(inputCount, 0)),
+                     std::vector<float>(announcedBlockSize));
+  Channels outBuffers(static_cast<std::size_t>(std::max(outputCount, 0)),
+                      std::vector<float>(announcedBlockSize));
+  std::vector<float*> inPointers, outPointers;
+  for (auto& buffer : inBuffers)
+    inPointers.push_back(buffer.data());
+  for (std::size_t o = 0; o < outBuffers.size(); ++o)
+    outPointers.push_back(inPlace && o < inBuffers.size() ? inBuffers[o].data() : outBuffers[o].data());
+
+  Channels output(outBuffers.size(), std::vector<float>(total));
+  for (std::size_t done = 0; done < total;) {
+    const auto count = static_cast<std::size_t>(
+        std::clamp<std::size_t>(static_cast<std::size_t>(std::max(sizes(done), 1)), 1,
+                                std::min<std::size_t>(announcedBlockSize, total - done)));
+    for (std::size_t i = 0; i < inBuffers.size(); ++i)
+      std::copy_n(input[i].begin() + static_cast<std::ptrdiff_t>(done), count, inBuffers[i].begin());
+    markStep("processing a call, frame count %ld", static_cast<long>(count));
+    instance.processReplacing(inPointers.data(), outPointers.data(), static_cast<std::int32_t>(count));
+    for (std::size_t o = 0; o < output.size(); ++o)
+      std::copy_n(outPointers[o], count, output[o].begin() + static_cast<std::ptrdiff_t>(done));
+    done += count;
+  }
+  return output;
+}
+
+Channels silence(int channels, std::size_t frames) {
+  return Channels(static_cast<std::size_t>(std::max(channels, 0)), std::vector<float>(frames));
+}
+
+Channels noise(int channels, std::size_t frames, std::uint32_t seed, float amplitude) {
+  Channels signal = silence(channels, frames);
+  std::mt19937 generator(seed);
+  std::uniform_real_distribution<float> sample(-amplitude, amplitude);
+  for (auto& channel : signal)
+    for (float& s : channel)
+      s = sample(generator);
+  return signal;
+}
+
+Channels impulses(int channels, std::size_t frames, std::size_t spacing) {
+  Channels signal = silence(channels, frames);
+  for (auto& channel : signal)
+    for (std::size_t i = spacing / 2; i < frames; i += spacing)
+      channel[i] = 1.0f;
+  return signal;
+}
+
+Channels programme(int channels, std::size_t frames, std::uint32_t seed) {
+  Channels signal = noise(channels, frames, seed);
+  std::mt19937 generator(seed + 1);
+  std::uniform_int_distribution<int> decibels(-60, 0);
+  std::uniform_int_distribution<int> passage(500, 4000);
+  for (auto& channel : signal) {
+    for (std::size_t start = 0; start < frames;) {
+      const std::size_t length = static_cast<std::size_t>(passage(generator));
+      const int level = decibels(generator);
+      // A passage in five is silent but for one impulse.
+      const bool quiet = level < -48;
+      const float gain = quiet ? 0.0f : static_cast<float>(std::pow(10.0, level / 20.0));
+      for (std::size_t i = start; i < std::min(frames, start + length); ++i)
+        channel[i] *= gain;
+      if (quiet && start + length / 2 < frames) channel[start + length / 2] = 0.9f;
+      start += length;
+    }
+  }
+  return signal;
+}
+
+Difference compare(const Channels& a, const Channels& b) {
+  Difference difference;
+  for (std::size_t c = 0; c < std::min(a.size(), b.size()); ++c) {
+    for (std::size_t i = 0; i < std::min(a[c].size(), b[c].size()); ++i) {
+      const float x = a[c][i], y = b[c][i];
+      const bool same = x == y || (std::isnan(x) && std::isnan(y));
+      if (same) continue;
+      if (difference.identical) {
+        difference.identical = false;
+        difference.channel = c;
+        difference.frame = i;
+      }
+      const double gap = std::fabs(static_cast<double>(x) - static_cast<double>(y));
+      if (std::isnan(gap) || std::isnan(difference.largest)) {
+        difference.largest = std::nan("");
+      } else {
+        difference.largest = std::max(difference.largest, gap);
+      }
+    }
+  }
+  return difference;
+}
+
+std::string describe(const Difference& difference) {
+  if (difference.identical) return "identical";
+  char text[160];
+  std::snprintf(text, sizeof text, "output %zu differs from frame %zu on, by up to %.3g", difference.channel,
+                difference.frame, difference.largest);
+  return text;
+}
+
+namespace {
+// Time kept back from a series' child for the series itself to report.
+constexpr std::chrono::milliseconds seriesMargin{1000};
+} // namespace
+
+SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool switchedOn,
+                        const SeriesRequest& send) {
+  SeriesResult result;
+  for (std::size_t first = 0; first < count;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(context.deadline -
+                                                                            std::chrono::steady_clock::now());
+    const ChildEnding ending = runChildProcess(
+        [&] {
+          CheckHost host(context.modulePath);
+          auto instance = switchedOn ? host.createRunning() : host.create();
+          for (std::size_t position = first; position < count; ++position) {
+            markProgress(static_cast<long>(position));
+            send(*instance, position);
+          }
+          markProgress(static_cast<long>(count));
+          host.stopAndClose(instance);
+          return passed("");
+        },
+        std::max(left - seriesMargin, std::chrono::milliseconds(100)), context.timeLimit);
+    if (ending.returned && ending.outcome.verdict == Verdict::pass) {
+      result.answered += count - first;
+      break;
+    }
+    result.crashes.push_back(ending.outcome);
+    result.crashSteps.push_back(ending.step);
+    // Ended before its first request or after its last, by a time-out or
+    // with a failure of its own: nothing more to learn from going on.
+    const long reached = ending.progress;
+    if (ending.returned || ending.timedOut || reached < static_cast<long>(first) ||
+        reached >= static_cast<long>(count))
+      break;
+    result.answered += static_cast<std::size_t>(reached) - first;
+    first = static_cast<std::size_t>(reached) + 1;
+  }
+  return result;
+}
+
+Outcome summarise(const SeriesResult& result) {
+  Outcome summary;
+  for (std::size_t i = 0; i < result.crashes.size(); ++i) {
+    summary.verdict = std::max(summary.verdict, result.crashes[i].verdict);
+    if (i == 0) {
+      summary.detail = result.crashes[i].detail;
+    } else {
+      summary.detail += (i == 1 ? "; crashed also while " : ", ") + result.crashSteps[i];
+    }
+  }
+  summary.detail += "; " + std::to_string(result.answered) + " other requests answered";
+  return summary;
+}
+
+std::size_t frames(const CheckContext& context, std::size_t full) { return context.quick ? full / 4 : full; }
+
+} // namespace tandrel::check

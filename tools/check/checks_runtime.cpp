@@ -1,0 +1,214 @@
+// The checks of how a module behaves at run time: allocation while
+// processing, parameters from another thread, many instances coming and
+// going, and processing cost.
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include "allocation_counter.hpp"
+#include "checks.hpp"
+#include "child_process.hpp"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TANDREL_CHECK_SANITIZER_ALLOCATOR 1
+#endif
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TANDREL_CHECK_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+#if TANDREL_CHECK_SANITIZER_ALLOCATOR
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+namespace tandrel::check {
+
+namespace {
+
+// One processing call's buffers, reused for every call.
+struct CallBuffers {
+  Channels in, out;
+  std::vector<float*> inPointers, outPointers;
+  CallBuffers(int inputs, int outputs, std::size_t frames, std::uint32_t seed)
+      : in(noise(inputs, frames, seed, 0.5f)), out(silence(outputs, frames)) {
+    for (auto& channel : in)
+      inPointers.push_back(channel.data());
+    for (auto& channel : out)
+      outPointers.push_back(channel.data());
+  }
+  void process(Instance& instance) {
+    instance.processReplacing(inPointers.data(), outPointers.data(),
+                              static_cast<std::int32_t>(in.empty() ? out[0].size() : in[0].size()));
+  }
+};
+
+CallBuffers buffersFor(Instance& instance, std::size_t frames, std::uint32_t seed) {
+  return CallBuffers(instance.record().inputCount, instance.record().outputCount, frames, seed);
+}
+
+} // namespace
+
+Outcome checkAllocation(const CheckContext& context) {
+  CheckHost host(context.modulePath);
+  auto instance = host.createRunning();
+  const int calls = context.quick ? 50 : 400;
+  const std::int32_t parameters = instance->record().parameterCount;
+  std::mt19937 generator(3);
+  AllocationCounts total;
+  int firstCall = -1;
+  for (int call = 0; call < calls; ++call) {
+    // Sizes change and parameters move between calls, as in a real session.
+    CallBuffers buffers = buffersFor(*instance, static_cast<std::size_t>(1 + (call * 97) % typicalCallSize),
+                                     static_cast<std::uint32_t>(call));
+    if (parameters > 0 && call % 8 == 7)
+      instance->setParameter(call % parameters, std::uniform_real_distribution<float>(0.0f, 1.0f)(generator));
+    markStep("processing call %ld", call);
+    {
+      const AllocationCounting counting;
+      buffers.process(*instance);
+    }
+    const AllocationCounts counts = allocationCounts();
+    if (firstCall < 0 && counts.allocations + counts.releases > 0) firstCall = call;
+    total.allocations += counts.allocations;
+    total.releases += counts.releases;
+  }
+  host.stopAndClose(instance);
+  const std::string counted = std::to_string(total.allocations) + " allocations and " +
+                              std::to_string(total.releases) + " releases in " + std::to_string(calls) +
+                              " processing calls";
+  if (firstCall >= 0) return failed(counted + ", the first in call " + std::to_string(firstCall));
+  return passed(counted);
+}
+
+Outcome checkThreads(const CheckContext& context) {
+  CheckHost host(context.modulePath);
+  auto instance = host.createRunning();
+  const std::int32_t parameters = instance->record().parameterCount;
+  if (parameters <= 0) {
+    host.stopAndClose(instance);
+    return passed("no parameters to set from another thread");
+  }
+  std::atomic<bool> stop{false};
+  std::atomic<long> changes{0};
+  Instance& shared = *instance;
+  std::thread setter([&] {
+    std::mt19937 generator(7);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    for (long i = 0; !stop.load(std::memory_order_relaxed); ++i) {
+      const auto index = static_cast<std::int32_t>(i % parameters);
+      shared.setParameter(index, value(generator));
+      shared.getParameter(index);
+      changes.fetch_add(1, std::memory_order_relaxed);
+    }
+  });
+  // Processing goes on until the other thread has made enough changes, so
+  // that the two overlap whatever the machine's scheduling.
+  const long wantedChanges = context.quick ? 2000 : 20000;
+  const Channels input = programme(instance->record().inputCount, frames(context, 48000), 19);
+  long calls = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const long changesBefore = changes.load();
+  do {
+    render(*instance, input, fixedCalls(typicalCallSize));
+    calls += static_cast<long>(input.empty() ? 0 : input[0].size() / typicalCallSize);
+  } while (changes.load() - changesBefore < wantedChanges && std::chrono::steady_clock::now() < deadline);
+  const long changesDuring = changes.load() - changesBefore;
+  stop.store(true);
+  setter.join();
+  host.stopAndClose(instance);
+  return passed(std::to_string(changesDuring) + " parameter changes from a second thread during " +
+                std::to_string(calls) + " processing calls: no crash");
+}
+
+namespace {
+
+// Memory the process holds: resident pages, or under a sanitizer the bytes
+// its allocator hands out (its quarantine keeps released memory resident).
+std::size_t memoryInUse() {
+#if TANDREL_CHECK_SANITIZER_ALLOCATOR
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+#endif
+}
+
+constexpr std::size_t allowedGrowthBytes = 2 << 20;
+
+void oneLife(CheckHost& host, CallBuffers& buffers) {
+  auto instance = host.createRunning();
+  markStep("processing in a short-lived instance");
+  buffers.process(*instance);
+  host.stopAndClose(instance);
+}
+
+} // namespace
+
+Outcome checkLifecycle(const CheckContext& context) {
+  CheckHost host(context.modulePath);
+  const int cycles = context.quick ? 100 : 1000;
+  auto probe = host.create();
+  CallBuffers buffers = buffersFor(*probe, typicalCallSize, 29);
+  host.stopAndClose(probe);
+  // The first lives may fill caches of the module, the allocator and the loader.
+  for (int i = 0; i < 20; ++i)
+    oneLife(host, buffers);
+  const std::size_t before = memoryInUse();
+  for (int i = 0; i < cycles; ++i)
+    oneLife(host, buffers);
+  const std::size_t after = memoryInUse();
+  const long growth = static_cast<long>(after) - static_cast<long>(before);
+  const std::string counted = std::to_string(cycles) +
+                              " create, process and close cycles; memory in use grew by " +
+                              std::to_string(growth / 1024) + " kB";
+  if (growth > static_cast<long>(allowedGrowthBytes))
+    return failed(counted + ", more than " + std::to_string(allowedGrowthBytes >> 20) + " MB");
+  return passed(counted);
+}
+
+namespace {
+
+double processCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+} // namespace
+
+Outcome checkSpeed(const CheckContext& context) {
+  CheckHost host(context.modulePath);
+  auto instance = host.createRunning();
+  CallBuffers buffers = buffersFor(*instance, typicalCallSize, 31);
+  for (int i = 0; i < 20; ++i)
+    buffers.process(*instance); // warm caches and lazy set-up
+  const double budget = context.quick ? 0.1 : 1.0;
+  markStep("measuring processing cost");
+  const double start = processCpuSeconds();
+  long calls = 0;
+  double used = 0.0;
+  do {
+    for (int i = 0; i < 16; ++i)
+      buffers.process(*instance);
+    calls += 16;
+    used = processCpuSeconds() - start;
+  } while (used < budget);
+  host.stopAndClose(instance);
+  const double audioSeconds = static_cast<double>(calls) * typicalCallSize / checkSampleRate;
+  char text[160];
+  std::snprintf(text, sizeof text, "%.0fx real time (%.3g %% of a core) at 512-frame calls and 48 kHz",
+                audioSeconds / used, 100.0 * used / audioSeconds);
+  return passed(text);
+}
+
+} // namespace tandrel::check
