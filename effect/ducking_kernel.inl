@@ -19,7 +19,6 @@ template <int Lanes> struct Vectors {
   typedef float HalfFloats __attribute__((vector_size(Lanes * sizeof(float))));
   typedef float Floats __attribute__((vector_size(2 * Lanes * sizeof(float))));
   typedef double Doubles __attribute__((vector_size(Lanes * sizeof(double))));
-  typedef int32_t HalfBits __attribute__((vector_size(Lanes * sizeof(float))));
 };
 
 template <typename Vector> inline Vector loadVector(const float* source) {
@@ -32,30 +31,16 @@ template <typename Vector> inline void storeVector(float* destination, Vector ve
   __builtin_memcpy(destination, &vector, sizeof vector);
 }
 
-// A subnormal float becomes a zero of the same sign: its exponent bits are
-// all zero. Tested on the bits, so NaN and infinities pass untouched.
-constexpr int32_t exponentBits = 0x7F800000;
-constexpr int32_t signBits = static_cast<int32_t>(0x80000000u);
-
-inline float withoutSubnormal(float y) {
-  int32_t bits;
-  __builtin_memcpy(&bits, &y, sizeof bits);
-  if ((bits & exponentBits) == 0) bits &= signBits;
-  __builtin_memcpy(&y, &bits, sizeof y);
-  return y;
-}
-
 inline float outputSample(double startGain, double gainSpan, int32_t counter, float delayed) {
   const double gain =
       startGain + gainSpan * static_cast<double>(counter) * ::tandrel::ducking::inverseBlockFrames;
-  return withoutSubnormal(static_cast<float>(gain * static_cast<double>(delayed)));
+  return static_cast<float>(gain * static_cast<double>(delayed));
 }
 
 template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
   using Floats = typename Vectors<Lanes>::Floats;
   using HalfFloats = typename Vectors<Lanes>::HalfFloats;
   using Doubles = typename Vectors<Lanes>::Doubles;
-  using HalfBits = typename Vectors<Lanes>::HalfBits;
   constexpr int peakLanes = 2 * Lanes;
   const int32_t frames = run.frames;
 
@@ -97,8 +82,7 @@ template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
   for (int32_t i = peakFrames; i < frames; ++i)
     run.lineIn[i] = run.audio[i];
 
-  // 3. The gain ramp scales the delayed audio into both outputs; a
-  // subnormal output keeps only its sign.
+  // 3. The gain ramp scales the delayed audio into both outputs.
   const double startGain = run.startGain;
   const double gainSpan = static_cast<double>(run.targetGain) - startGain;
   const int32_t vectorFrames = frames - frames % Lanes;
@@ -112,8 +96,7 @@ template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
     for (int32_t i = 0; i < vectorFrames; i += Lanes) {
       const Doubles gains = startGain + gainSpan * positions;
       const Doubles delayed = __builtin_convertvector(loadVector<HalfFloats>(run.lineOut + i), Doubles);
-      const HalfBits y = reinterpret_cast<HalfBits>(__builtin_convertvector(gains * delayed, HalfFloats));
-      const HalfFloats out = reinterpret_cast<HalfFloats>((y & exponentBits) == 0 ? (y & signBits) : y);
+      const HalfFloats out = __builtin_convertvector(gains * delayed, HalfFloats);
       storeVector(run.out0 + i, out);
       storeVector(run.out1 + i, out);
       positions += step;

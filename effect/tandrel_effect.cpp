@@ -122,29 +122,25 @@ void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t f
   }
 }
 
-namespace {
-
-// Ratio as the gain computation uses it: within [0, 1], and 0 (no ducking)
-// for a value that is not a number. Values within [0, 1] pass unchanged.
-double usableRatio(float ratio) {
-  if (!(ratio > 0.0f)) return 0.0; // zero, negative or not a number
-  return ratio < 1.0f ? static_cast<double>(ratio) : 1.0;
-}
-
-} // namespace
-
 // The block's peak is the larger of its highest sample and the magnitude of
 // its lowest; it sets the target that the next block ramps to:
-// 1 - Ratio x peak x 4, at least 0. A Ratio of 0 leaves the gain at 1 even
-// for an infinite peak (where the product would not be a number).
+// 1 - Ratio x peak x 4 in double precision, stored as a float, at least 0.
+// Any Ratio above 0 follows that rule, a Ratio above 1 (ducking harder) and
+// an infinite one with a non-zero peak included. What the rule cannot give a
+// gain within [0, 1] for, it gets no reduction (gain 1): a Ratio that is not
+// a number or is negative, and the products 0 x infinity (Ratio 0 with an
+// infinite peak, an infinite Ratio with peak 0). The peak is never negative
+// and never a number that is not one.
 void TandrelEffect::endBlock() {
   peakLow_ = -peakLow_;
   startGain_ = targetGain_;
   if (peakLow_ > peakHigh_) peakHigh_ = peakLow_;
-  const double ratio = usableRatio(this->ratio());
-  const double reduction = ratio == 0.0 ? 0.0 : ratio * static_cast<double>(peakHigh_) * 4.0;
+  const float ratio = this->ratio();
+  const double reduction = ratio > 0.0f && peakHigh_ > 0.0f
+                               ? static_cast<double>(ratio) * static_cast<double>(peakHigh_) * 4.0
+                               : 0.0;
   targetGain_ = static_cast<float>(1.0 - reduction);
-  if (!(targetGain_ >= 0.0f)) targetGain_ = 0.0f;
+  if (targetGain_ < 0.0f) targetGain_ = 0.0f;
   peakHigh_ = 0.0f;
   peakLow_ = 0.0f;
   blockCounter_ = 0;

@@ -36,7 +36,8 @@ public:
   // channel arrays when frameCount is 0 or negative. A broken host's null
   // channel array or channel pointer gets silence in every output that
   // exists, and the state stays as it was. Whatever the parameter values and
-  // control samples, the gain stays within [0, 1]; no output is subnormal.
+  // control samples, the gain stays within [0, 1]; outputs are not flushed
+  // (a subnormal result is written as it is).
   // Never allocates, locks or calls the library. [audio]
   void processAudio(float** inputs, float** outputs, std::int32_t frameCount) override;
   void processAudio64(double** inputs, double** outputs, std::int32_t frameCount) override;

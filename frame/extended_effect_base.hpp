@@ -53,7 +53,9 @@ public:
   virtual bool setSpeakerArrangements(SpeakerArrangement* /*input*/, SpeakerArrangement* /*output*/) {
     return false;
   }
-  // Stores null into both of the host's variables and answers false.
+  // Stores null into each of the host's variables that is given (the
+  // dispatcher passes null for one the host did not give, never for both)
+  // and answers false.
   virtual bool getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output);
   virtual bool setBypass(bool /*on*/) { return false; }
   virtual bool setPanLaw(std::int32_t /*lawType*/, float /*gain*/) { return false; }
