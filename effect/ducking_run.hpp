@@ -63,5 +63,10 @@ const Kernel& kernelAt(int32_t index);
 bool kernelRunsHere(int32_t index);
 // The fastest kernel that runs here. Chosen once; cheap to call.
 const Kernel& bestKernel();
+// The kernel a new instance uses: the one the environment variable
+// TANDREL_KERNEL names ("sse2", "avx2", "avx512"; "portable" off x86) when
+// it runs here, otherwise the fastest. All give the same bits; the choice
+// lets benchmarks compare them through the loaded module. [main]
+const Kernel& instanceKernel();
 
 } // namespace tandrel::ducking

@@ -1,5 +1,8 @@
 // The kernels this build carries and the choice among them, made once from
 // what the processor reports.
+#include <cstdlib>
+#include <cstring>
+
 #include "ducking_run.hpp"
 
 namespace tandrel::ducking {
@@ -58,6 +61,13 @@ const Kernel& bestKernel() {
     return chosen;
   }();
   return kernels[best];
+}
+
+const Kernel& instanceKernel() {
+  if (const char* wanted = std::getenv("TANDREL_KERNEL"))
+    for (int32_t i = 0; i < count; ++i)
+      if (std::strcmp(wanted, kernels[i].name) == 0 && runsHere(i)) return kernels[i];
+  return bestKernel();
 }
 
 } // namespace tandrel::ducking

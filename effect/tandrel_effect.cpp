@@ -19,7 +19,7 @@ EffectBase* createEffect(HostCallback callback) {
 }
 
 TandrelEffect::TandrelEffect(HostCallback callback)
-    : ExtendedEffectBase(callback, 1, 2), kernel_(&ducking::bestKernel()) {
+    : ExtendedEffectBase(callback, 1, 2), kernel_(&ducking::instanceKernel()) {
   setInputCount(2);
   setOutputCount(2);
   assignUniqueIdentifier(uniqueId);

@@ -67,8 +67,9 @@ public:
   // and the Source display so that they always agree, NaN included.
   static bool routesControlFromInputZero(float source) { return source < 0.5f; }
 
-  // The run kernel in use: the fastest one the processor runs, chosen at
-  // construction. Tests and benchmarks may pick another that runs here. [main]
+  // The run kernel in use: the fastest one the processor runs, or the one
+  // TANDREL_KERNEL names, chosen at construction. Tests and benchmarks may
+  // pick another that runs here. [main]
   const ducking::Kernel& kernel() const { return *kernel_; }
   void useKernel(const ducking::Kernel& kernel) { kernel_ = &kernel; }
 
