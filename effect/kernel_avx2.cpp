@@ -1,4 +1,4 @@
-// The run kernel for processors with AVX2; this file is compiled with -mavx2
+// The call kernel for processors with AVX2; this file is compiled with -mavx2
 // (and without fused multiply-add, which would change the bits).
 #include "ducking_run.hpp"
 
@@ -8,6 +8,9 @@ namespace tandrel::ducking::avx2 {
 } // namespace tandrel::ducking::avx2
 
 namespace tandrel::ducking {
-void processRunAvx2(Run& run) { avx2::processRunInVectors<4>(run); }
+void processCallAvx2(State& state, const float* audio, const float* control, float* out0, float* out1,
+                     int32_t frames) {
+  avx2::processCallInVectors<4>(state, audio, control, out0, out1, frames);
+}
 } // namespace tandrel::ducking
 #endif

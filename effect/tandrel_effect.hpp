@@ -15,9 +15,9 @@ namespace tandrel {
 
 class TandrelEffect : public ExtendedEffectBase {
 public:
-  static constexpr std::int32_t delayLineLength = 16384;
-  static constexpr std::int32_t blockLengthFrames = 128;
-  static constexpr std::int32_t latencyFrames = 2 * blockLengthFrames;
+  static constexpr std::int32_t delayLineLength = ducking::lineFrames;
+  static constexpr std::int32_t blockLengthFrames = ducking::blockFrames;
+  static constexpr std::int32_t latencyFrames = ducking::latencyFrames;
   static constexpr std::int32_t uniqueId = fourCharacters('Z', 'd', '4', 'k');
   static constexpr std::int32_t programNameLength = 24;
 
@@ -28,7 +28,7 @@ public:
 
   // False when the delay line could not be obtained; createEffect then
   // destroys the object and answers null.
-  bool isUsable() const { return delayLine_ != nullptr; }
+  bool isUsable() const { return ducker_.line != nullptr; }
 
   // Reads both input channels and overwrites both output channels with
   // frameCount samples. Inputs are read before outputs are written for each
@@ -62,7 +62,7 @@ public:
   // The parameters as stored, read without synchronisation beyond a relaxed
   // atomic load (a plain load on common processors). [any]
   float source() const { return source_.load(std::memory_order_relaxed); }
-  float ratio() const { return ratio_.load(std::memory_order_relaxed); }
+  float ratio() const { return ducker_.ratio.load(std::memory_order_relaxed); }
   // Which input carries the control for a Source value; shared by processing
   // and the Source display so that they always agree, NaN included.
   static bool routesControlFromInputZero(float source) { return source < 0.5f; }
@@ -74,38 +74,22 @@ public:
   void useKernel(const ducking::Kernel& kernel) { kernel_ = &kernel; }
 
 private:
-  // The ducker's state, in declaration order:
+  // The effect's state, in declaration order:
   //   source_      parameter 0; below 0.5 the control is input 0, else input 1
-  //   startGain_   gain at the first frame of the current block
-  //   delayLine_   circular buffer of audio, delayLineLength samples
-  //   ratio_       parameter 1; target gain = 1 - ratio x peak x 4, at least 0
-  //   peakHigh_    largest control sample of the current block, never below 0
-  //   peakLow_     smallest control sample of the current block, never above 0
-  //   targetGain_  gain reached at the end of the current block's ramp
-  //   writePosition_ is always latencyFrames slots ahead of readPosition_
-  //   blockCounter_  frames of the current block processed so far (0..127)
-  //   channelSwap_   recomputed from source_ at the start of every call
+  //   ducker_      start and target gains, the delay line, Ratio (parameter 1),
+  //                the block's peaks, both positions and the block counter
+  //                (ducking_run.hpp)
+  //   channelSwap_ recomputed from source_ at the start of every call
   // Everything but the parameters persists across calls, so block
   // boundaries do not depend on how the host divides the audio. The two
   // parameters are written by the host's parameter calls while processing
   // runs on another thread, so they are relaxed atomics.
   std::atomic<float> source_{1.0f};
   char programName_[programNameLength + 1] = {};
-  float startGain_ = 0.0f;
-  float* delayLine_ = nullptr;
-  std::atomic<float> ratio_{0.25f};
-  float peakHigh_ = 0.0f;
-  float peakLow_ = 0.0f;
-  float targetGain_ = 0.0f;
-  std::int32_t writePosition_ = 0;
-  std::int32_t readPosition_ = 0;
-  std::int32_t delayLength_ = 0;
-  std::int32_t blockLength_ = 0;
-  std::int32_t blockCounter_ = 0;
+  ducking::State ducker_;
   bool channelSwap_ = false;
   const ducking::Kernel* kernel_;
 
-  void endBlock();
   static_assert(std::atomic<float>::is_always_lock_free);
   static_assert(sizeof(std::atomic<float>) == sizeof(float));
 };
