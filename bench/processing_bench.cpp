@@ -4,9 +4,10 @@
 //   module's process entry, with each kernel this processor runs, against a
 //   per-frame loop of the same algorithm compiled here (the fastest honest
 //   per-frame loop: what a host would get from a plain implementation built
-//   into its own code); subnormal against normal input; the cost of one
-//   dispatcher request and one parameter call through the record; and the
-//   memory one instance holds.
+//   into its own code), with the host's buffers reused call after call and
+//   streaming through a longer signal; subnormal against normal input; the
+//   cost of one dispatcher request and one parameter call through the
+//   record; and the memory one instance holds.
 //
 // Before timing anything, the per-frame loop and every kernel are checked
 // to give the same bits. Each benchmark runs several times, interleaved in
@@ -39,9 +40,12 @@ namespace {
 
 namespace ducking = tandrel::ducking;
 
-// The signal of one benchmark iteration: long enough to span many blocks,
-// short enough that the host's buffers stay in the processor's second-level
-// cache, as a host's do.
+// Frames per benchmark iteration, in calls of the host's block size. A host
+// hands over the same buffers call after call, so by default the calls reuse
+// buffers of one block (which stay in the processor's first- or
+// second-level cache); the streaming variant instead walks through a signal
+// of this many frames (in the second-level cache), as an offline render of
+// large blocks might.
 constexpr std::int32_t framesPerIteration = 1 << 14;
 constexpr int hostBlocks[] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 4096, 16384};
 
@@ -143,27 +147,35 @@ std::unique_ptr<tandrel::host::Instance> instanceWithKernel(const char* kernel) 
   return instance;
 }
 
-// Runs `process(inputs, outputs, frames)` over the signals in calls of `block`.
-template <typename Process> void processInBlocks(Signals& signals, std::int32_t block, Process&& process) {
-  for (std::int32_t done = 0; done < static_cast<std::int32_t>(signals.audio.size()); done += block) {
-    const std::int32_t frames =
-        std::min<std::int32_t>(block, static_cast<std::int32_t>(signals.audio.size()) - done);
-    float* inputs[2] = {signals.audio.data() + done, signals.control.data() + done};
-    float* outputs[2] = {signals.out0.data() + done, signals.out1.data() + done};
+// Runs `process(inputs, outputs, frames)` on framesPerIteration frames in
+// calls of `block`: through the signals, or on their first block each time.
+template <typename Process>
+void processInBlocks(Signals& signals, std::int32_t block, bool streaming, Process&& process) {
+  const auto length = static_cast<std::int32_t>(signals.audio.size());
+  for (std::int32_t done = 0; done < framesPerIteration; done += block) {
+    const std::int32_t at = streaming ? done % length : 0;
+    const std::int32_t frames = std::min(block, length - at);
+    float* inputs[2] = {signals.audio.data() + at, signals.control.data() + at};
+    float* outputs[2] = {signals.out0.data() + at, signals.out1.data() + at};
     process(inputs, outputs, frames);
   }
+}
+
+// Signals of one block, or of a whole iteration when streaming.
+Signals signalsFor(std::int32_t block, bool streaming, float scale = 1.0f) {
+  return Signals(scale, streaming ? framesPerIteration : block);
 }
 
 void reportFrames(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * framesPerIteration);
 }
 
-void perFrameLoop(benchmark::State& state) {
+void perFrameLoop(benchmark::State& state, bool streaming) {
   const auto block = static_cast<std::int32_t>(state.range(0));
-  Signals signals(1.0f);
+  Signals signals = signalsFor(block, streaming);
   PerFrameLoop loop;
   for (auto _ : state) {
-    processInBlocks(signals, block,
+    processInBlocks(signals, block, streaming,
                     [&](float** in, float** out, std::int32_t n) { loop.process(in, out, n); });
     benchmark::DoNotOptimize(signals.out0.data());
     benchmark::ClobberMemory();
@@ -172,13 +184,13 @@ void perFrameLoop(benchmark::State& state) {
 }
 
 // Through the loaded module's replacing process entry, as a host calls it.
-void moduleProcessing(benchmark::State& state, const char* kernel, float scale) {
+void moduleProcessing(benchmark::State& state, const char* kernel, bool streaming, float scale) {
   const auto block = static_cast<std::int32_t>(state.range(0));
-  Signals signals(scale);
+  Signals signals = signalsFor(block, streaming, scale);
   auto instance = instanceWithKernel(kernel);
   tandrel::EffectRecord* record = &instance->record();
   for (auto _ : state) {
-    processInBlocks(signals, block, [&](float** in, float** out, std::int32_t n) {
+    processInBlocks(signals, block, streaming, [&](float** in, float** out, std::int32_t n) {
       record->replacingProcessEntry(record, in, out, n);
     });
     benchmark::DoNotOptimize(signals.out0.data());
@@ -303,8 +315,9 @@ public:
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    const char* best = ducking::bestKernel().name;
-    std::printf("\nSpeed-up over the per-frame loop (median CPU times of this run; runs vary):\n");
+    const std::string best = ducking::bestKernel().name;
+    std::printf("\nSpeed-up over the per-frame loop (median CPU times of this run; runs vary).\n"
+                "Host buffers reused call after call:\n");
     std::printf("%-8s%15s", "block", "loop ns/frame");
     for (int k : kernelsThatRunHere())
       std::printf("%9s", ducking::kernelAt(k).name);
@@ -315,8 +328,16 @@ public:
       std::printf("%-8d%15.3f", block, loop / framesPerIteration);
       for (int k : kernelsThatRunHere())
         std::printf("%8.2fx", loop / median(std::string(ducking::kernelAt(k).name) + size));
-      std::printf("%17.2f%17.2fx\n", framesPerIteration / median(std::string(best) + size),
-                  median("subnormal" + size) / median(std::string(best) + size));
+      std::printf("%17.2f%17.2fx\n", framesPerIteration / median(best + size),
+                  median("subnormal" + size) / median(best + size));
+    }
+    std::printf("\nStreaming through %d frames:\n%-8s%15s%9s%17s\n", framesPerIteration, "block",
+                "loop ns/frame", best.c_str(), "best G frames/s");
+    for (int block : hostBlocks) {
+      const std::string size = "/" + std::to_string(block);
+      const double loop = median("loop streaming" + size), kernel = median(best + " streaming" + size);
+      std::printf("%-8d%15.3f%8.2fx%17.2f\n", block, loop / framesPerIteration, loop / kernel,
+                  framesPerIteration / kernel);
     }
   }
 
@@ -340,14 +361,20 @@ void registerBenchmarks() {
       b->Arg(block);
     b->Unit(benchmark::kMicrosecond);
   };
-  withBlocks(benchmark::RegisterBenchmark("loop", perFrameLoop));
+  const char* best = ducking::bestKernel().name;
+  withBlocks(benchmark::RegisterBenchmark("loop", [](benchmark::State& s) { perFrameLoop(s, false); }));
   for (int k : kernelsThatRunHere()) {
     const char* name = ducking::kernelAt(k).name;
-    withBlocks(
-        benchmark::RegisterBenchmark(name, [name](benchmark::State& s) { moduleProcessing(s, name, 1.0f); }));
+    withBlocks(benchmark::RegisterBenchmark(
+        name, [name](benchmark::State& s) { moduleProcessing(s, name, false, 1.0f); }));
   }
   withBlocks(benchmark::RegisterBenchmark(
-      "subnormal", [](benchmark::State& s) { moduleProcessing(s, ducking::bestKernel().name, 1e-40f); }));
+      "subnormal", [best](benchmark::State& s) { moduleProcessing(s, best, false, 1e-40f); }));
+  withBlocks(
+      benchmark::RegisterBenchmark("loop streaming", [](benchmark::State& s) { perFrameLoop(s, true); }));
+  withBlocks(
+      benchmark::RegisterBenchmark((std::string(best) + " streaming").c_str(),
+                                   [best](benchmark::State& s) { moduleProcessing(s, best, true, 1.0f); }));
   benchmark::RegisterBenchmark("dispatcher request (opcodes 58 and 3)", dispatcherRequest);
   benchmark::RegisterBenchmark("set and get parameter", parameterSetAndGet);
   benchmark::RegisterBenchmark("memory per instance", memoryPerInstance)->Iterations(10);

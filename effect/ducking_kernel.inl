@@ -40,9 +40,9 @@ template <int Lanes> inline typename Vectors<Lanes>::Doubles widen(typename Vect
 }
 
 // The largest and the smallest lane, halving the vector at each step. Lanes
-// hold the extremes of their own frames; combined by the same rules, in any
-// order, they give the extremes of all frames: no lane holds a NaN or a
-// negative zero, so ties are equal bits.
+// hold the extremes of their own frames and 0; combined by the same rules,
+// in any order, they give the extremes of all frames and 0, as the running
+// rules do: no lane holds a NaN or a negative zero, so ties are equal bits.
 inline float highestLane(Vectors<2>::Floats v) { return v[1] > v[0] ? v[1] : v[0]; }
 inline float lowestLane(Vectors<2>::Floats v) { return v[1] < v[0] ? v[1] : v[0]; }
 
@@ -83,7 +83,10 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
       ::tandrel::ducking::rampPositions.at + ::tandrel::ducking::blockCounter(state);
   const Doubles startGains = state.rampStart - Doubles{};
   const Doubles gainSpans = state.rampSpan - Doubles{};
-  Floats highs = state.peakHigh - Floats{}, lows = state.peakLow - Floats{};
+  // The lanes start from 0, not from the block's extremes so far, which
+  // join only at the end: the next call's frames then do not wait for this
+  // call's lanes to be combined.
+  Floats highs = Floats{}, lows = Floats{};
   for (int32_t i = 0; i < vectorFrames; i += Lanes) {
     const Floats c = loadVector<Floats>(control + i);
     const Floats a = loadVector<Floats>(audio + i);
@@ -96,8 +99,9 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
     highs = c > highs ? c : highs;
     lows = c < lows ? c : lows;
   }
-  state.peakHigh = highestLane(highs);
-  state.peakLow = lowestLane(lows);
+  const float high = highestLane(highs), low = lowestLane(lows);
+  state.peakHigh = high > state.peakHigh ? high : state.peakHigh;
+  state.peakLow = low < state.peakLow ? low : state.peakLow;
   state.readPosition = (state.readPosition + vectorFrames) & (::tandrel::ducking::lineFrames - 1);
   return vectorFrames;
 }
