@@ -68,9 +68,29 @@ inline float lowestLane(Vectors<8>::Floats v) {
   return lowestLane(high < low ? high : low);
 }
 
+// Asks for the cache line at `bytes` past `address`, which may lie outside
+// any buffer: the address is computed as an integer, and a prefetch never
+// faults.
+inline void prefetchAhead(const void* address, uintptr_t bytes, bool forWriting) {
+  const auto* ahead = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(address) + bytes);
+  if (forWriting)
+    __builtin_prefetch(ahead, 1);
+  else
+    __builtin_prefetch(ahead, 0);
+}
+
+// Long calls reach beyond the host buffers that the first-level cache holds,
+// and the processor's own prefetching lags behind the one pass: each pass
+// then asks for the samples prefetchBytes ahead, one cache line per stream
+// every 64 bytes. Shorter calls find their buffers cached, and the requests
+// would only cost.
+constexpr int32_t prefetchingCall = 2048;
+constexpr uintptr_t prefetchBytes = 1024;
+constexpr int32_t lineBytes = 64;
+
 // Processes the first frames of a stretch within one block, a whole number
 // of vectors of them; answers how many.
-template <int Lanes>
+template <int Lanes, bool Prefetch>
 inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio,
                                         const float* control, float* out0, float* out1, int32_t frames) {
   using Floats = typename Vectors<Lanes>::Floats;
@@ -88,6 +108,12 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
   // call's lanes to be combined.
   Floats highs = Floats{}, lows = Floats{};
   for (int32_t i = 0; i < vectorFrames; i += Lanes) {
+    if (Prefetch && (i * static_cast<int32_t>(sizeof(float))) % lineBytes == 0) {
+      prefetchAhead(control + i, prefetchBytes, false);
+      prefetchAhead(audio + i, prefetchBytes, false);
+      prefetchAhead(out0 + i, prefetchBytes, true);
+      prefetchAhead(out1 + i, prefetchBytes, true);
+    }
     const Floats c = loadVector<Floats>(control + i);
     const Floats a = loadVector<Floats>(audio + i);
     const Doubles delayed = widen<Lanes>(loadVector<Floats>(lineOut + i));
@@ -106,14 +132,15 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
   return vectorFrames;
 }
 
-template <int Lanes>
-void processCallInVectors(::tandrel::ducking::State& state, const float* audio, const float* control,
-                          float* out0, float* out1, int32_t frames) {
+template <int Lanes, bool Prefetch>
+void processStretches(::tandrel::ducking::State& state, const float* audio, const float* control, float* out0,
+                      float* out1, int32_t frames) {
   using namespace ::tandrel::ducking;
   while (frames > 0) {
     const int32_t toBlockEnd = blockFrames - blockCounter(state);
     const int32_t stretch = frames < toBlockEnd ? frames : toBlockEnd;
-    const int32_t done = processVectorsOfOneBlock<Lanes>(state, audio, control, out0, out1, stretch);
+    const int32_t done =
+        processVectorsOfOneBlock<Lanes, Prefetch>(state, audio, control, out0, out1, stretch);
     if (done < stretch)
       processFramesOfOneBlock(state, audio + done, control + done, out0 + done, out1 + done, stretch - done);
     if (blockCounter(state) == 0) endBlock(state);
@@ -123,4 +150,13 @@ void processCallInVectors(::tandrel::ducking::State& state, const float* audio, 
     out1 += stretch;
     frames -= stretch;
   }
+}
+
+template <int Lanes>
+void processCallInVectors(::tandrel::ducking::State& state, const float* audio, const float* control,
+                          float* out0, float* out1, int32_t frames) {
+  if (frames >= prefetchingCall)
+    processStretches<Lanes, true>(state, audio, control, out0, out1, frames);
+  else
+    processStretches<Lanes, false>(state, audio, control, out0, out1, frames);
 }
