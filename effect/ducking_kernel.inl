@@ -139,8 +139,12 @@ void processStretches(::tandrel::ducking::State& state, const float* audio, cons
   while (frames > 0) {
     const int32_t toBlockEnd = blockFrames - blockCounter(state);
     const int32_t stretch = frames < toBlockEnd ? frames : toBlockEnd;
-    const int32_t done =
-        processVectorsOfOneBlock<Lanes, Prefetch>(state, audio, control, out0, out1, stretch);
+    int32_t done = processVectorsOfOneBlock<Lanes, Prefetch>(state, audio, control, out0, out1, stretch);
+    // Half a register's worth left over (4 to 7 frames on AVX-512) still goes
+    // as one vector.
+    if constexpr (Lanes > 2)
+      done += processVectorsOfOneBlock<Lanes / 2, false>(state, audio + done, control + done, out0 + done,
+                                                         out1 + done, stretch - done);
     if (done < stretch)
       processFramesOfOneBlock(state, audio + done, control + done, out0 + done, out1 + done, stretch - done);
     if (blockCounter(state) == 0) endBlock(state);
