@@ -33,10 +33,12 @@ template <typename Vector, typename Element> inline void storeVector(Element* de
   __builtin_memcpy(destination, &vector, sizeof vector);
 }
 
-// Floats to doubles, lane by lane. A kernel whose compiler lowers the
-// generic conversion poorly specialises this after including the file.
-template <int Lanes> inline typename Vectors<Lanes>::Doubles widen(typename Vectors<Lanes>::Floats floats) {
-  return __builtin_convertvector(floats, typename Vectors<Lanes>::Doubles);
+// `Lanes` floats from memory, widened to doubles lane by lane. A kernel whose
+// compiler lowers the generic conversion poorly specialises this after
+// including the file.
+template <int Lanes> inline typename Vectors<Lanes>::Doubles loadWidened(const float* source) {
+  return __builtin_convertvector(loadVector<typename Vectors<Lanes>::Floats>(source),
+                                 typename Vectors<Lanes>::Doubles);
 }
 
 // The largest and the smallest lane, halving the vector at each step. Lanes
@@ -116,7 +118,7 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
     }
     const Floats c = loadVector<Floats>(control + i);
     const Floats a = loadVector<Floats>(audio + i);
-    const Doubles delayed = widen<Lanes>(loadVector<Floats>(lineOut + i));
+    const Doubles delayed = loadWidened<Lanes>(lineOut + i);
     storeVector(lineIn + i, a);
     const Doubles gains = startGains + gainSpans * loadVector<Doubles>(positions + i);
     const Floats y = __builtin_convertvector(gains * delayed, Floats);

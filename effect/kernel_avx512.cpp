@@ -8,12 +8,15 @@
 namespace tandrel::ducking::avx512 {
 #include "ducking_kernel.inl"
 
-// GCC lowers the generic conversion of eight floats into two halves and a
-// merge; one instruction does it (all eight lanes kept by the mask: the
-// plain form of this conversion trips a false uninitialised-value warning
-// in GCC 12's own header).
-template <> inline Vectors<8>::Doubles widen<8>(Vectors<8>::Floats floats) {
-  return reinterpret_cast<Vectors<8>::Doubles>(_mm512_maskz_cvtps_pd(0xFF, reinterpret_cast<__m256>(floats)));
+// GCC lowers the generic conversion of four or eight floats into two halves
+// and a merge; one instruction does it (the eight-lane one keeps all lanes
+// by its mask: its plain form trips a false uninitialised-value warning in
+// GCC 12's own header).
+template <> inline Vectors<4>::Doubles loadWidened<4>(const float* source) {
+  return reinterpret_cast<Vectors<4>::Doubles>(_mm256_cvtps_pd(_mm_loadu_ps(source)));
+}
+template <> inline Vectors<8>::Doubles loadWidened<8>(const float* source) {
+  return reinterpret_cast<Vectors<8>::Doubles>(_mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(source)));
 }
 } // namespace tandrel::ducking::avx512
 

@@ -2,8 +2,21 @@
 // x86-64), and the one used on processors without a faster kernel.
 #include "ducking_run.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tandrel::ducking::baseline {
 #include "ducking_kernel.inl"
+
+#if defined(__SSE2__)
+// GCC lowers the generic conversion of two floats lane by lane through
+// memory; one load of eight bytes and one conversion do it.
+template <> inline Vectors<2>::Doubles loadWidened<2>(const float* source) {
+  const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source));
+  return reinterpret_cast<Vectors<2>::Doubles>(_mm_cvtps_pd(_mm_castsi128_ps(low)));
+}
+#endif
 } // namespace tandrel::ducking::baseline
 
 namespace tandrel::ducking {
