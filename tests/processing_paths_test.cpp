@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <thread>
@@ -295,6 +296,18 @@ TEST(KernelChoice, TheBestKernelRunsHereAndIsTheWidest) {
   for (int i = bestIndex + 1; i < ducking::kernelCount(); ++i)
     EXPECT_FALSE(ducking::kernelRunsHere(i));
   EXPECT_EQ(&TandrelEffect(nullptr).kernel(), &best);
+}
+
+// Benchmarks pick a kernel for the loaded module's new instances by name;
+// a name that does not run here leaves the fastest.
+TEST(KernelChoice, TheEnvironmentNamesTheKernelOfNewInstances) {
+  for (int i : kernelsThatRunHere()) {
+    setenv("TANDREL_KERNEL", ducking::kernelAt(i).name, 1);
+    EXPECT_EQ(&TandrelEffect(nullptr).kernel(), &ducking::kernelAt(i));
+  }
+  setenv("TANDREL_KERNEL", "none such", 1);
+  EXPECT_EQ(&TandrelEffect(nullptr).kernel(), &ducking::bestKernel());
+  unsetenv("TANDREL_KERNEL");
 }
 
 // A broken host's null arrays or channel pointers with a positive frame count.
