@@ -11,8 +11,8 @@
 // writes the outputs, `Lanes` frames at a time, with the per-frame
 // arithmetic operation for operation (ducking_run.hpp); the peak rules use
 // the comparisons themselves (c > high ? c : high), which is exactly what
-// max/min instructions compute, NaN included. Frames left over go one by
-// one.
+// max/min instructions compute, NaN included. Frames left over go as a
+// vector of half the width if there are enough of them, the rest one by one.
 //
 // No includes: this file is included inside a namespace.
 
