@@ -1,127 +1,168 @@
-// The run kernel, written once over vectors of `Lanes` frames and compiled
+// The call kernel, written once over vectors of `Lanes` frames and compiled
 // once per instruction set: each kernel source includes this file inside a
 // namespace of its own, with its own compiler flags, so the instantiations
 // never mix. It relies on GCC and Clang vector types, which lower to
 // whatever registers the target has.
 //
-// Every frame's arithmetic is the per-frame algorithm's, operation for
-// operation, so every instruction set gives the same bits:
-//   gain   = start + (target - start) x counter / 128    (double)
-//   output = gain x delayed sample, rounded once to float (double)
-// and the peak rules use the comparisons themselves (c > high ? c : high),
-// which is exactly what max/min instructions compute, NaN included.
+// A call is cut at block ends. Inside a block every frame's gain is known in
+// advance and the delay line's read and write slots never overlap, so the
+// frames are independent of each other: one pass over the block's frames
+// tracks the control's extremes, enters the audio into the delay line and
+// writes the outputs, `Lanes` frames at a time, with the per-frame
+// arithmetic operation for operation (ducking_run.hpp); the peak rules use
+// the comparisons themselves (c > high ? c : high), which is exactly what
+// max/min instructions compute, NaN included. Frames left over go as a
+// vector of half the width if there are enough of them, the rest one by one.
 //
 // No includes: this file is included inside a namespace.
 
-// Vectors of `Lanes` doubles fill one register of the target; the floats of
-// the gain pass fill half of one, those of the peak pass a whole one.
+// Vectors of `Lanes` doubles fill one register of the target, those of
+// `Lanes` floats half of one.
 template <int Lanes> struct Vectors {
-  typedef float HalfFloats __attribute__((vector_size(Lanes * sizeof(float))));
-  typedef float Floats __attribute__((vector_size(2 * Lanes * sizeof(float))));
+  typedef float Floats __attribute__((vector_size(Lanes * sizeof(float))));
   typedef double Doubles __attribute__((vector_size(Lanes * sizeof(double))));
-  typedef int32_t HalfBits __attribute__((vector_size(Lanes * sizeof(float))));
 };
 
-template <typename Vector> inline Vector loadVector(const float* source) {
+template <typename Vector, typename Element> inline Vector loadVector(const Element* source) {
   Vector vector;
   __builtin_memcpy(&vector, source, sizeof vector);
   return vector;
 }
 
-template <typename Vector> inline void storeVector(float* destination, Vector vector) {
+template <typename Vector, typename Element> inline void storeVector(Element* destination, Vector vector) {
   __builtin_memcpy(destination, &vector, sizeof vector);
 }
 
-// A subnormal float becomes a zero of the same sign: its exponent bits are
-// all zero. Tested on the bits, so NaN and infinities pass untouched.
-constexpr int32_t exponentBits = 0x7F800000;
-constexpr int32_t signBits = static_cast<int32_t>(0x80000000u);
-
-inline float withoutSubnormal(float y) {
-  int32_t bits;
-  __builtin_memcpy(&bits, &y, sizeof bits);
-  if ((bits & exponentBits) == 0) bits &= signBits;
-  __builtin_memcpy(&y, &bits, sizeof y);
-  return y;
+// `Lanes` floats from memory, widened to doubles lane by lane. A kernel whose
+// compiler lowers the generic conversion poorly specialises this after
+// including the file.
+template <int Lanes> inline typename Vectors<Lanes>::Doubles loadWidened(const float* source) {
+  return __builtin_convertvector(loadVector<typename Vectors<Lanes>::Floats>(source),
+                                 typename Vectors<Lanes>::Doubles);
 }
 
-inline float outputSample(double startGain, double gainSpan, int32_t counter, float delayed) {
-  const double gain =
-      startGain + gainSpan * static_cast<double>(counter) * ::tandrel::ducking::inverseBlockFrames;
-  return withoutSubnormal(static_cast<float>(gain * static_cast<double>(delayed)));
+// The largest and the smallest lane, halving the vector at each step. Lanes
+// hold the extremes of their own frames and 0; combined by the same rules,
+// in any order, they give the extremes of all frames and 0, as the running
+// rules do: no lane holds a NaN or a negative zero, so ties are equal bits.
+inline float highestLane(Vectors<2>::Floats v) { return v[1] > v[0] ? v[1] : v[0]; }
+inline float lowestLane(Vectors<2>::Floats v) { return v[1] < v[0] ? v[1] : v[0]; }
+
+inline float highestLane(Vectors<4>::Floats v) {
+  const Vectors<2>::Floats low = __builtin_shufflevector(v, v, 0, 1),
+                           high = __builtin_shufflevector(v, v, 2, 3);
+  return highestLane(high > low ? high : low);
+}
+inline float lowestLane(Vectors<4>::Floats v) {
+  const Vectors<2>::Floats low = __builtin_shufflevector(v, v, 0, 1),
+                           high = __builtin_shufflevector(v, v, 2, 3);
+  return lowestLane(high < low ? high : low);
 }
 
-template <int Lanes> void processRunInVectors(::tandrel::ducking::Run& run) {
+inline float highestLane(Vectors<8>::Floats v) {
+  const Vectors<4>::Floats low = __builtin_shufflevector(v, v, 0, 1, 2, 3),
+                           high = __builtin_shufflevector(v, v, 4, 5, 6, 7);
+  return highestLane(high > low ? high : low);
+}
+inline float lowestLane(Vectors<8>::Floats v) {
+  const Vectors<4>::Floats low = __builtin_shufflevector(v, v, 0, 1, 2, 3),
+                           high = __builtin_shufflevector(v, v, 4, 5, 6, 7);
+  return lowestLane(high < low ? high : low);
+}
+
+// Asks for the cache line at `bytes` past `address`, which may lie outside
+// any buffer: the address is computed as an integer, and a prefetch never
+// faults.
+inline void prefetchAhead(const void* address, uintptr_t bytes, bool forWriting) {
+  const auto* ahead = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(address) + bytes);
+  if (forWriting)
+    __builtin_prefetch(ahead, 1);
+  else
+    __builtin_prefetch(ahead, 0);
+}
+
+// Long calls reach beyond the host buffers that the first-level cache holds,
+// and the processor's own prefetching lags behind the one pass: each pass
+// then asks for the samples prefetchBytes ahead, one cache line per stream
+// every 64 bytes. Shorter calls find their buffers cached, and the requests
+// would only cost.
+constexpr int32_t prefetchingCall = 2048;
+constexpr uintptr_t prefetchBytes = 1024;
+constexpr int32_t lineBytes = 64;
+
+// Processes the first frames of a stretch within one block, a whole number
+// of vectors of them; answers how many.
+template <int Lanes, bool Prefetch>
+inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio,
+                                        const float* control, float* out0, float* out1, int32_t frames) {
   using Floats = typename Vectors<Lanes>::Floats;
-  using HalfFloats = typename Vectors<Lanes>::HalfFloats;
   using Doubles = typename Vectors<Lanes>::Doubles;
-  using HalfBits = typename Vectors<Lanes>::HalfBits;
-  constexpr int peakLanes = 2 * Lanes;
-  const int32_t frames = run.frames;
-
-  // 1. Peaks: every control sample is read before any output is written.
-  float high = run.peakHigh, low = run.peakLow;
-  const int32_t peakFrames = frames - frames % peakLanes;
-  if (peakFrames > 0) {
-    Floats highs = high - Floats{}, lows = low - Floats{};
-    for (int32_t i = 0; i < peakFrames; i += peakLanes) {
-      const Floats c = loadVector<Floats>(run.control + i);
-      highs = c > highs ? c : highs;
-      lows = c < lows ? c : lows;
-    }
-    // Lanes hold the extremes of their own frames; combined by the same
-    // rules, in any order, they give the extremes of all frames: no lane
-    // holds a NaN or a negative zero, so ties are equal bits. The two halves
-    // first, then lane by lane.
-    HalfFloats highHalves[2], lowHalves[2];
-    __builtin_memcpy(highHalves, &highs, sizeof highs);
-    __builtin_memcpy(lowHalves, &lows, sizeof lows);
-    const HalfFloats halfHighs = highHalves[1] > highHalves[0] ? highHalves[1] : highHalves[0];
-    const HalfFloats halfLows = lowHalves[1] < lowHalves[0] ? lowHalves[1] : lowHalves[0];
-    for (int lane = 0; lane < Lanes; ++lane) {
-      if (halfHighs[lane] > high) high = halfHighs[lane];
-      if (halfLows[lane] < low) low = halfLows[lane];
-    }
-  }
-  for (int32_t i = peakFrames; i < frames; ++i) {
-    const float c = run.control[i];
-    if (c > high) high = c;
-    if (c < low) low = c;
-  }
-  run.peakHigh = high;
-  run.peakLow = low;
-
-  // 2. The audio enters the delay line.
-  for (int32_t i = 0; i < peakFrames; i += peakLanes)
-    storeVector(run.lineIn + i, loadVector<Floats>(run.audio + i));
-  for (int32_t i = peakFrames; i < frames; ++i)
-    run.lineIn[i] = run.audio[i];
-
-  // 3. The gain ramp scales the delayed audio into both outputs; a
-  // subnormal output keeps only its sign.
-  const double startGain = run.startGain;
-  const double gainSpan = static_cast<double>(run.targetGain) - startGain;
   const int32_t vectorFrames = frames - frames % Lanes;
-  if (vectorFrames > 0) {
-    // counter / 128 is exact, so span x (counter / 128) rounds once, exactly
-    // like (span x counter) / 128.
-    Doubles positions;
-    for (int lane = 0; lane < Lanes; ++lane)
-      positions[lane] = static_cast<double>(run.firstCounter + lane) * ::tandrel::ducking::inverseBlockFrames;
-    const Doubles step = static_cast<double>(Lanes) * ::tandrel::ducking::inverseBlockFrames - Doubles{};
-    for (int32_t i = 0; i < vectorFrames; i += Lanes) {
-      const Doubles gains = startGain + gainSpan * positions;
-      const Doubles delayed = __builtin_convertvector(loadVector<HalfFloats>(run.lineOut + i), Doubles);
-      const HalfBits y = reinterpret_cast<HalfBits>(__builtin_convertvector(gains * delayed, HalfFloats));
-      const HalfFloats out = reinterpret_cast<HalfFloats>((y & exponentBits) == 0 ? (y & signBits) : y);
-      storeVector(run.out0 + i, out);
-      storeVector(run.out1 + i, out);
-      positions += step;
+  if (vectorFrames == 0) return 0;
+  float* const lineIn = state.line + ::tandrel::ducking::writePosition(state);
+  const float* const lineOut = state.line + state.readPosition;
+  const double* const positions =
+      ::tandrel::ducking::rampPositions.at + ::tandrel::ducking::blockCounter(state);
+  const Doubles startGains = state.rampStart - Doubles{};
+  const Doubles gainSpans = state.rampSpan - Doubles{};
+  // The lanes start from 0, not from the block's extremes so far, which
+  // join only at the end: the next call's frames then do not wait for this
+  // call's lanes to be combined.
+  Floats highs = Floats{}, lows = Floats{};
+  for (int32_t i = 0; i < vectorFrames; i += Lanes) {
+    if (Prefetch && (i * static_cast<int32_t>(sizeof(float))) % lineBytes == 0) {
+      prefetchAhead(control + i, prefetchBytes, false);
+      prefetchAhead(audio + i, prefetchBytes, false);
+      prefetchAhead(out0 + i, prefetchBytes, true);
+      prefetchAhead(out1 + i, prefetchBytes, true);
     }
+    const Floats c = loadVector<Floats>(control + i);
+    const Floats a = loadVector<Floats>(audio + i);
+    const Doubles delayed = loadWidened<Lanes>(lineOut + i);
+    storeVector(lineIn + i, a);
+    const Doubles gains = startGains + gainSpans * loadVector<Doubles>(positions + i);
+    const Floats y = __builtin_convertvector(gains * delayed, Floats);
+    storeVector(out0 + i, y);
+    storeVector(out1 + i, y);
+    highs = c > highs ? c : highs;
+    lows = c < lows ? c : lows;
   }
-  for (int32_t i = vectorFrames; i < frames; ++i) {
-    const float y = outputSample(startGain, gainSpan, run.firstCounter + i, run.lineOut[i]);
-    run.out0[i] = y;
-    run.out1[i] = y;
+  const float high = highestLane(highs), low = lowestLane(lows);
+  state.peakHigh = high > state.peakHigh ? high : state.peakHigh;
+  state.peakLow = low < state.peakLow ? low : state.peakLow;
+  state.readPosition = (state.readPosition + vectorFrames) & (::tandrel::ducking::lineFrames - 1);
+  return vectorFrames;
+}
+
+template <int Lanes, bool Prefetch>
+void processStretches(::tandrel::ducking::State& state, const float* audio, const float* control, float* out0,
+                      float* out1, int32_t frames) {
+  using namespace ::tandrel::ducking;
+  while (frames > 0) {
+    const int32_t toBlockEnd = blockFrames - blockCounter(state);
+    const int32_t stretch = frames < toBlockEnd ? frames : toBlockEnd;
+    int32_t done = processVectorsOfOneBlock<Lanes, Prefetch>(state, audio, control, out0, out1, stretch);
+    // Half a register's worth left over (4 to 7 frames on AVX-512) still goes
+    // as one vector.
+    if constexpr (Lanes > 2)
+      done += processVectorsOfOneBlock<Lanes / 2, false>(state, audio + done, control + done, out0 + done,
+                                                         out1 + done, stretch - done);
+    if (done < stretch)
+      processFramesOfOneBlock(state, audio + done, control + done, out0 + done, out1 + done, stretch - done);
+    if (blockCounter(state) == 0) endBlock(state);
+    audio += stretch;
+    control += stretch;
+    out0 += stretch;
+    out1 += stretch;
+    frames -= stretch;
   }
+}
+
+template <int Lanes>
+void processCallInVectors(::tandrel::ducking::State& state, const float* audio, const float* control,
+                          float* out0, float* out1, int32_t frames) {
+  if (frames >= prefetchingCall)
+    processStretches<Lanes, true>(state, audio, control, out0, out1, frames);
+  else
+    processStretches<Lanes, false>(state, audio, control, out0, out1, frames);
 }

@@ -1,59 +1,151 @@
-// One run of the ducker: the work of up to one block of frames, handed to a
-// kernel compiled for one instruction set. The effect splits every call into
-// runs that end at a block end or at a wrap of either delay-line position;
-// within such a run the gains of all frames are known in advance and the
-// delay line's read and write ranges never overlap, so the frames are
-// independent of each other and can be processed in vectors.
+// The ducker's processing state and the per-frame arithmetic shared by the
+// effect and by its kernels, which are compiled with different
+// instruction-set flags: every one of them computes each frame and each
+// block end with the same operations, so all give the same bits.
 //
-// This header is shared by the effect and by its kernels, which are compiled
-// with different instruction-set flags; it includes only <stdint.h>.
+// Per frame, in double precision, rounded to float once when stored:
+//   gain   = start + (target - start) x counter / 128
+//   output = gain x the sample that entered the delay line 256 frames ago
+// At each block end (every 128 frames), from the block's peak:
+//   target = 1 - Ratio x peak x 4, stored as float, at least 0.
+//
+// This header includes only <atomic> and <stdint.h>.
 #pragma once
 
 #include <stdint.h>
 
-namespace tandrel::ducking {
+#include <atomic>
 
-// The state variables of one run:
-//   audio, control  the run's input samples (frames of them)
-//   out0, out1      the run's output samples; may be the same memory as the
-//                   inputs: every input sample is read before any output
-//                   sample is written
-//   lineIn          the delay-line slots that the run's audio enters
-//   lineOut         the delay-line slots that the run's output is read from,
-//                   written 256 frames earlier; never overlaps lineIn
-//   firstCounter    the block counter at the run's first frame (0..127)
-//   startGain,      the current block's gain ramp: frame k of the block gets
-//   targetGain      start + (target - start) x k / 128, in double precision
-//   peakHigh,       the block's running extremes of the control signal:
-//   peakLow         high only grows, low only falls, a NaN changes neither
-struct Run {
-  const float* audio;
-  const float* control;
-  float* out0;
-  float* out1;
-  float* lineIn;
-  const float* lineOut;
-  int32_t frames;
-  int32_t firstCounter;
-  float startGain;
-  float targetGain;
-  float peakHigh;
-  float peakLow;
-};
+namespace tandrel::ducking {
 
 // Frames per peak-measuring block. A power of two, so that scaling by its
 // reciprocal rounds exactly like dividing by it.
 constexpr int32_t blockFrames = 128;
-constexpr double inverseBlockFrames = 1.0 / blockFrames;
-static_assert((blockFrames & (blockFrames - 1)) == 0);
+constexpr int32_t latencyFrames = 2 * blockFrames;
+// Slots of the delay line; a multiple of the block, so that both positions
+// wrap exactly at block ends (see State).
+constexpr int32_t lineFrames = 16384;
+static_assert((blockFrames & (blockFrames - 1)) == 0 && (lineFrames & (lineFrames - 1)) == 0);
+static_assert(lineFrames % blockFrames == 0 && latencyFrames % blockFrames == 0);
 
-// Processes one run and updates its peaks. Must not be called with 0 frames.
+// counter / 128 for every counter of a block, exact in double: a frame's
+// gain is start + (target - start) x rampPositions[counter], which rounds
+// once, exactly like (target - start) x counter / 128.
+struct RampPositions {
+  alignas(64) double at[blockFrames];
+  constexpr RampPositions() : at() {
+    for (int32_t k = 0; k < blockFrames; ++k)
+      at[k] = static_cast<double>(k) / blockFrames;
+  }
+};
+inline constexpr RampPositions rampPositions{};
+
+// The ducker's state between frames, in the order the effect keeps it:
+//   startGain      gain at the first frame of the current block
+//   line           the delay line, lineFrames slots
+//   ratio          parameter 1, written by the host's parameter calls while
+//                  processing runs on another thread, so a relaxed atomic;
+//                  read at each block end
+//   peakHigh,      the current block's running extremes of the control:
+//   peakLow        high only grows from 0, low only falls from 0, a NaN
+//                  changes neither (so neither is ever NaN or -0)
+//   targetGain     gain reached at the end of the current block's ramp
+//   readPosition   slot of the sample that leaves the line next
+//   rampStart,     the current block's ramp in double precision, start gain
+//   rampSpan       and target minus start, kept so that no frame converts
+// The write position is always latencyFrames slots ahead of the read
+// position, and the block counter (frames of the current block processed so
+// far, 0..127) is the read position modulo the block: the read position
+// starts at 0 with the counter, both advance by one per frame, and the line's
+// length is a multiple of the block, so the counter returns to 0 exactly when
+// the read position reaches a multiple of the block. Neither position wraps
+// inside a block.
+struct State {
+  float startGain = 0.0f;
+  float* line = nullptr;
+  std::atomic<float> ratio{0.25f};
+  float peakHigh = 0.0f;
+  float peakLow = 0.0f;
+  float targetGain = 0.0f;
+  int32_t readPosition = 0;
+  double rampStart = 0.0;
+  double rampSpan = 0.0;
+};
+
+// The per-frame helpers below have internal linkage: every source that
+// includes them, each kernel with its own instruction-set flags, gets its own
+// copy, so the linker never substitutes one compiled for wider registers.
+
+static inline int32_t blockCounter(const State& state) { return state.readPosition & (blockFrames - 1); }
+static inline int32_t writePosition(const State& state) {
+  return (state.readPosition + latencyFrames) & (lineFrames - 1);
+}
+
+// The output of a frame at `counter` whose delayed sample is `delayed`.
+static inline float frameOutput(const State& state, int32_t counter, float delayed) {
+  const double gain = state.rampStart + state.rampSpan * rampPositions.at[counter];
+  return static_cast<float>(gain * static_cast<double>(delayed));
+}
+
+// Processes `frames` frames frame by frame; they must not reach past the
+// current block's end (frames <= blockFrames - counter). Every input sample
+// of a frame is read before its outputs are written, so outputs may share
+// memory with inputs.
+static inline void processFramesOfOneBlock(State& state, const float* audio, const float* control,
+                                           float* out0, float* out1, int32_t frames) {
+  float* const lineIn = state.line + writePosition(state);
+  const float* const lineOut = state.line + state.readPosition;
+  const int32_t counter = blockCounter(state);
+  float high = state.peakHigh, low = state.peakLow;
+  for (int32_t i = 0; i < frames; ++i) {
+    const float c = control[i];
+    lineIn[i] = audio[i];
+    const float y = frameOutput(state, counter + i, lineOut[i]);
+    high = c > high ? c : high;
+    low = c < low ? c : low;
+    out0[i] = y;
+    out1[i] = y;
+  }
+  state.peakHigh = high;
+  state.peakLow = low;
+  state.readPosition = (state.readPosition + frames) & (lineFrames - 1);
+}
+
+// Ends the block once its last frame is processed (the counter is back at
+// 0): the block's peak is the
+// larger of its highest sample and the magnitude of its lowest, and sets
+// the target that the next block ramps to, 1 - Ratio x peak x 4 in double
+// precision, stored as a float, at least 0. Any Ratio above 0 follows that
+// rule, a Ratio above 1 (ducking harder) and an infinite one with a
+// non-zero peak included. What the rule gives no gain within [0, 1] for
+// gets no reduction (gain 1): a Ratio that is not a number or is negative,
+// and the products 0 x infinity (Ratio 0 with an infinite peak, an
+// infinite Ratio with peak 0).
+static inline void endBlock(State& state) {
+  const float magnitudeOfLow = -state.peakLow;
+  const float peak = magnitudeOfLow > state.peakHigh ? magnitudeOfLow : state.peakHigh;
+  state.startGain = state.targetGain;
+  const float ratio = state.ratio.load(std::memory_order_relaxed);
+  const double reduction =
+      ratio > 0.0f && peak > 0.0f ? static_cast<double>(ratio) * static_cast<double>(peak) * 4.0 : 0.0;
+  const float target = static_cast<float>(1.0 - reduction);
+  state.targetGain = target < 0.0f ? 0.0f : target;
+  state.rampStart = state.startGain;
+  state.rampSpan = static_cast<double>(state.targetGain) - state.rampStart;
+  state.peakHigh = 0.0f;
+  state.peakLow = 0.0f;
+}
+
+// Processes a whole call of `frames` frames (at least 1), block ends
+// included. Every input sample of a frame is read before any output sample
+// of that frame is written, so outputs may share memory with inputs.
 // [audio] never allocates, locks or calls the library.
-using RunKernel = void (*)(Run& run);
+using CallKernel = void (*)(State& state, const float* audio, const float* control, float* out0, float* out1,
+                            int32_t frames);
 
 struct Kernel {
   const char* name;
-  RunKernel process;
+  CallKernel process;
 };
 
 // The kernels this build carries, portable first; and whether the processor
@@ -61,7 +153,8 @@ struct Kernel {
 int32_t kernelCount();
 const Kernel& kernelAt(int32_t index);
 bool kernelRunsHere(int32_t index);
-// The fastest kernel that runs here. Chosen once; cheap to call.
+// The fastest kernel that runs here, which every new instance uses. Chosen
+// once; cheap to call.
 const Kernel& bestKernel();
 
 } // namespace tandrel::ducking

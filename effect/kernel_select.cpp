@@ -4,19 +4,22 @@
 
 namespace tandrel::ducking {
 
-void processRunBaseline(Run& run);
+void processCallBaseline(State& state, const float* audio, const float* control, float* out0, float* out1,
+                         int32_t frames);
 #if defined(__x86_64__) || defined(__i386__)
-void processRunAvx2(Run& run);
-void processRunAvx512(Run& run);
+void processCallAvx2(State& state, const float* audio, const float* control, float* out0, float* out1,
+                     int32_t frames);
+void processCallAvx512(State& state, const float* audio, const float* control, float* out0, float* out1,
+                       int32_t frames);
 #endif
 
 namespace {
 
 #if defined(__x86_64__) || defined(__i386__)
 constexpr Kernel kernels[] = {
-    {"sse2", processRunBaseline},
-    {"avx2", processRunAvx2},
-    {"avx512", processRunAvx512},
+    {"sse2", processCallBaseline},
+    {"avx2", processCallAvx2},
+    {"avx512", processCallAvx512},
 };
 
 // The compiler's processor query also checks that the operating system saves
@@ -36,7 +39,7 @@ bool runsHere(int32_t index) {
   }
 }
 #else
-constexpr Kernel kernels[] = {{"portable", processRunBaseline}};
+constexpr Kernel kernels[] = {{"portable", processCallBaseline}};
 bool runsHere(int32_t index) { return index == 0; }
 #endif
 

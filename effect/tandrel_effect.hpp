@@ -16,9 +16,9 @@ namespace tandrel {
 
 class TandrelEffect : public ExtendedEffectBase {
 public:
-  static constexpr std::int32_t delayLineLength = 16384;
-  static constexpr std::int32_t blockLengthFrames = 128;
-  static constexpr std::int32_t latencyFrames = 2 * blockLengthFrames;
+  static constexpr std::int32_t delayLineLength = ducking::lineFrames;
+  static constexpr std::int32_t blockLengthFrames = ducking::blockFrames;
+  static constexpr std::int32_t latencyFrames = ducking::latencyFrames;
   static constexpr std::int32_t uniqueId = product::uniqueIdentifier;
   static constexpr std::int32_t programNameLength = textCapacity::programName;
 
@@ -29,7 +29,7 @@ public:
 
   // False when the delay line could not be obtained; createEffect then
   // destroys the object and answers null.
-  bool isUsable() const { return delayLine_ != nullptr; }
+  bool isUsable() const { return ducker_.line != nullptr; }
 
   // Reads both input channels and overwrites both output channels with
   // frameCount samples. Inputs are read before outputs are written for each
@@ -37,7 +37,8 @@ public:
   // channel arrays when frameCount is 0 or negative. A broken host's null
   // channel array or channel pointer gets silence in every output that
   // exists, and the state stays as it was. Whatever the parameter values and
-  // control samples, the gain stays within [0, 1]; no output is subnormal.
+  // control samples, the gain stays within [0, 1]; outputs are not flushed
+  // (a subnormal result is written as it is).
   // Never allocates, locks or calls the library. [audio]
   void processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept override;
   void processAudio64(double** inputs, double** outputs, std::int32_t frameCount) noexcept override;
@@ -65,7 +66,7 @@ public:
   // The parameters as stored, read without synchronisation beyond a relaxed
   // atomic load (a plain load on common processors). [any]
   float source() const { return source_.load(std::memory_order_relaxed); }
-  float ratio() const { return ratio_.load(std::memory_order_relaxed); }
+  float ratio() const { return ducker_.ratio.load(std::memory_order_relaxed); }
   // Which input carries the control for a Source value (the Source rule of
   // tandrel_vocabulary.hpp).
   static bool routesControlFromInputZero(float source) { return product::routesControlFromInputZero(source); }
@@ -79,39 +80,22 @@ public:
   void useKernel(const ducking::Kernel& kernel) { kernel_ = &kernel; }
 
 private:
-  // The ducker's state. Everything but the parameters persists across
-  // calls, so block boundaries do not depend on how the host divides the
-  // audio. The two parameters are written by the host's parameter calls
-  // while processing may run on another thread, so they are relaxed
-  // atomics; the rest belongs to the processing thread.
-  //   source_, ratio_      the parameters (see setParameter)
-  //   programName_         the one program's name
-  //   delayLine_           circular buffer of delayLength_ audio samples;
-  //                        writePosition_ stays latencyFrames slots ahead
-  //                        of readPosition_
-  //   blockCounter_        frames of the current block processed so far,
-  //                        0 to blockLength_ - 1
-  //   startGain_, targetGain_  the current block's gain ramp
-  //   peakHigh_, peakLow_  the control's extremes in the current block
-  //   channelSwap_         the Source rule's routing for the current call
-  //   kernel_              the run kernel (see useKernel)
+  // The effect's state, in declaration order:
+  //   source_      parameter 0; below 0.5 the control is input 0, else input 1
+  //   ducker_      start and target gains, the delay line, Ratio (parameter 1),
+  //                the block's peaks, both positions and the block counter
+  //                (ducking_run.hpp)
+  //   channelSwap_ recomputed from source_ at the start of every call
+  // Everything but the parameters persists across calls, so block
+  // boundaries do not depend on how the host divides the audio. The two
+  // parameters are written by the host's parameter calls while processing
+  // runs on another thread, so they are relaxed atomics.
   std::atomic<float> source_{1.0f};
   char programName_[programNameLength + 1] = {};
-  float startGain_ = 0.0f;
-  float* delayLine_ = nullptr;
-  std::atomic<float> ratio_{0.25f};
-  float peakHigh_ = 0.0f;
-  float peakLow_ = 0.0f;
-  float targetGain_ = 0.0f;
-  std::int32_t writePosition_ = 0;
-  std::int32_t readPosition_ = 0;
-  std::int32_t delayLength_ = 0;
-  std::int32_t blockLength_ = 0;
-  std::int32_t blockCounter_ = 0;
+  ducking::State ducker_;
   bool channelSwap_ = false;
   const ducking::Kernel* kernel_;
 
-  void endBlock();
   static_assert(std::atomic<float>::is_always_lock_free);
   static_assert(sizeof(std::atomic<float>) == sizeof(float));
 };

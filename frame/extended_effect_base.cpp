@@ -10,8 +10,9 @@
 // with the base dispatcher: an operation that writes or reads a text, or
 // writes through addresses the host gives for its answer, is not called when
 // such a pointer is null. That covers opcodes 27, 29, 45, 47, 48, 51 and 70
-// (texts) and 69 (both of the host's variables must be given); the request
-// then answers 0, as the opcode answers when nothing is done. The records
+// (texts) and 69 when neither of the host's two variables is given; the
+// request then answers 0, as the opcode answers when nothing is done. Opcode
+// 69 with one variable given goes on, with the other address null. The records
 // behind the other pointers are never touched by the defaults; an effect
 // that replaces those operations checks its own pointers.
 //
@@ -201,7 +202,7 @@ std::intptr_t programChangeEnds(ExtendedEffectBase& effect, const Request&) {
 }
 
 std::intptr_t getArrangements(ExtendedEffectBase& effect, const Request& request) {
-  if (request.value == 0 || request.pointer == nullptr) return 0;
+  if (request.value == 0 && request.pointer == nullptr) return 0;
   return truth(effect.getSpeakerArrangements(reinterpret_cast<SpeakerArrangement**>(request.value),
                                              static_cast<SpeakerArrangement**>(request.pointer)));
 }
@@ -369,7 +370,8 @@ std::int32_t ExtendedEffectBase::getCategory() noexcept {
   return (record_.flags & flag::instrument) != 0 ? effectCategory::instrument : effectCategory::unspecified;
 }
 
-// The dispatcher never passes null here; the checks keep direct callers safe.
+// Either address may be null (a host that gives only one variable); nothing
+// is written through it.
 bool ExtendedEffectBase::getSpeakerArrangements(SpeakerArrangement** input,
                                                 SpeakerArrangement** output) noexcept {
   if (input != nullptr) *input = nullptr;

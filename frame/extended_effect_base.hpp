@@ -67,7 +67,9 @@ public:
                                       SpeakerArrangement* /*output*/) noexcept {
     return false;
   }
-  // Stores null into both of the host's variables and answers false.
+  // Stores null into each of the host's variables that is given (the
+  // dispatcher passes null for one the host did not give, never for both)
+  // and answers false.
   virtual bool getSpeakerArrangements(SpeakerArrangement** input, SpeakerArrangement** output) noexcept;
 
   // --- Processing ---

@@ -82,6 +82,4 @@ template <typename Integer> Integer anyInteger(FuzzedDataProvider& input, Intege
   return input.ConsumeIntegralInRange<Integer>(low, high);
 }
 
-inline bool isSubnormal(float value) { return std::fpclassify(value) == FP_SUBNORMAL; }
-
 } // namespace tandrel::fuzz

@@ -2,11 +2,13 @@
 // the effect, for comparing outputs bit for bit. It works on plain arrays:
 // audio and control in, one output out.
 //
-// Besides the per-frame algorithm it models the effect's guards against
-// hostile values: Ratio outside [0, 1] (or not a number) acts as its nearest
-// value within [0, 1] (0 for not a number), a Ratio of 0 keeps the gain at 1
-// even for an infinite peak, and an output that would round to a subnormal
-// float is a zero of the same sign.
+// Besides the per-frame algorithm it models the effect's guards against the
+// values the algorithm has no gain within [0, 1] for: a Ratio that is not a
+// number or is negative, and the products 0 x infinity (Ratio 0 with an
+// infinite peak, an infinite Ratio with peak 0) get no reduction (target
+// gain 1). Every other Ratio, above 1 and +infinity included, follows
+// 1 - Ratio x peak x 4 floored at 0; outputs are stored as they round,
+// subnormals included.
 #pragma once
 
 #include <cmath>
@@ -32,8 +34,7 @@ public:
       line_[static_cast<std::size_t>((read_ + 256) % 16384)] = audio[i];
       const double gain = double(start_) + (double(target_) - double(start_)) * double(counter_) / 128.0;
       const double y = gain * double(line_[static_cast<std::size_t>(read_)]);
-      const float rounded = static_cast<float>(y);
-      out[i] = std::fpclassify(rounded) == FP_SUBNORMAL ? std::copysign(0.0f, rounded) : rounded;
+      out[i] = static_cast<float>(y);
       read_ = (read_ + 1) % 16384;
       if (c > high_) high_ = c;
       if (c < low_) low_ = c;
@@ -41,9 +42,10 @@ public:
         const float magnitudeOfLow = -low_;
         const float peak = magnitudeOfLow > high_ ? magnitudeOfLow : high_;
         start_ = target_;
-        const double r = std::isnan(ratio) ? 0.0 : std::fmin(std::fmax(double(ratio), 0.0), 1.0);
-        target_ = r == 0.0 ? 1.0f : static_cast<float>(1.0 - r * double(peak) * 4.0);
-        if (target_ < 0.0f || std::isnan(target_)) target_ = 0.0f;
+        const bool faulty = std::isnan(ratio) || ratio < 0.0f || (ratio == 0.0f && std::isinf(peak)) ||
+                            (std::isinf(ratio) && peak == 0.0f);
+        target_ = faulty ? 1.0f : static_cast<float>(1.0 - double(ratio) * double(peak) * 4.0);
+        if (target_ < 0.0f) target_ = 0.0f;
         high_ = low_ = 0.0f;
         counter_ = 0;
       }

@@ -303,14 +303,35 @@ TEST(ExtendedDispatch, GetSpeakerArrangementsClearsBothHostVariables) {
   EXPECT_EQ(input, nullptr);
   EXPECT_EQ(output, nullptr);
 
-  // A missing variable: nothing is written, not even into the other one.
+  // One variable given: null goes into that one, answer 0.
   input = marker;
   output = marker;
   EXPECT_EQ(effect.dispatch(69, 0, 0, &output, 0.0f), 0);
-  EXPECT_EQ(effect.dispatch(69, 0, reinterpret_cast<std::intptr_t>(&input), nullptr, 0.0f), 0);
-  EXPECT_EQ(effect.dispatch(69, 0, 0, nullptr, 0.0f), 0);
+  EXPECT_EQ(output, nullptr);
   EXPECT_EQ(input, marker);
+  output = marker;
+  EXPECT_EQ(effect.dispatch(69, 0, reinterpret_cast<std::intptr_t>(&input), nullptr, 0.0f), 0);
+  EXPECT_EQ(input, nullptr);
   EXPECT_EQ(output, marker);
+
+  // Neither given: nothing to write.
+  EXPECT_EQ(effect.dispatch(69, 0, 0, nullptr, 0.0f), 0);
+}
+
+// An effect that replaces the operation is asked with the one address the
+// host gave and null for the other.
+TEST(ExtendedDispatch, GetSpeakerArrangementsWithOneVariablePassesNullForTheOther) {
+  RecordingExtended effect;
+  SpeakerArrangement* input = nullptr;
+  SpeakerArrangement* output = nullptr;
+  effect.dispatch(69, 0, 0, &output, 0.0f);
+  effect.dispatch(69, 0, reinterpret_cast<std::intptr_t>(&input), nullptr, 0.0f);
+  ASSERT_EQ(effect.seen.size(), 2u);
+  EXPECT_EQ(effect.seen[0].operation, 69);
+  EXPECT_EQ(effect.seen[0].pointer, nullptr);
+  EXPECT_EQ(effect.seen[0].secondPointer, &output);
+  EXPECT_EQ(effect.seen[1].pointer, &input);
+  EXPECT_EQ(effect.seen[1].secondPointer, nullptr);
 }
 
 TEST(ExtendedDispatch, NullTextPointersAnswerZeroWithoutCallingTheOperation) {
@@ -581,9 +602,20 @@ TEST_F(LoadedModule, NullPointersDoNotCrash) {
       EXPECT_EQ(instance_->dispatch(opcode, index, 0, nullptr), 0) << opcode;
     }
   }
-  SpeakerArrangement* input = nullptr;
-  EXPECT_EQ(instance_->dispatch(69, 0, reinterpret_cast<std::intptr_t>(&input), nullptr), 0);
   EXPECT_EQ(instance_->calls().size(), 1u);
+}
+
+// Opcode 69 through the loaded module with each single variable: null goes
+// into the one given, the answer is 0.
+TEST_F(LoadedModule, GetSpeakerArrangementsNullsTheOneVariableGiven) {
+  int sentinel = 0;
+  auto* marker = reinterpret_cast<SpeakerArrangement*>(&sentinel);
+  SpeakerArrangement* input = marker;
+  SpeakerArrangement* output = marker;
+  EXPECT_EQ(instance_->dispatch(69, 0, reinterpret_cast<std::intptr_t>(&input), nullptr), 0);
+  EXPECT_EQ(input, nullptr);
+  EXPECT_EQ(instance_->dispatch(69, 0, 0, &output), 0);
+  EXPECT_EQ(output, nullptr);
 }
 
 } // namespace
