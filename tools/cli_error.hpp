@@ -9,6 +9,7 @@ namespace tandrel::cli {
 // Exit statuses of the tool.
 constexpr int exitSuccess = 0;
 constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
 constexpr int exitInterrupted = 130; // as a shell reports a process ended by SIGINT
 
 // A failure described for the user: what() is one line saying what went
