@@ -157,6 +157,23 @@ TEST_F(RenderChannels, MissingChannelsAreSilent) {
   EXPECT_TRUE(sameBits(expected[0], readAudio(path("out.wav")).channels[0]));
 }
 
+// Inputs without a file channel get silence in every chunk, even from a
+// module that scribbles on its input buffers; the first of them included.
+TEST_F(RenderChannels, InputsWithoutAChannelStaySilentInEveryChunk) {
+  const std::vector<float> audio = noise(70000, 21, 0.5f); // more than one chunk of 65536 frames
+  writeAudio(path("mono.wav"), {audio});
+  const RunResult run =
+      runTool({"render", countsModulePath, "-i", path("mono.wav"), "-o", path("out.wav"), "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err,
+            "tandrel: warning: module inputs 1 and 2 get no channel from the input files and receive "
+            "silence\n");
+  const AudioFile out = readAudio(path("out.wav"));
+  ASSERT_EQ(out.channels.size(), 2u);
+  EXPECT_TRUE(sameBits(std::vector<float>(audio.size(), 0.0f), out.channels[0]));
+  EXPECT_TRUE(sameBits(audio, out.channels[1]));
+}
+
 TEST_F(RenderChannels, ShorterFileIsPaddedWithSilence) {
   const Channels input = testSignal();
   std::vector<float> shortControl(input[1].begin(), input[1].begin() + 7000);
