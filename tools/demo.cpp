@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <numbers>
 #include <random>
 
@@ -156,11 +157,30 @@ void saveInput(const std::vector<std::vector<float>>& channels, const std::strin
   file.commit();
 }
 
-std::string gainText(const std::optional<double>& gain) {
-  if (!gain) return "none (the audio is silent)";
-  if (std::isinf(*gain)) return "the audio is silenced (-inf dB)";
+// The lowest gain the module applies to the music: the gain law's target
+// for each block of the control, which the ramp reaches at the block after.
+double deepestGain(const std::vector<float>& control, double ratio) {
+  double deepest = 1.0;
+  for (std::size_t first = 0; first < control.size(); first += product::blockFrames) {
+    const std::size_t last = std::min(control.size(), first + product::blockFrames);
+    float peak = 0.0f;
+    for (std::size_t i = first; i < last; ++i)
+      peak = std::max(peak, std::fabs(control[i]));
+    deepest = std::min(deepest, product::targetGain(ratio, peak));
+  }
+  return deepest;
+}
+
+// The file's full path, so that the summary says where the files are
+// whatever folder the demo ran in; empty for no file.
+std::string fullPath(const std::string& path) {
+  return path.empty() ? path : std::filesystem::absolute(path).lexically_normal().string();
+}
+
+std::string gainText(double gain) {
+  if (gain == 0.0) return "-inf dB (the music is silenced)";
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f dB", *gain);
+  std::snprintf(text, sizeof text, "%.1f dB", 20.0 * std::log10(gain));
   return text;
 }
 
@@ -184,15 +204,17 @@ int runDemo(const DemoOptions& options) {
   effect->prepare(demoSampleRate, 512);
   applyParameters(*effect, settings);
 
+  const float sourceSetting = effect->parameter(product::parameter::source);
+  const auto control = static_cast<std::size_t>(product::controlInput(sourceSetting));
+  const double gain = deepestGain(channels[control], effect->parameter(product::parameter::ratio));
+
   MemorySource source(std::move(channels), demoSampleRate);
   RenderJob job;
   job.outputPath = options.output;
   job.plotPath = options.plotPath;
   job.showProgress = !options.quiet;
-  job.measureEnvelopes = true;
   job.labels.title = "Tandrel demo: music ducked under a speech-like control";
   job.labels.subtitle = "music on input 0, control on input 1";
-  const float sourceSetting = effect->parameter(product::parameter::source);
   job.roles = SignalRoles{{product::audioInput(sourceSetting)}, {product::controlInput(sourceSetting)}};
   const RenderReport report = runRenderJob(*effect, source, job);
 
@@ -200,10 +222,10 @@ int runDemo(const DemoOptions& options) {
     std::printf("Ducked %.1f s of music under a speech-like control at %.0f Hz through %s\n", demoSeconds,
                 demoSampleRate, effect->modulePath().c_str());
     std::printf("latency: %d frames (compensated)\n", report.result.latency);
-    std::printf("deepest gain reduction: %s\n", gainText(report.envelopes->deepestGainDb()).c_str());
-    std::printf("wrote %s%s%s%s%s\n", options.output.c_str(), options.plotPath.empty() ? "" : " and ",
-                options.plotPath.c_str(),
-                options.inputCopy.empty() ? "" : "; input: ", options.inputCopy.c_str());
+    std::printf("deepest gain the module applied: %s\n", gainText(gain).c_str());
+    std::printf("wrote %s%s%s%s%s\n", fullPath(options.output).c_str(),
+                options.plotPath.empty() ? "" : " and ", fullPath(options.plotPath).c_str(),
+                options.inputCopy.empty() ? "" : "; input: ", fullPath(options.inputCopy).c_str());
   }
   return 0;
 }
