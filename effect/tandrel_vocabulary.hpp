@@ -33,9 +33,15 @@ constexpr bool routesControlFromInputZero(float source) { return source < 0.5f; 
 constexpr int controlInput(float source) { return routesControlFromInputZero(source) ? 0 : 1; }
 constexpr int audioInput(float source) { return routesControlFromInputZero(source) ? 1 : 0; }
 
-// The gain law: a block whose control peaks at `peak` sets the target gain
-// 1 - Ratio x ratioScale x peak, never below 0. The Ratio display shows
-// ratioScale times the stored value.
+// The gain law: each block of blockFrames frames of the control sets, from
+// its peak (largest magnitude), the target gain 1 - Ratio x ratioScale x
+// peak, never below 0, which the gain reaches by a straight ramp over the
+// next block. The Ratio display shows ratioScale times the stored value.
+constexpr std::int32_t blockFrames = 128;
 constexpr double ratioScale = 4.0;
+constexpr double targetGain(double ratio, double peak) {
+  const double gain = 1.0 - ratio * ratioScale * peak;
+  return gain > 0.0 ? gain : 0.0;
+}
 
 } // namespace tandrel::product

@@ -3,6 +3,7 @@
 // Internal to the frame; stateless, [any].
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "effect_editor.hpp"

@@ -18,7 +18,7 @@ namespace tandrel {
 
 class ExtendedEffectBase : public EffectBase {
 public:
-  ExtendedEffectBase(HostCallback callback, std::int32_t programCount, std::int32_t parameterCount) noexcept
+  ExtendedEffectBase(HostCallback callback, std::int32_t programCount, std::int32_t parameterCount)
       : EffectBase(callback, programCount, parameterCount) {}
 
   // Opcodes 25 to 79; every opcode without a case, and every other opcode,

@@ -2,7 +2,10 @@
 # Builds Tandrel and runs the whole test suite: the plain build (which first
 # checks that every C++ file follows .clang-format), then the same suite under
 # the address and undefined-behaviour sanitizers, under the thread sanitizer
-# and as 32-bit x86 code. Installs missing Debian packages first.
+# and as 32-bit x86 code. Installs missing Debian packages first. Every
+# variant runs even when one fails; the end is one line per variant (tests
+# passed, failed and skipped with their reasons) and a verdict, and the exit
+# status is non-zero when any variant failed.
 # Variant "hosts" (not in the default) tests the module in real hosts: it
 # installs Ardour and Audacity (scripts/install-host-deps.sh), builds the plain build with
 # the host tests, packages it, installs the package into /usr with dpkg -i
@@ -26,62 +29,127 @@ scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 variants=${*:-plain asan tsan m32}
+summary=""
+failed=""
 
+# Adds a variant's line to the summary printed at the end.
+note() {
+  summary="$summary$1
+"
+}
+
+# Runs ctest on a build and notes its counts (scripts/junit_summary.awk).
+run_tests() { # variant dir [ctest options]...
+  variant=$1 dir=$2
+  shift 2
+  junit="$PWD/$dir/test-results.xml"
+  rm -f "$junit"
+  status=0
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$dir" --output-on-failure -j "$jobs" --output-junit "$junit" "$@" ||
+    status=1
+  if [ -f "$junit" ]; then
+    note "$(awk -v variant="$variant" -f scripts/junit_summary.awk "$junit")"
+  else
+    note "$variant: the tests did not run"
+  fi
+  return $status
+}
+
+# The release variant: both compilers, default flags. Non-zero when
+# anything failed.
 release_builds() {
-  scripts/install-cross-deps.sh release
+  scripts/install-cross-deps.sh release || return 1
+  result=0
   for compiler in g++ clang++; do
     case $compiler in
       g++) dir=build-release-gcc; tests='^module_' ;;
       clang++) dir=build-release-clang; tests='' ;;
     esac
     echo "== release build with $compiler in $dir"
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$compiler" >/dev/null
-    cmake --build "$dir" -j "$jobs"
+    if ! cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$compiler" >/dev/null ||
+      ! cmake --build "$dir" -j "$jobs"; then
+      note "release ($compiler): FAILED: the build failed"
+      result=1
+      continue
+    fi
     echo "== release tests with $compiler${tests:+ (the module checks)}"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" ${tests:+-R "$tests"}
+    run_tests "release ($compiler)" "$dir" ${tests:+-R "$tests"} || result=1
   done
+  return $result
 }
 
-for variant in $variants; do
+# One variant: its build and its tests. Non-zero when anything failed.
+run_variant() { # variant
+  variant=$1
   case $variant in
     plain) dir=build;      flags="-DTANDREL_HOST_TESTS=OFF" ;;
     asan)  dir=build-asan; flags="-DTANDREL_SANITIZE=address,undefined" ;;
     tsan)  dir=build-tsan; flags="-DTANDREL_SANITIZE=thread" ;;
-    hosts) dir=build;      flags="-DTANDREL_HOST_TESTS=ON"; scripts/install-host-deps.sh ;;
-    m32)   dir=build-m32;  scripts/install-cross-deps.sh m32
+    hosts) dir=build;      flags="-DTANDREL_HOST_TESTS=ON"; scripts/install-host-deps.sh || return 1 ;;
+    m32)   dir=build-m32;  scripts/install-cross-deps.sh m32 || return 1
            flags="-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-linux-i686.cmake -DTANDREL_BUILD_GTEST_FROM_SOURCE=ON
                   -DTANDREL_BUILD_TOOLS=OFF -DTANDREL_BUILD_BENCH=OFF" ;;
-    windows) scripts/windows.sh; continue ;;
-    fuzz)  scripts/fuzz.sh "${TANDREL_FUZZ_SECONDS:-120}"; continue ;;
-    release) release_builds; continue ;;
-    *) echo "unknown variant '$variant' (plain, asan, tsan, m32, hosts, windows, fuzz or release)"; exit 2 ;;
+    windows) scripts/windows.sh && note "windows: all checks passed" && return 0
+             note "windows: FAILED (see above)"; return 1 ;;
+    fuzz)  scripts/fuzz.sh "${TANDREL_FUZZ_SECONDS:-120}" && note "fuzz: no failure found" && return 0
+           note "fuzz: FAILED (see above)"; return 1 ;;
+    release) release_builds; return ;;
   esac
   if [ "$variant" = plain ]; then
     echo "== formatting (.clang-format)"
-    # shellcheck disable=SC2046
-    git ls-files '*.cpp' '*.hpp' '*.inl' | xargs clang-format --dry-run --Werror ||
-      { echo "FAILED: the files above depart from .clang-format (clang-format -i FILE mends them)"; exit 1; }
+    if ! git ls-files '*.cpp' '*.hpp' '*.inl' | xargs clang-format --dry-run --Werror; then
+      echo "FAILED: the files above depart from .clang-format (clang-format -i FILE mends them)"
+      note "plain: FAILED: C++ files depart from .clang-format"
+      return 1
+    fi
   fi
   echo "== $variant build in $dir"
   # shellcheck disable=SC2086
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_WERROR=ON $flags >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  if ! cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_WERROR=ON $flags >/dev/null ||
+    ! cmake --build "$dir" -j "$jobs"; then
+    note "$variant: FAILED: the build failed"
+    return 1
+  fi
   echo "== $variant tests"
   if [ "$variant" = hosts ]; then
     rm -f "$dir"/tandrel_*.deb
-    (cd "$dir" && cpack -G DEB)
     if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-    $sudo dpkg -i "$dir"/tandrel_*.deb
-    TANDREL_EXPECT_INSTALLED=1 ctest --test-dir "$dir" -L hosts --output-on-failure -j "$jobs"
-    continue
+    if ! (cd "$dir" && cpack -G DEB) || ! $sudo dpkg -i "$dir"/tandrel_*.deb; then
+      note "hosts: FAILED: the package could not be built or installed"
+      return 1
+    fi
+    export TANDREL_EXPECT_INSTALLED=1
+    run_tests hosts "$dir" -L hosts
+    return
   fi
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  status=0
+  run_tests "$variant" "$dir" || status=1
   if [ "$variant" = plain ]; then
     # A report, not a gate: `tandrel check` on a few third-party modules.
     for module in sc-compressor-stereo limiter-stereo gate-stereo; do
-      "$dir/tools/tandrel" check "/usr/lib/vst/lsp-plugins/$module.so" 2>/dev/null || true
+      "$dir/tools/tandrel" check --quick "/usr/lib/vst/lsp-plugins/$module.so" 2>/dev/null || true
     done
   fi
+  return $status
+}
+
+for variant in $variants; do
+  case $variant in
+    plain | asan | tsan | m32 | hosts | windows | fuzz | release) ;;
+    *) echo "unknown variant '$variant' (plain, asan, tsan, m32, hosts, windows, fuzz or release)"; exit 2 ;;
+  esac
 done
+for variant in $variants; do
+  run_variant "$variant" || failed="$failed $variant"
+done
+
+echo
+echo "== summary"
+printf '%s' "$summary"
+if [ -n "$failed" ]; then
+  echo "== FAILED:$failed"
+  exit 1
+fi
+echo "== every variant passed: $variants"

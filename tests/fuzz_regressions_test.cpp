@@ -16,11 +16,9 @@
 
 namespace {
 
+using namespace tandrel::test;
 using tandrel::TandrelEffect;
-using tandrel::test::inf;
-using tandrel::test::nan;
-using tandrel::test::ReferenceDucker;
-using tandrel::test::Signal;
+using tandrel::test::nan; // not the C library's nan()
 namespace ducking = tandrel::ducking;
 
 // Equal bits, except that any NaN matches any NaN (the payload is not part of

@@ -240,3 +240,13 @@ TEST(CreateEffect, AnswersNullWhenTheObjectCannotBeObtained) {
 }
 
 TEST(CreateEffect, EntryPointAnswersNullWithoutACallback) { EXPECT_EQ(VSTPluginMain(nullptr), nullptr); }
+
+// The version query comes before anything else: a host that answers 0 gets
+// null, and no effect is made (nothing is allocated).
+TEST(CreateEffect, HostAnsweringVersionZeroGetsNoEffectMade) {
+  const tandrel::HostCallback refuse = [](tandrel::EffectRecord*, std::int32_t, std::int32_t, std::intptr_t,
+                                          void*, float) -> std::intptr_t { return 0; };
+  const std::size_t before = tandrel::test::allocationCount();
+  EXPECT_EQ(VSTPluginMain(refuse), nullptr);
+  EXPECT_EQ(tandrel::test::allocationCount(), before);
+}

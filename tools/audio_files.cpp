@@ -117,6 +117,28 @@ std::string InputFiles::describe() const {
   return text;
 }
 
+std::string InputFiles::lengthDifferences() const {
+  std::string text;
+  bool differ = false;
+  for (const auto& file : files_) {
+    if (file->info.frames == SF_COUNT_MAX) continue;
+    differ = differ || file->info.frames != files_.front()->info.frames;
+    text += (text.empty() ? "" : ", ") + inQuotes(file->path) + " " + std::to_string(file->info.frames) +
+            " frames";
+  }
+  return differ ? text : std::string();
+}
+
+void checkNotAnInput(const std::string& output, const std::vector<std::string>& inputs,
+                     const std::string& what) {
+  for (const std::string& input : inputs) {
+    std::error_code error;
+    if (std::filesystem::equivalent(output, input, error))
+      throw CliError("the " + what + " " + inQuotes(output) + " is the input file " + inQuotes(input) +
+                     ", which writing it would destroy; choose another " + what + " name");
+  }
+}
+
 PendingFile::PendingFile(const std::string& target) : target_(target) {
   const fs::path targetPath(target);
   std::error_code error;
@@ -163,7 +185,7 @@ void checkOutputName(const std::string& path) {
 
 int outputFormatFor(const std::string& path) {
   const std::string extension = lowerExtension(path);
-  if (extension == ".wav") return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  if (extension == ".wav") return SF_FORMAT_WAVEX | SF_FORMAT_FLOAT; // float data wants the extensible header
   if (extension == ".flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
   if (extension == ".aiff" || extension == ".aif") return SF_FORMAT_AIFF | SF_FORMAT_PCM_24;
   if (extension == ".ogg") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;

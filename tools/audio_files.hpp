@@ -33,6 +33,11 @@ public:
 
   // For messages: the files, as "a.wav (2 channels)" joined by ", ".
   std::string describe() const;
+  // When the files' lengths differ (the shorter ones are padded with
+  // silence): the files with their lengths, as "a.wav 48000 frames" joined
+  // by ", "; otherwise empty. Files whose length is not known (streams)
+  // are left out.
+  std::string lengthDifferences() const;
 
 private:
   struct File;
@@ -67,6 +72,13 @@ private:
   std::string temporary_;
   bool committed_ = false;
 };
+
+// Throws CliError when `output` names the same file as one of `inputs` (the
+// same device and inode, whatever the path or link), which writing the
+// output would destroy. An output that does not exist yet passes. `what`
+// names the output in the message ("output", "picture").
+void checkNotAnInput(const std::string& output, const std::vector<std::string>& inputs,
+                     const std::string& what = "output");
 
 // Checks that an output can be written under that name: not a directory,
 // and an extension that outputFormatFor() knows. Throws CliError.

@@ -20,6 +20,13 @@ public:
   explicit CliError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A command-line value the tool refuses on its own terms (a range no option
+// parser knows): a usage error, which exits with exitUsage.
+class UsageError : public CliError {
+public:
+  explicit UsageError(const std::string& message) : CliError(message) {}
+};
+
 // The user asked the tool to stop (SIGINT or SIGTERM) while it was working.
 class Interrupted : public std::runtime_error {
 public:

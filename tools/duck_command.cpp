@@ -6,7 +6,6 @@
 
 #include "audio_files.hpp"
 #include "module_locator.hpp"
-#include "same_file.hpp"
 
 namespace tandrel::cli {
 
@@ -65,8 +64,8 @@ int runDuck(const DuckOptions& options) {
   checkDuckShape(options.shape);
   checkOutputName(options.output);
   const std::vector<std::string> inputs{options.musicPath, options.voicePath};
-  refuseOverwritingInput(options.output, inputs, "output");
-  if (!options.plotPath.empty()) refuseOverwritingInput(options.plotPath, inputs, "picture");
+  checkNotAnInput(options.output, inputs);
+  if (!options.plotPath.empty()) checkNotAnInput(options.plotPath, inputs, "picture");
 
   InputFiles music({options.musicPath});
   InputFiles voice({options.voicePath});

@@ -46,8 +46,9 @@ std::string number(const char* format, double value) {
 
 void checkRange(double value, double low, double high, const char* option, const char* unit) {
   if (!(value >= low && value <= high))
-    throw CliError(std::string(option) + " " + number("%g", value) + " is outside " + number("%g", low) +
-                   " to " + number("%g", high) + " " + unit + "; give a value in that range");
+    throw UsageError(std::string(option) + " " + number("%g", value) + " is outside " + number("%g", low) +
+                     " to " + number("%g", high) + " " + unit +
+                     "; give a value in that range (see tandrel duck --help)");
 }
 
 // Channels of one chunk, one array each.

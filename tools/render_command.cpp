@@ -14,6 +14,30 @@ namespace {
 
 constexpr int smallParameterCount = 4;
 
+// "input 1", "inputs 1 and 2", "inputs 1 to 3".
+std::string inputRange(int first, int last) {
+  if (first == last) return "input " + std::to_string(first);
+  return "inputs " + std::to_string(first) + (last == first + 1 ? " and " : " to ") + std::to_string(last);
+}
+
+// The render goes on, but what it feeds the module is not all the user's
+// audio: silence for module inputs without a channel, and silence after the
+// end of the shorter files.
+void warnAboutPadding(const InputFiles& inputs, int moduleInputs) {
+  if (inputs.channelCount() < moduleInputs)
+    std::fprintf(stderr,
+                 "tandrel: warning: module %s get%s no channel from the input files and receive%s silence\n",
+                 inputRange(inputs.channelCount(), moduleInputs - 1).c_str(),
+                 moduleInputs - inputs.channelCount() == 1 ? "s" : "",
+                 moduleInputs - inputs.channelCount() == 1 ? "s" : "");
+  const std::string lengths = inputs.lengthDifferences();
+  if (!lengths.empty())
+    std::fprintf(stderr,
+                 "tandrel: warning: the input files have different lengths (%s); the shorter ones are padded "
+                 "with silence\n",
+                 lengths.c_str());
+}
+
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 // The picture's title names the effect and the files; its subtitle shows
@@ -55,7 +79,11 @@ int runRender(const RenderOptions& options) {
   for (const std::string& setting : options.parameters)
     settings.push_back(parseParameterSetting(setting));
   checkOutputName(options.output);
-  if (!options.plotPath.empty()) checkPlotPath(options.plotPath);
+  checkNotAnInput(options.output, options.inputs);
+  if (!options.plotPath.empty()) {
+    checkPlotPath(options.plotPath);
+    checkNotAnInput(options.plotPath, options.inputs, "picture");
+  }
 
   InputFiles inputs(options.inputs);
   const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
@@ -64,6 +92,7 @@ int runRender(const RenderOptions& options) {
     throw CliError("the input files have " + std::to_string(inputs.channelCount()) + " channels (" +
                    inputs.describe() + ") but the module has " + std::to_string(effect->inputCount()) +
                    " inputs; give fewer channels");
+  warnAboutPadding(inputs, effect->inputCount());
   effect->prepare(inputs.sampleRate(), options.blockSize);
   applyParameters(*effect, settings);
 

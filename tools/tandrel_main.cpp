@@ -1,16 +1,19 @@
 // The command-line host: `tandrel info`, `tandrel render`, `tandrel duck`,
 // `tandrel demo` and `tandrel check`.
-// Every failure ends in one line on standard error and a non-zero status.
+// Every failure ends in one line on standard error and a non-zero status
+// (exit_status.hpp lists them).
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <exception>
+#include <string>
+#include <vector>
 
 #include "check/check_command.hpp"
 #include "cli_error.hpp"
 #include "demo.hpp"
 #include "duck_command.hpp"
+#include "exit_status.hpp"
 #include "info_command.hpp"
 #include "interrupt.hpp"
 #include "render_command.hpp"
@@ -27,6 +30,19 @@ namespace {
 using namespace tandrel::cli;
 
 constexpr int largestBlockSize = 1 << 20;
+
+// A whole number of frames from 1 to largestBlockSize, said in the tool's words.
+CLI::Validator blockSizeCheck() {
+  const std::string range = "a whole number of frames from 1 to " + std::to_string(largestBlockSize);
+  return CLI::Validator(
+      [range](std::string& text) {
+        int value = 0;
+        if (!CLI::detail::lexical_cast(text, value) || value < 1 || value > largestBlockSize)
+          return "'" + text + "' is not " + range;
+        return std::string();
+      },
+      "1 to " + std::to_string(largestBlockSize));
+}
 
 void addInfo(CLI::App& app, InfoOptions& options) {
   CLI::App* info = app.add_subcommand("info", "Show what a host learns about an effect module");
@@ -45,10 +61,11 @@ void addRender(CLI::App& app, RenderOptions& options, bool& keepDelay) {
       ->required()
       ->allow_extra_args(false);
   render
-      ->add_option("-o,--output", options.output, "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg")
+      ->add_option("-o,--output", options.output,
+                   "Output file: .wav (32-bit float, extensible header), .flac, .aiff/.aif, .ogg")
       ->required();
   render->add_option("-b,--block", options.blockSize, "Frames per processing call")
-      ->check(CLI::Range(1, largestBlockSize))
+      ->check(blockSizeCheck())
       ->capture_default_str();
   render
       ->add_option("-p,--param", options.parameters,
@@ -98,6 +115,8 @@ int runCommand(const CLI::App& app, const InfoOptions& info, const RenderOptions
 int main(int argc, char** argv) {
   CLI::App app{"Tandrel command-line host: loads VST 2 effect modules as an audio host does", "tandrel"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "tandrel " TANDREL_VERSION);
+  app.footer(exitStatusText);
   InfoOptions info;
   RenderOptions render;
   DemoOptions demo;
@@ -112,27 +131,14 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    // Help and version requests end with status 0; usage errors with 2.
-    return app.exit(error) == 0 ? 0 : exitUsage;
+    if (error.get_exit_code() == 0) return app.exit(error); // --help and --version
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    std::vector<std::string> commands;
+    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+      commands.push_back(command->get_name());
+    std::fprintf(stderr, "tandrel: %s\n", usageMessage(error, app, arguments, commands).c_str());
+    return exitUsage;
   }
   render.compensateLatency = !keepDelay;
-
-  try {
-    return runCommand(app, info, render, duck, demo, check);
-  } catch (const Interrupted& stop) {
-    std::fprintf(stderr, "tandrel: %s\n", stop.what());
-    return exitInterrupted;
-  } catch (const CliError& error) {
-    // A blocking call cut short by the signal fails in its own way; the
-    // interrupt is what happened.
-    if (interruptRequested()) {
-      std::fprintf(stderr, "tandrel: %s\n", Interrupted().what());
-      return exitInterrupted;
-    }
-    std::fprintf(stderr, "tandrel: %s\n", error.what());
-    return exitFailure;
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "tandrel: unexpected failure: %s\n", error.what());
-    return exitFailure;
-  }
+  return runReportingFailures([&] { return runCommand(app, info, render, duck, demo, check); });
 }

@@ -18,6 +18,7 @@ inline const std::string toolPath = TANDREL_CLI_PATH;
 inline const std::string modulePath = TANDREL_MODULE_PATH;
 inline const std::string noEntryModulePath = CLI_NO_ENTRY_MODULE_PATH;
 inline const std::string nullEntryModulePath = CLI_NULL_ENTRY_MODULE_PATH;
+inline const std::string countsModulePath = CLI_COUNTS_MODULE_PATH; // 3 inputs, 2 outputs
 
 struct RunResult {
   int status = -1; // exit status, or 128 + signal number

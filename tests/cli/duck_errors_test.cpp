@@ -27,6 +27,7 @@ struct DuckErrorCase {
   const char* name;
   std::vector<std::string> arguments; // "@x" stands for the file x in the test directory
   std::vector<std::string> messageParts;
+  int status = 1; // 2 for a usage error
 };
 
 class DuckErrors : public ToolTest, public ::testing::WithParamInterface<DuckErrorCase> {
@@ -59,7 +60,7 @@ TEST_P(DuckErrors, FailsWithOneLineAndKeepsEveryFile) {
   const std::string music = readBytes(path("music.wav"));
   const std::string voice = readBytes(path("voice.wav"));
   const RunResult run = runTool(arguments());
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, GetParam().status);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   EXPECT_EQ(run.err.rfind("tandrel: ", 0), 0u) << run.err;
@@ -91,21 +92,25 @@ INSTANTIATE_TEST_SUITE_P(
         DuckErrorCase{"VoiceNotAudio",
                       {"--music", "@music.wav", "--voice", "@text.wav", "-o", "@out.wav"},
                       {"cannot read input file", "text.wav", "libsndfile"}},
-        DuckErrorCase{
-            "OutputIsTheMusic", with({"-o", "@music.wav"}), {"is the input file", "give another name"}},
+        DuckErrorCase{"OutputIsTheMusic",
+                      with({"-o", "@music.wav"}),
+                      {"is the input file", "choose another output name"}},
         DuckErrorCase{
             "OutputIsTheVoiceSpelledOtherwise", with({"-o", "@./voice.wav"}), {"is the input file"}},
         DuckErrorCase{"OutputIsALinkToTheMusic", with({"-o", "@music-link.wav"}), {"is the input file"}},
         DuckErrorCase{"PictureIsTheVoice",
                       with({"-o", "@out.wav", "--plot", "@voice.wav"}),
                       {"picture", "is the input file"}},
-        DuckErrorCase{
-            "DepthNegative", with({"-o", "@out.wav", "--depth", "-3"}), {"--depth -3", "0 to 100 dB"}},
+        DuckErrorCase{"DepthNegative",
+                      with({"-o", "@out.wav", "--depth", "-3"}),
+                      {"--depth -3", "0 to 100 dB", "(see tandrel duck --help)"},
+                      2},
         DuckErrorCase{"ThresholdAboveFullScale",
                       with({"-o", "@out.wav", "--threshold", "6"}),
-                      {"--threshold 6", "dBFS"}},
-        DuckErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release -1"}},
-        DuckErrorCase{"GainNotFinite", with({"-o", "@out.wav", "--voice-gain", "inf"}), {"--voice-gain"}},
+                      {"--threshold 6", "dBFS"},
+                      2},
+        DuckErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release -1"}, 2},
+        DuckErrorCase{"GainNotFinite", with({"-o", "@out.wav", "--voice-gain", "inf"}), {"--voice-gain"}, 2},
         DuckErrorCase{"UnsupportedOutputFormat", with({"-o", "@out.mp3"}), {"'.mp3'", ".wav, .flac"}},
         DuckErrorCase{"PictureNotPng", with({"-o", "@out.wav", "--plot", "@out.jpg"}), {"out.jpg", ".png"}},
         DuckErrorCase{"OutputDirectoryMissing", with({"-o", "@nowhere/out.wav"}), {"nowhere/out.wav"}},

@@ -34,6 +34,8 @@ protected:
     writeBytes(path("text.wav"), "this is not audio, only text pretending to be a WAV file\n");
     writeBytes(path("text.so"), std::string(200, '#') + "\nnot a shared object, only text\n");
     mkdir(path("folder").c_str(), 0755);
+    symlink("stereo.wav", path("link.wav").c_str());
+    stereoBytes_ = readBytes(path("stereo.wav"));
   }
 
   std::vector<std::string> arguments() const {
@@ -63,16 +65,21 @@ protected:
       EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
   }
 
-  // Only the files SetUp made, and those the test adds, are there.
+  // Only the files SetUp made, and those the test adds, are there, and the
+  // input that an output may name is untouched.
   void expectNothingWritten(std::vector<std::string> extra = {}) const {
-    std::vector<std::string> expected{"stereo.wav", "mono44.wav", "three.wav",
-                                      "text.wav",   "text.so",    "folder"};
+    EXPECT_EQ(readBytes(path("stereo.wav")), stereoBytes_);
+    std::vector<std::string> expected{"stereo.wav", "mono44.wav", "three.wav", "text.wav",
+                                      "text.so",    "folder",     "link.wav"};
     expected.insert(expected.end(), extra.begin(), extra.end());
     std::vector<std::string> found = listDirectory(directory());
     std::sort(expected.begin(), expected.end());
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, expected);
   }
+
+private:
+  std::string stereoBytes_;
 };
 
 TEST_P(RenderErrors, FailsWithOneLineAndWritesNothing) {
@@ -148,6 +155,15 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"OutputIsADirectory",
                   {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@folder"},
                   {"folder' is a directory"}},
+        ErrorCase{"OutputIsTheInput",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@stereo.wav"},
+                  {"stereo.wav' is the input file", "choose another output name"}},
+        ErrorCase{"OutputIsTheInputByAnotherPath",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@./stereo.wav"},
+                  {"./stereo.wav' is the input file", "choose another output name"}},
+        ErrorCase{"OutputIsALinkToTheInput",
+                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@link.wav"},
+                  {"link.wav' is the input file", "stereo.wav'"}},
         ErrorCase{"PictureDirectoryMissing",
                   {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@out.wav", "--plot", "@nowhere/out.png"},
                   {"cannot write output file", "nowhere/out.png"}}),

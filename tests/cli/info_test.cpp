@@ -2,6 +2,8 @@
 // character for character.
 #include <filesystem>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_support.hpp"
 
 namespace cli_test {
@@ -86,6 +88,18 @@ TEST(Info, WithoutAModuleFindsTheOneBuiltBesideTheTool) {
   const std::string found = run.out.substr(prefix.size(), run.out.find('\n') - prefix.size());
   EXPECT_TRUE(std::filesystem::equivalent(found, modulePath)) << found;
   EXPECT_EQ(run.out.substr(run.out.find('\n') + 1), expectedText);
+}
+
+// Input and output counts each come from their own field of the record.
+TEST(Info, CountsThatDifferAreEachShown) {
+  const RunResult text = runTool({"info", countsModulePath});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("Inputs:             3\nOutputs:            2\n"), std::string::npos) << text.out;
+  const RunResult json = runTool({"info", countsModulePath, "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto document = nlohmann::json::parse(json.out);
+  EXPECT_EQ(document["inputs"], 3);
+  EXPECT_EQ(document["outputs"], 2);
 }
 
 } // namespace

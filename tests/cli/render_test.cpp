@@ -3,6 +3,7 @@
 // with the input when latency compensation is on.
 #include <sndfile.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "cli_support.hpp"
@@ -37,7 +38,7 @@ TEST_P(RenderBlockSizes, OutputEqualsTheModuleDrivenDirectly) {
 
   const AudioFile out = readAudio(path("out.wav"));
   EXPECT_EQ(out.sampleRate, rate);
-  EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  EXPECT_EQ(out.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
   const Channels expected = renderDirectly(modulePath, input, rate, 512, {{0, c.sourceValue}, {1, 0.6f}});
   ASSERT_EQ(out.channels.size(), 2u);
   ASSERT_EQ(expected.size(), 2u);
@@ -149,9 +150,29 @@ TEST_F(RenderChannels, FilesFeedTheInputsInOrder) {
 TEST_F(RenderChannels, MissingChannelsAreSilent) {
   const Channels input = testSignal();
   writeAudio(path("audio.wav"), {input[0]});
-  ASSERT_EQ(runTool({"render", modulePath, "-i", path("audio.wav"), "-o", path("out.wav"), "-q"}).status, 0);
+  const RunResult run = runTool({"render", modulePath, "-i", path("audio.wav"), "-o", path("out.wav"), "-q"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "tandrel: warning: module input 1 gets no channel from the input files and receives silence\n");
   const Channels expected = renderDirectly(modulePath, {input[0]}, rate, 512, {});
   EXPECT_TRUE(sameBits(expected[0], readAudio(path("out.wav")).channels[0]));
+}
+
+// Inputs without a file channel get silence in every chunk, even from a
+// module that scribbles on its input buffers; the first of them included.
+TEST_F(RenderChannels, InputsWithoutAChannelStaySilentInEveryChunk) {
+  const std::vector<float> audio = noise(70000, 21, 0.5f); // more than one chunk of 65536 frames
+  writeAudio(path("mono.wav"), {audio});
+  const RunResult run =
+      runTool({"render", countsModulePath, "-i", path("mono.wav"), "-o", path("out.wav"), "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err,
+            "tandrel: warning: module inputs 1 and 2 get no channel from the input files and receive "
+            "silence\n");
+  const AudioFile out = readAudio(path("out.wav"));
+  ASSERT_EQ(out.channels.size(), 2u);
+  EXPECT_TRUE(sameBits(std::vector<float>(audio.size(), 0.0f), out.channels[0]));
+  EXPECT_TRUE(sameBits(audio, out.channels[1]));
 }
 
 TEST_F(RenderChannels, ShorterFileIsPaddedWithSilence) {
@@ -159,10 +180,12 @@ TEST_F(RenderChannels, ShorterFileIsPaddedWithSilence) {
   std::vector<float> shortControl(input[1].begin(), input[1].begin() + 7000);
   writeAudio(path("audio.wav"), {input[0]});
   writeAudio(path("control.wav"), {shortControl});
-  ASSERT_EQ(runTool({"render", modulePath, "-i", path("audio.wav"), "-i", path("control.wav"), "-o",
-                     path("out.wav"), "-q"})
-                .status,
-            0);
+  const RunResult run = runTool({"render", modulePath, "-i", path("audio.wav"), "-i", path("control.wav"),
+                                 "-o", path("out.wav"), "-q"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "tandrel: warning: the input files have different lengths ('" + path("audio.wav") +
+                         "' 20011 frames, '" + path("control.wav") +
+                         "' 7000 frames); the shorter ones are padded with silence\n");
   shortControl.resize(length, 0.0f);
   const Channels expected = renderDirectly(modulePath, {input[0], shortControl}, rate, 512, {});
   const AudioFile out = readAudio(path("out.wav"));
@@ -202,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(Extensions, RenderFormats,
                                            FormatCase{"out.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
                                            FormatCase{"out.AIF", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
                                            FormatCase{"out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
-                                           FormatCase{"out.WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT}),
+                                           FormatCase{"out.WAV", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT}),
                          [](const auto& info) {
                            std::string name = info.param.name;
                            name.erase(name.find('.'), 1);
