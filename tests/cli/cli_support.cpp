@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <sndfile.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include <iterator>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "host/module_host.hpp"
 
@@ -241,6 +245,32 @@ void ToolTest::SetUp() {
   std::string pattern = (fs::temp_directory_path() / "tandrel-cli-test-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   directory_ = pattern;
+}
+
+void ToolTest::interruptMidStream(const std::vector<std::string>& arguments, const std::string& stream,
+                                  int signal, int& status) const {
+  status = -1;
+  ASSERT_EQ(mkfifo(stream.c_str(), 0600), 0);
+  const pid_t tool = startTool(arguments);
+  ASSERT_GT(tool, 0);
+  const int writer = open(stream.c_str(), O_WRONLY); // waits for the tool to open the stream
+  ASSERT_GE(writer, 0);
+  const std::string start = floatWavHeader(10 * 60 * 48000) + std::string(65536 * 8 * 3, '\0');
+  ASSERT_EQ(write(writer, start.data(), start.size()), static_cast<ssize_t>(start.size()));
+
+  // The temporary output appears once the job has begun.
+  const auto begun = [this] {
+    for (const std::string& name : listDirectory(directory()))
+      if (name.rfind(".out.wav.", 0) == 0) return true;
+    return false;
+  };
+  for (int wait = 0; wait < 500 && !begun(); ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(begun());
+  kill(tool, signal);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  close(writer); // the rest of the stream is missing: the tool would go on with silence
+  status = waitTool(tool);
 }
 
 void ToolTest::TearDown() {

@@ -83,6 +83,15 @@ protected:
   std::string path(const std::string& name) const { return directory_ + "/" + name; }
   const std::string& directory() const { return directory_; }
 
+  // Starts the tool with `arguments`, one of which names `stream`: made here
+  // as a named pipe that delivers the header of ten minutes of 48 kHz float
+  // stereo and a little of its audio, then stalls. Once the temporary file of
+  // the output "out.wav" has appeared in the test directory, that is once the
+  // job has begun, sends `signal` to the tool and closes the pipe; `status`
+  // is then the tool's exit status. Use it under ASSERT_NO_FATAL_FAILURE.
+  void interruptMidStream(const std::vector<std::string>& arguments, const std::string& stream, int signal,
+                          int& status) const;
+
 private:
   std::string directory_;
 };

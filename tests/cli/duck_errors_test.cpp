@@ -2,19 +2,13 @@
 // output, nothing left behind, earlier files kept, no input overwritten;
 // and long inputs streamed, not loaded.
 #include <sndfile.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <csignal>
-#include <thread>
 
 #include "cli_support.hpp"
 
@@ -125,29 +119,14 @@ using DuckStreaming = ToolTest;
 // the signal arrives while the job waits in its middle.
 TEST_F(DuckStreaming, InterruptLeavesEveryFileAsItWas) {
   const std::string stream = path("music.wav");
-  ASSERT_EQ(mkfifo(stream.c_str(), 0600), 0);
   writeAudio(path("voice.wav"), {bursts(48000, 500, 500, 3, 0.5f)}, 22050);
   writeBytes(path("out.wav"), earlierContents);
-  const pid_t tool = startTool({"duck", "--music", stream, "--voice", path("voice.wav"), "-o",
-                                path("out.wav"), "--mix", "--plot", path("out.png"), "-q"});
-  ASSERT_GT(tool, 0);
-  const int writer = open(stream.c_str(), O_WRONLY); // waits for the tool to open the stream
-  ASSERT_GE(writer, 0);
-  const std::string start = floatWavHeader(10 * 60 * 48000) + std::string(65536 * 8 * 3, '\0');
-  ASSERT_EQ(write(writer, start.data(), start.size()), static_cast<ssize_t>(start.size()));
-  const auto begun = [this] {
-    for (const std::string& name : listDirectory(directory()))
-      if (name.rfind(".out.wav.", 0) == 0) return true;
-    return false;
-  };
-  for (int wait = 0; wait < 500 && !begun(); ++wait)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(begun());
-  kill(tool, SIGINT);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  close(writer);
+  int status = -1;
+  ASSERT_NO_FATAL_FAILURE(interruptMidStream({"duck", "--music", stream, "--voice", path("voice.wav"), "-o",
+                                              path("out.wav"), "--mix", "--plot", path("out.png"), "-q"},
+                                             stream, SIGINT, status));
 
-  EXPECT_EQ(waitTool(tool), 130);
+  EXPECT_EQ(status, 130);
   EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
   std::vector<std::string> left = listDirectory(directory());
   std::sort(left.begin(), left.end());
