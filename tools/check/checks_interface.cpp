@@ -144,10 +144,13 @@ Request validRequest(std::int32_t code, RequestMemory& memory) {
                            std::end(opcodesTakingBuffer);
   Request request{0, 0, takesBuffer ? memory.block : nullptr, 0.0f};
   std::memset(memory.block, 0, sizeof memory.block);
+  const auto text = [&memory](const char* contents) {
+    std::snprintf(memory.text, sizeof memory.text, "%s", contents);
+    return memory.text;
+  };
   switch (code) {
   case opcode::renameProgram:
-    std::snprintf(memory.text, sizeof memory.text, "Checked");
-    request.pointer = memory.text;
+    request.pointer = text("Checked");
     break;
   case opcode::setSampleRate:
     request.option = static_cast<float>(checkSampleRate);
@@ -162,8 +165,7 @@ Request validRequest(std::int32_t code, RequestMemory& memory) {
     request.pointer = &memory.chunk;
     break;
   case opcode::parameterFromText:
-    std::snprintf(memory.text, sizeof memory.text, "0.5");
-    request.pointer = memory.text;
+    request.pointer = text("0.5");
     break;
   case opcode::programNameByCategory:
     request.value = -1;
@@ -173,8 +175,7 @@ Request validRequest(std::int32_t code, RequestMemory& memory) {
     request.pointer = memory.outputLayout.data();
     break;
   case opcode::canDo:
-    std::snprintf(memory.text, sizeof memory.text, "receiveVstMidiEvent");
-    request.pointer = memory.text;
+    request.pointer = text("receiveVstMidiEvent");
     break;
   case opcode::getSpeakerArrangements:
     request.value = reinterpret_cast<std::intptr_t>(&memory.inputArrangement);
