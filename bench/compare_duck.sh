@@ -15,16 +15,10 @@
 # Usage: bench/compare_duck.sh [BUILD_DIR] [MINUTES]
 set -eu
 cd "$(dirname "$0")/.."
-build=${1:-build}
-minutes=${2:-60}
-seconds=$((minutes * 60))
-tool="$build/tools/tandrel"
-[ -x "$tool" ] || { echo "no $tool: build first (scripts/demo.sh or cmake --build $build)"; exit 1; }
-[ -x /usr/bin/time ] || need_time=time
-if ! command -v ffmpeg >/dev/null || [ -n "${need_time:-}" ]; then
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ffmpeg time >/dev/null
+. bench/compare_common.sh
+compare_arguments 60 "$@"
+if ! command -v ffmpeg >/dev/null || [ ! -x /usr/bin/time ]; then
+  install_packages ffmpeg time
 fi
 
 if [ -n "${TANDREL_BENCH_DIR:-}" ]; then
@@ -32,8 +26,7 @@ if [ -n "${TANDREL_BENCH_DIR:-}" ]; then
   mkdir -p "$work"
   trap 'rm -f "$work/tandrel.wav" "$work/ffmpeg.wav" "$work/copy.wav"' EXIT
 else
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  compare_work_folder
 fi
 # Music: three tones, a different chord on each side. Voice: syllables at
 # 8 per second in phrases of 2 s with pauses of 2 s.
@@ -67,7 +60,7 @@ timed() {
   eval "wall_$(echo "$name" | tr -c 'a-z\n' '_')=$wall"
 }
 
-echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "machine: $(machine_summary), load $(cut -d' ' -f1-3 /proc/loadavg)"
 timed "tandrel duck --mix" "$tool" duck --quiet --music "$work/music.wav" --voice "$work/voice.wav" --mix \
   --output "$work/tandrel.wav"
 rm -f "$work/tandrel.wav"

@@ -10,23 +10,16 @@
 # Usage: bench/compare_tools.sh [BUILD_DIR] [MINUTES]
 set -eu
 cd "$(dirname "$0")/.."
-build=${1:-build}
-minutes=${2:-10}
-seconds=$((minutes * 60))
-tool="$build/tools/tandrel"
-[ -x "$tool" ] || { echo "no $tool: build first (scripts/demo.sh or cmake --build $build)"; exit 1; }
+. bench/compare_common.sh
+compare_arguments 10 "$@"
 
 need=""
 command -v ffmpeg >/dev/null || need="$need ffmpeg"
 ls /usr/lib/vst/lsp-plugins/*sc-compressor-stereo*.so >/dev/null 2>&1 || need="$need lsp-plugins-vst"
-if [ -n "$need" ]; then
-  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need >/dev/null
-fi
+# shellcheck disable=SC2086
+[ -z "$need" ] || install_packages $need
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+compare_work_folder
 music="0.4*sin(2*PI*220*t)+0.2*sin(2*PI*277.18*t)+0.2*sin(2*PI*329.63*t)"
 voice="0.7*sin(2*PI*180*t)*sin(2*PI*4*t)*gt(sin(2*PI*0.25*t),0)"
 echo "generating ${minutes} minutes of 48 kHz float stereo in $work"
@@ -59,7 +52,7 @@ lsp=$(ls /usr/lib/vst/lsp-plugins/*sc-compressor-stereo*.so | head -n 1)
 t_lsp=$(best_of_three "$tool" render "$lsp" --quiet --input "$work/in4.wav" --output "$work/lsp.wav")
 
 for f in tandrel ffmpeg lsp; do [ -s "$work/$f.wav" ] || { echo "no output from $f" >&2; exit 1; }; done
-echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "machine: $(machine_summary)"
 echo "tandrel render, Tandrel:              ${t_tandrel} s"
 echo "ffmpeg sidechaincompress:             ${t_ffmpeg} s  ($(awk "BEGIN { printf \"%.1f\", $t_ffmpeg / $t_tandrel }")x the time of Tandrel)"
 echo "tandrel render, LSP sc compressor:    ${t_lsp} s  ($(awk "BEGIN { printf \"%.1f\", $t_lsp / $t_tandrel }")x the time of Tandrel)"
