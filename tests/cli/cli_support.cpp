@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -239,6 +240,33 @@ std::string floatWavHeader(std::uint32_t frames) {
     if (!result) return result << " (channel " << c << " of " << actualPath << ")";
   }
   return ::testing::AssertionSuccess();
+}
+
+void expectOneLineError(const RunResult& run, const ErrorCase& expected) {
+  EXPECT_EQ(run.status, expected.status);
+  EXPECT_EQ(run.out, "");
+  ASSERT_FALSE(run.err.empty());
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.err.rfind("tandrel: ", 0), 0u) << run.err;
+  for (const std::string& part : expected.messageParts)
+    EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
+}
+
+std::vector<std::string> ToolTest::expandArguments(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> result;
+  for (const std::string& argument : arguments) {
+    if (argument == "@tandrel")
+      result.push_back(modulePath);
+    else if (argument == "@no-entry")
+      result.push_back(noEntryModulePath);
+    else if (argument == "@null-entry")
+      result.push_back(nullEntryModulePath);
+    else if (argument.rfind('@', 0) == 0)
+      result.push_back(path(argument.substr(1)));
+    else
+      result.push_back(argument);
+  }
+  return result;
 }
 
 void ToolTest::SetUp() {

@@ -75,6 +75,22 @@ std::string floatWavHeader(std::uint32_t frames);
 // Two audio files with the same rate, channels and samples, bit for bit.
 ::testing::AssertionResult sameAudio(const std::string& expectedPath, const std::string& actualPath);
 
+// A way a command can fail, for the error tests: its arguments, the parts
+// its one-line message must hold, and its exit status.
+struct ErrorCase {
+  const char* name;
+  // "@x" stands for the file x in the test directory; "@tandrel",
+  // "@no-entry" and "@null-entry" for the built modules.
+  std::vector<std::string> arguments;
+  std::vector<std::string> messageParts;
+  int status = 1; // 2 for a usage error
+};
+
+// The run failed as `expected` says: its status, nothing on standard output
+// and one line on standard error that starts "tandrel: " and holds every
+// part of the message.
+void expectOneLineError(const RunResult& run, const ErrorCase& expected);
+
 // A fresh directory for each test, removed afterwards.
 class ToolTest : public ::testing::Test {
 protected:
@@ -82,6 +98,8 @@ protected:
   void TearDown() override;
   std::string path(const std::string& name) const { return directory_ + "/" + name; }
   const std::string& directory() const { return directory_; }
+  // The arguments of an ErrorCase with the "@" names replaced.
+  std::vector<std::string> expandArguments(const std::vector<std::string>& arguments) const;
 
   // Starts the tool with `arguments`, one of which names `stream`: made here
   // as a named pipe that delivers the header of ten minutes of 48 kHz float

@@ -17,14 +17,7 @@ namespace {
 
 constexpr const char* earlierContents = "an earlier job, to be kept";
 
-struct DuckErrorCase {
-  const char* name;
-  std::vector<std::string> arguments; // "@x" stands for the file x in the test directory
-  std::vector<std::string> messageParts;
-  int status = 1; // 2 for a usage error
-};
-
-class DuckErrors : public ToolTest, public ::testing::WithParamInterface<DuckErrorCase> {
+class DuckErrors : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {
 protected:
   void SetUp() override {
     ToolTest::SetUp();
@@ -37,15 +30,8 @@ protected:
   }
 
   std::vector<std::string> arguments() const {
-    std::vector<std::string> result{"duck"};
-    for (const std::string& argument : GetParam().arguments) {
-      if (argument == "@no-entry")
-        result.push_back(noEntryModulePath);
-      else if (argument.rfind('@', 0) == 0)
-        result.push_back(path(argument.substr(1)));
-      else
-        result.push_back(argument);
-    }
+    std::vector<std::string> result = expandArguments(GetParam().arguments);
+    result.insert(result.begin(), "duck");
     return result;
   }
 };
@@ -54,12 +40,7 @@ TEST_P(DuckErrors, FailsWithOneLineAndKeepsEveryFile) {
   const std::string music = readBytes(path("music.wav"));
   const std::string voice = readBytes(path("voice.wav"));
   const RunResult run = runTool(arguments());
-  EXPECT_EQ(run.status, GetParam().status);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-  EXPECT_EQ(run.err.rfind("tandrel: ", 0), 0u) << run.err;
-  for (const std::string& part : GetParam().messageParts)
-    EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
+  expectOneLineError(run, GetParam());
   EXPECT_EQ(readBytes(path("music.wav")), music);
   EXPECT_EQ(readBytes(path("voice.wav")), voice);
   EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
@@ -80,37 +61,36 @@ std::vector<std::string> with(std::vector<std::string> more, const std::vector<s
 INSTANTIATE_TEST_SUITE_P(
     Cases, DuckErrors,
     ::testing::Values(
-        DuckErrorCase{"MusicMissing",
-                      {"--music", "@none.wav", "--voice", "@voice.wav", "-o", "@out.wav"},
-                      {"none.wav' does not exist", "check the path"}},
-        DuckErrorCase{"VoiceNotAudio",
-                      {"--music", "@music.wav", "--voice", "@text.wav", "-o", "@out.wav"},
-                      {"cannot read input file", "text.wav", "libsndfile"}},
-        DuckErrorCase{"OutputIsTheMusic",
-                      with({"-o", "@music.wav"}),
-                      {"is the input file", "choose another output name"}},
-        DuckErrorCase{
-            "OutputIsTheVoiceSpelledOtherwise", with({"-o", "@./voice.wav"}), {"is the input file"}},
-        DuckErrorCase{"OutputIsALinkToTheMusic", with({"-o", "@music-link.wav"}), {"is the input file"}},
-        DuckErrorCase{"PictureIsTheVoice",
-                      with({"-o", "@out.wav", "--plot", "@voice.wav"}),
-                      {"picture", "is the input file"}},
-        DuckErrorCase{"DepthNegative",
-                      with({"-o", "@out.wav", "--depth", "-3"}),
-                      {"--depth -3", "0 to 100 dB", "(see tandrel duck --help)"},
-                      2},
-        DuckErrorCase{"ThresholdAboveFullScale",
-                      with({"-o", "@out.wav", "--threshold", "6"}),
-                      {"--threshold 6", "dBFS"},
-                      2},
-        DuckErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release -1"}, 2},
-        DuckErrorCase{"GainNotFinite", with({"-o", "@out.wav", "--voice-gain", "inf"}), {"--voice-gain"}, 2},
-        DuckErrorCase{"UnsupportedOutputFormat", with({"-o", "@out.mp3"}), {"'.mp3'", ".wav, .flac"}},
-        DuckErrorCase{"PictureNotPng", with({"-o", "@out.wav", "--plot", "@out.jpg"}), {"out.jpg", ".png"}},
-        DuckErrorCase{"OutputDirectoryMissing", with({"-o", "@nowhere/out.wav"}), {"nowhere/out.wav"}},
-        DuckErrorCase{"ModuleWithoutEntryPoint",
-                      with({"-o", "@out.wav", "--plot", "@out.png", "--module", "@no-entry"}),
-                      {"no VSTPluginMain entry point"}}),
+        ErrorCase{"MusicMissing",
+                  {"--music", "@none.wav", "--voice", "@voice.wav", "-o", "@out.wav"},
+                  {"none.wav' does not exist", "check the path"}},
+        ErrorCase{"VoiceNotAudio",
+                  {"--music", "@music.wav", "--voice", "@text.wav", "-o", "@out.wav"},
+                  {"cannot read input file", "text.wav", "libsndfile"}},
+        ErrorCase{"OutputIsTheMusic",
+                  with({"-o", "@music.wav"}),
+                  {"is the input file", "choose another output name"}},
+        ErrorCase{"OutputIsTheVoiceSpelledOtherwise", with({"-o", "@./voice.wav"}), {"is the input file"}},
+        ErrorCase{"OutputIsALinkToTheMusic", with({"-o", "@music-link.wav"}), {"is the input file"}},
+        ErrorCase{"PictureIsTheVoice",
+                  with({"-o", "@out.wav", "--plot", "@voice.wav"}),
+                  {"picture", "is the input file"}},
+        ErrorCase{"DepthNegative",
+                  with({"-o", "@out.wav", "--depth", "-3"}),
+                  {"--depth -3", "0 to 100 dB", "(see tandrel duck --help)"},
+                  2},
+        ErrorCase{"ThresholdAboveFullScale",
+                  with({"-o", "@out.wav", "--threshold", "6"}),
+                  {"--threshold 6", "dBFS"},
+                  2},
+        ErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release -1"}, 2},
+        ErrorCase{"GainNotFinite", with({"-o", "@out.wav", "--voice-gain", "inf"}), {"--voice-gain"}, 2},
+        ErrorCase{"UnsupportedOutputFormat", with({"-o", "@out.mp3"}), {"'.mp3'", ".wav, .flac"}},
+        ErrorCase{"PictureNotPng", with({"-o", "@out.wav", "--plot", "@out.jpg"}), {"out.jpg", ".png"}},
+        ErrorCase{"OutputDirectoryMissing", with({"-o", "@nowhere/out.wav"}), {"nowhere/out.wav"}},
+        ErrorCase{"ModuleWithoutEntryPoint",
+                  with({"-o", "@out.wav", "--plot", "@out.png", "--module", "@no-entry"}),
+                  {"no VSTPluginMain entry point"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using DuckStreaming = ToolTest;

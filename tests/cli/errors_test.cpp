@@ -15,12 +15,6 @@ namespace {
 
 constexpr const char* earlierContents = "an earlier render, to be kept";
 
-struct ErrorCase {
-  const char* name;
-  std::vector<std::string> arguments; // "@x" stands for the file x in the test directory
-  std::vector<std::string> messageParts;
-};
-
 class RenderErrors : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {
 protected:
   void SetUp() override {
@@ -35,32 +29,7 @@ protected:
     stereoBytes_ = readBytes(path("stereo.wav"));
   }
 
-  std::vector<std::string> arguments() const {
-    std::vector<std::string> result;
-    for (const std::string& argument : GetParam().arguments) {
-      if (argument == "@tandrel")
-        result.push_back(modulePath);
-      else if (argument == "@no-entry")
-        result.push_back(noEntryModulePath);
-      else if (argument == "@null-entry")
-        result.push_back(nullEntryModulePath);
-      else if (argument.rfind('@', 0) == 0)
-        result.push_back(path(argument.substr(1)));
-      else
-        result.push_back(argument);
-    }
-    return result;
-  }
-
-  void expectFailure(const RunResult& run) const {
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    ASSERT_FALSE(run.err.empty());
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(run.err.rfind("tandrel: ", 0), 0u) << run.err;
-    for (const std::string& part : GetParam().messageParts)
-      EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
-  }
+  void expectFailure(const RunResult& run) const { expectOneLineError(run, GetParam()); }
 
   // Only the files SetUp made, and those the test adds, are there, and the
   // input that an output may name is untouched.
@@ -80,14 +49,14 @@ private:
 };
 
 TEST_P(RenderErrors, FailsWithOneLineAndWritesNothing) {
-  expectFailure(runTool(arguments()));
+  expectFailure(runTool(expandArguments(GetParam().arguments)));
   expectNothingWritten();
 }
 
 TEST_P(RenderErrors, KeepsAnExistingOutputFile) {
   writeBytes(path("out.wav"), earlierContents);
   writeBytes(path("out.png"), earlierContents);
-  expectFailure(runTool(arguments()));
+  expectFailure(runTool(expandArguments(GetParam().arguments)));
   EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
   EXPECT_EQ(readBytes(path("out.png")), earlierContents);
   expectNothingWritten({"out.wav", "out.png"});
