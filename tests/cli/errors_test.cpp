@@ -62,7 +62,10 @@ TEST_P(RenderErrors, KeepsAnExistingOutputFile) {
   expectNothingWritten({"out.wav", "out.png"});
 }
 
+// The arguments the cases build on: a render missing its input, and one of
+// the stereo file missing its output's name.
 const std::vector<std::string> render{"render", "@tandrel", "-o", "@out.wav", "--plot", "@out.png"};
+const std::vector<std::string> renderStereoTo{"render", "@tandrel", "-i", "@stereo.wav", "-o"};
 
 std::vector<std::string> with(std::vector<std::string> more, const std::vector<std::string>& base = render) {
   more.insert(more.begin(), base.begin(), base.end());
@@ -87,11 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
                   with({"-i", "@stereo.wav", "-i", "@stereo.wav"}),
                   {"have 4 channels", "has 2 inputs"}},
         ErrorCase{"UnsupportedOutputFormat",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@out.mp3"},
+                  with({"@out.mp3"}, renderStereoTo),
                   {"'.mp3'", ".wav, .flac, .aiff, .aif or .ogg"}},
-        ErrorCase{"PictureNotPng",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@out.wav", "--plot", "@out.jpg"},
-                  {"out.jpg", ".png"}},
+        ErrorCase{
+            "PictureNotPng", with({"@out.wav", "--plot", "@out.jpg"}, renderStereoTo), {"out.jpg", ".png"}},
         ErrorCase{"ModuleDoesNotLoad",
                   {"render", "@text.so", "-i", "@stereo.wav", "-o", "@out.wav"},
                   {"cannot load module", "text.so", "invalid ELF header"}},
@@ -116,22 +118,20 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ValueNaN", with({"-i", "@stereo.wav", "-p", "1=nan"}), {"outside 0 to 1"}},
         ErrorCase{"SettingWithoutValue", with({"-i", "@stereo.wav", "-p", "Source"}), {"not NAME=VALUE"}},
         ErrorCase{"OutputDirectoryMissing",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@nowhere/out.wav"},
+                  with({"@nowhere/out.wav"}, renderStereoTo),
                   {"cannot write output file", "nowhere/out.wav", "No such file or directory"}},
-        ErrorCase{"OutputIsADirectory",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@folder"},
-                  {"folder' is a directory"}},
+        ErrorCase{"OutputIsADirectory", with({"@folder"}, renderStereoTo), {"folder' is a directory"}},
         ErrorCase{"OutputIsTheInput",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@stereo.wav"},
+                  with({"@stereo.wav"}, renderStereoTo),
                   {"stereo.wav' is the input file", "choose another output name"}},
         ErrorCase{"OutputIsTheInputByAnotherPath",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@./stereo.wav"},
+                  with({"@./stereo.wav"}, renderStereoTo),
                   {"./stereo.wav' is the input file", "choose another output name"}},
         ErrorCase{"OutputIsALinkToTheInput",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@link.wav"},
+                  with({"@link.wav"}, renderStereoTo),
                   {"link.wav' is the input file", "stereo.wav'"}},
         ErrorCase{"PictureDirectoryMissing",
-                  {"render", "@tandrel", "-i", "@stereo.wav", "-o", "@out.wav", "--plot", "@nowhere/out.png"},
+                  with({"@out.wav", "--plot", "@nowhere/out.png"}, renderStereoTo),
                   {"cannot write output file", "nowhere/out.png"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
