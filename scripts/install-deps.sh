@@ -8,7 +8,7 @@ packages="
   cmake g++ make pkg-config binutils
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libcli11-dev libcairo2-dev libsoxr-dev nlohmann-json3-dev
-  clang-format help2man
+  clang-format help2man sox
   lsp-plugins-vst
   locales
 "

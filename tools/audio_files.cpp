@@ -20,6 +20,39 @@ namespace {
 
 std::string inQuotes(const std::string& path) { return "'" + path + "'"; }
 
+// The float WAV layout that readers take without a remark. libsndfile writes
+// float data with the extensible format chunk (40 bytes: the 16 common bytes,
+// an extension size of 22, valid bits, a channel mask and the subformat), or
+// plain with 16 bytes and no extension size; sox warns about both. For one or
+// two channels, where the channel mask tells a player nothing, the extensible
+// chunk is rewritten in place as a plain float chunk of 18 bytes (extension
+// size 0) followed by a "JUNK" chunk over the 22 bytes left, so no other byte
+// of the file moves. A file of another layout is left as it is. False when
+// the file could not be read or written.
+bool writePlainFloatFormatChunk(const std::string& path, int channelCount) {
+  constexpr std::size_t headerBytes = 60; // RIFF header and the extensible format chunk
+  if (channelCount > 2) return true;
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  if (file == nullptr) return false;
+  unsigned char header[headerBytes];
+  const auto word16 = [&header](std::size_t at) { return header[at] | header[at + 1] << 8; };
+  const auto word32 = [&](std::size_t at) { return word16(at) | word16(at + 2) << 16; };
+  const bool extensibleFloat =
+      std::fread(header, 1, headerBytes, file) == headerBytes && std::memcmp(header, "RIFF", 4) == 0 &&
+      std::memcmp(header + 8, "WAVE", 4) == 0 && std::memcmp(header + 12, "fmt ", 4) == 0 &&
+      word32(16) == 40 && word16(20) == 0xFFFE && word16(44) == 3;
+  bool written = true;
+  if (extensibleFloat) {
+    const unsigned char plainFloat[] = {18, 0, 0, 0, 3, 0}; // chunk size 18, format tag 3 (float)
+    std::memcpy(header + 16, plainFloat, sizeof plainFloat);
+    const unsigned char padding[] = {0, 0, 'J', 'U', 'N', 'K', 14, 0, 0, 0}; // extension size 0, then JUNK
+    std::memcpy(header + 36, padding, sizeof padding);
+    std::memset(header + 46, 0, headerBytes - 46);
+    written = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(header, 1, headerBytes, file) == headerBytes;
+  }
+  return std::fclose(file) == 0 && written;
+}
+
 std::string lowerExtension(const std::string& path) {
   std::string extension = fs::path(path).extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -185,7 +218,9 @@ void checkOutputName(const std::string& path) {
 
 int outputFormatFor(const std::string& path) {
   const std::string extension = lowerExtension(path);
-  if (extension == ".wav") return SF_FORMAT_WAVEX | SF_FORMAT_FLOAT; // float data wants the extensible header
+  // Written extensible; one or two channels then get the plain float format
+  // chunk (see writePlainFloatFormatChunk).
+  if (extension == ".wav") return SF_FORMAT_WAVEX | SF_FORMAT_FLOAT;
   if (extension == ".flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
   if (extension == ".aiff" || extension == ".aif") return SF_FORMAT_AIFF | SF_FORMAT_PCM_24;
   if (extension == ".ogg") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
@@ -203,7 +238,8 @@ struct AudioFileWriter::Handle {
 };
 
 AudioFileWriter::AudioFileWriter(PendingFile& file, int channelCount, double sampleRate)
-    : handle_(std::make_unique<Handle>()), target_(file.target()) {
+    : handle_(std::make_unique<Handle>()), target_(file.target()), temporary_(file.temporaryPath()),
+      channelCount_(channelCount) {
   SF_INFO info{};
   info.samplerate = static_cast<int>(sampleRate);
   info.channels = channelCount;
@@ -239,7 +275,9 @@ void AudioFileWriter::write(const float* const* channels, int channelCount, std:
 void AudioFileWriter::close() {
   SNDFILE* file = handle_->file;
   handle_->file = nullptr;
-  if (file != nullptr && sf_close(file) != 0)
+  if (file == nullptr) return;
+  if (sf_close(file) != 0 || (outputFormatFor(target_) == (SF_FORMAT_WAVEX | SF_FORMAT_FLOAT) &&
+                              !writePlainFloatFormatChunk(temporary_, channelCount_)))
     throw CliError("cannot finish output file " + inQuotes(target_) + "; check the free space");
 }
 

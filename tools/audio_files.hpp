@@ -107,6 +107,8 @@ private:
   struct Handle;
   std::unique_ptr<Handle> handle_;
   std::string target_;
+  std::string temporary_;
+  int channelCount_;
   std::vector<float> interleaved_;
 };
 

@@ -61,8 +61,7 @@ void addRender(CLI::App& app, RenderOptions& options, bool& keepDelay) {
       ->required()
       ->allow_extra_args(false);
   render
-      ->add_option("-o,--output", options.output,
-                   "Output file: .wav (32-bit float, extensible header), .flac, .aiff/.aif, .ogg")
+      ->add_option("-o,--output", options.output, "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg")
       ->required();
   render->add_option("-b,--block", options.blockSize, "Frames per processing call")
       ->check(blockSizeCheck())

@@ -4,6 +4,8 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "cli_support.hpp"
@@ -38,7 +40,7 @@ TEST_P(RenderBlockSizes, OutputEqualsTheModuleDrivenDirectly) {
 
   const AudioFile out = readAudio(path("out.wav"));
   EXPECT_EQ(out.sampleRate, rate);
-  EXPECT_EQ(out.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
+  EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   const Channels expected = renderDirectly(modulePath, input, rate, 512, {{0, c.sourceValue}, {1, 0.6f}});
   ASSERT_EQ(out.channels.size(), 2u);
   ASSERT_EQ(expected.size(), 2u);
@@ -225,12 +227,37 @@ INSTANTIATE_TEST_SUITE_P(Extensions, RenderFormats,
                                            FormatCase{"out.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
                                            FormatCase{"out.AIF", SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
                                            FormatCase{"out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
-                                           FormatCase{"out.WAV", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT}),
+                                           FormatCase{"out.WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT}),
                          [](const auto& info) {
                            std::string name = info.param.name;
                            name.erase(name.find('.'), 1);
                            return name;
                          });
+
+// A float WAV file as readers take it without a remark: a plain float format
+// chunk with its extension size (18 bytes), then a padding chunk where the
+// extensible chunk's other 22 bytes were, so the samples stay where
+// libsndfile put them; sox opens it without a warning.
+using RenderWavHeader = ToolTest;
+
+TEST_F(RenderWavHeader, FloatWavHasTheFormatChunkReadersTakeWithoutWarning) {
+  writeAudio(path("in.wav"), testSignal());
+  ASSERT_EQ(runTool({"render", modulePath, "-i", path("in.wav"), "-o", path("out.wav"), "-q"}).status, 0);
+  const std::string header = readBytes(path("out.wav")).substr(12, 48);
+  const std::string fmt("fmt \x12\0\0\0\x03\0\x02\0", 12);
+  EXPECT_EQ(header.substr(0, 12), fmt);
+  EXPECT_EQ(header.substr(24, 12), std::string("\0\0JUNK\x0e\0\0\0\0\0", 12));
+  if (std::system("command -v sox >/dev/null") != 0) GTEST_SKIP() << "sox is not installed";
+  std::FILE* sox = popen(("sox --i '" + path("out.wav") + "' 2>&1").c_str(), "r");
+  ASSERT_NE(sox, nullptr);
+  std::string said;
+  char line[512];
+  while (std::fgets(line, sizeof line, sox) != nullptr)
+    said += line;
+  ASSERT_EQ(pclose(sox), 0) << said;
+  EXPECT_EQ(said.find("WARN"), std::string::npos) << said;
+  EXPECT_NE(said.find("32-bit Floating Point PCM"), std::string::npos) << said;
+}
 
 // The width and height in a PNG file's header.
 std::pair<std::uint32_t, std::uint32_t> pngSize(const std::string& bytes) {
