@@ -9,18 +9,21 @@
 // At each block end (every 128 frames), from the block's peak:
 //   target = 1 - Ratio x peak x 4, stored as float, at least 0.
 //
-// This header includes only <atomic> and <stdint.h>.
+// This header includes only <atomic>, <stdint.h> and Tandrel's vocabulary
+// (which includes only <cstdint>).
 #pragma once
 
 #include <stdint.h>
 
 #include <atomic>
 
+#include "tandrel_vocabulary.hpp"
+
 namespace tandrel::ducking {
 
 // Frames per peak-measuring block. A power of two, so that scaling by its
 // reciprocal rounds exactly like dividing by it.
-constexpr int32_t blockFrames = 128;
+constexpr int32_t blockFrames = product::blockFrames;
 constexpr int32_t latencyFrames = 2 * blockFrames;
 // Slots of the delay line; a multiple of the block, so that both positions
 // wrap exactly at block ends (see State).
@@ -126,8 +129,9 @@ static inline void endBlock(State& state) {
   const float peak = magnitudeOfLow > state.peakHigh ? magnitudeOfLow : state.peakHigh;
   state.startGain = state.targetGain;
   const float ratio = state.ratio.load(std::memory_order_relaxed);
-  const double reduction =
-      ratio > 0.0f && peak > 0.0f ? static_cast<double>(ratio) * static_cast<double>(peak) * 4.0 : 0.0;
+  const double reduction = ratio > 0.0f && peak > 0.0f
+                               ? static_cast<double>(ratio) * static_cast<double>(peak) * product::ratioScale
+                               : 0.0;
   const float target = static_cast<float>(1.0 - reduction);
   state.targetGain = target < 0.0f ? 0.0f : target;
   state.rampStart = state.startGain;

@@ -7,7 +7,6 @@
 namespace tandrel {
 
 static_assert(TandrelEffect::blockLengthFrames == ducking::blockFrames);
-static_assert(TandrelEffect::blockLengthFrames == product::blockFrames);
 
 EffectBase* createEffect(HostCallback callback) {
   auto* effect = new (std::nothrow) TandrelEffect(callback);

@@ -39,9 +39,5 @@ constexpr int audioInput(float source) { return routesControlFromInputZero(sourc
 // next block. The Ratio display shows ratioScale times the stored value.
 constexpr std::int32_t blockFrames = 128;
 constexpr double ratioScale = 4.0;
-constexpr double targetGain(double ratio, double peak) {
-  const double gain = 1.0 - ratio * ratioScale * peak;
-  return gain > 0.0 ? gain : 0.0;
-}
 
 } // namespace tandrel::product
