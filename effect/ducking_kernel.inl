@@ -41,35 +41,6 @@ template <int Lanes> inline typename Vectors<Lanes>::Doubles loadWidened(const f
                                  typename Vectors<Lanes>::Doubles);
 }
 
-// The largest and the smallest lane, halving the vector at each step. Lanes
-// hold the extremes of their own frames and 0; combined by the same rules,
-// in any order, they give the extremes of all frames and 0, as the running
-// rules do: no lane holds a NaN or a negative zero, so ties are equal bits.
-inline float highestLane(Vectors<2>::Floats v) { return v[1] > v[0] ? v[1] : v[0]; }
-inline float lowestLane(Vectors<2>::Floats v) { return v[1] < v[0] ? v[1] : v[0]; }
-
-inline float highestLane(Vectors<4>::Floats v) {
-  const Vectors<2>::Floats low = __builtin_shufflevector(v, v, 0, 1),
-                           high = __builtin_shufflevector(v, v, 2, 3);
-  return highestLane(high > low ? high : low);
-}
-inline float lowestLane(Vectors<4>::Floats v) {
-  const Vectors<2>::Floats low = __builtin_shufflevector(v, v, 0, 1),
-                           high = __builtin_shufflevector(v, v, 2, 3);
-  return lowestLane(high < low ? high : low);
-}
-
-inline float highestLane(Vectors<8>::Floats v) {
-  const Vectors<4>::Floats low = __builtin_shufflevector(v, v, 0, 1, 2, 3),
-                           high = __builtin_shufflevector(v, v, 4, 5, 6, 7);
-  return highestLane(high > low ? high : low);
-}
-inline float lowestLane(Vectors<8>::Floats v) {
-  const Vectors<4>::Floats low = __builtin_shufflevector(v, v, 0, 1, 2, 3),
-                           high = __builtin_shufflevector(v, v, 4, 5, 6, 7);
-  return lowestLane(high < low ? high : low);
-}
-
 // Asks for the cache line at `bytes` past `address`, which may lie outside
 // any buffer: the address is computed as an integer, and a prefetch never
 // faults.
@@ -87,7 +58,7 @@ inline void prefetchAhead(const void* address, uintptr_t bytes, bool forWriting)
 // every 64 bytes. Shorter calls find their buffers cached, and the requests
 // would only cost.
 constexpr int32_t prefetchingCall = 2048;
-constexpr uintptr_t prefetchBytes = 1024;
+constexpr uintptr_t prefetchBytes = 2048;
 constexpr int32_t lineBytes = 64;
 
 // Processes the first frames of a stretch within one block, a whole number
@@ -105,10 +76,10 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
       ::tandrel::ducking::rampPositions.at + ::tandrel::ducking::blockCounter(state);
   const Doubles startGains = state.rampStart - Doubles{};
   const Doubles gainSpans = state.rampSpan - Doubles{};
-  // The lanes start from 0, not from the block's extremes so far, which
-  // join only at the end: the next call's frames then do not wait for this
-  // call's lanes to be combined.
-  Floats highs = Floats{}, lows = Floats{};
+  // The block's extremes so far, lane by lane (a narrower vector takes the
+  // first lanes); stored back as they are.
+  static_assert(Lanes <= ::tandrel::ducking::peakLanes);
+  Floats highs = loadVector<Floats>(state.peakHighs), lows = loadVector<Floats>(state.peakLows);
   for (int32_t i = 0; i < vectorFrames; i += Lanes) {
     if (Prefetch && (i * static_cast<int32_t>(sizeof(float))) % lineBytes == 0) {
       prefetchAhead(control + i, prefetchBytes, false);
@@ -127,9 +98,8 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
     highs = c > highs ? c : highs;
     lows = c < lows ? c : lows;
   }
-  const float high = highestLane(highs), low = lowestLane(lows);
-  state.peakHigh = high > state.peakHigh ? high : state.peakHigh;
-  state.peakLow = low < state.peakLow ? low : state.peakLow;
+  storeVector(state.peakHighs, highs);
+  storeVector(state.peakLows, lows);
   state.readPosition = (state.readPosition + vectorFrames) & (::tandrel::ducking::lineFrames - 1);
   return vectorFrames;
 }

@@ -30,6 +30,9 @@ constexpr int32_t latencyFrames = 2 * blockFrames;
 constexpr int32_t lineFrames = 16384;
 static_assert((blockFrames & (blockFrames - 1)) == 0 && (lineFrames & (lineFrames - 1)) == 0);
 static_assert(lineFrames % blockFrames == 0 && latencyFrames % blockFrames == 0);
+// Lanes of the block's running extremes (see State): as many as the floats
+// of the widest kernel's vector.
+constexpr int32_t peakLanes = 8;
 
 // counter / 128 for every counter of a block, exact in double: a frame's
 // gain is start + (target - start) x rampPositions[counter], which rounds
@@ -49,13 +52,19 @@ inline constexpr RampPositions rampPositions{};
 //   ratio          parameter 1, written by the host's parameter calls while
 //                  processing runs on another thread, so a relaxed atomic;
 //                  read at each block end
-//   peakHigh,      the current block's running extremes of the control:
-//   peakLow        high only grows from 0, low only falls from 0, a NaN
-//                  changes neither (so neither is ever NaN or -0)
 //   targetGain     gain reached at the end of the current block's ramp
 //   readPosition   slot of the sample that leaves the line next
 //   rampStart,     the current block's ramp in double precision, start gain
 //   rampSpan       and target minus start, kept so that no frame converts
+//   peakHighs,     the current block's running extremes of the control,
+//   peakLows       kept per lane of the widest vector a kernel uses: each
+//                  frame updates one lane, by the running rules (high only
+//                  grows from 0, low only falls from 0, a NaN changes
+//                  neither, so no lane is ever NaN or -0). Combined by the
+//                  same rules, in any order, the lanes give exactly the
+//                  block's extremes, which endBlock does once per block; a
+//                  call then stores its lanes back as they are, instead of
+//                  combining them into one value every call.
 // The write position is always latencyFrames slots ahead of the read
 // position, and the block counter (frames of the current block processed so
 // far, 0..127) is the read position modulo the block: the read position
@@ -67,12 +76,12 @@ struct State {
   float startGain = 0.0f;
   float* line = nullptr;
   std::atomic<float> ratio{0.25f};
-  float peakHigh = 0.0f;
-  float peakLow = 0.0f;
   float targetGain = 0.0f;
   int32_t readPosition = 0;
   double rampStart = 0.0;
   double rampSpan = 0.0;
+  float peakHighs[peakLanes] = {};
+  float peakLows[peakLanes] = {};
 };
 
 // The per-frame helpers below have internal linkage: every source that
@@ -99,7 +108,7 @@ static inline void processFramesOfOneBlock(State& state, const float* audio, con
   float* const lineIn = state.line + writePosition(state);
   const float* const lineOut = state.line + state.readPosition;
   const int32_t counter = blockCounter(state);
-  float high = state.peakHigh, low = state.peakLow;
+  float high = state.peakHighs[0], low = state.peakLows[0];
   for (int32_t i = 0; i < frames; ++i) {
     const float c = control[i];
     lineIn[i] = audio[i];
@@ -109,9 +118,59 @@ static inline void processFramesOfOneBlock(State& state, const float* audio, con
     out0[i] = y;
     out1[i] = y;
   }
-  state.peakHigh = high;
-  state.peakLow = low;
+  state.peakHighs[0] = high;
+  state.peakLows[0] = low;
   state.readPosition = (state.readPosition + frames) & (lineFrames - 1);
+}
+
+// Processes one frame; answers whether it was the block's last (the caller
+// then ends the block). Written for calls of a few frames, where nothing but
+// this frame's work should stand between the host's call and its return:
+// the state is read once, written once, and written before the outputs, so
+// the compiler need not reload it in case an output aliases it; no loop and
+// no branch. The input samples are read before the outputs are written.
+static inline bool processOneFrame(State& state, const float* audio, const float* control, float* out0,
+                                   float* out1) {
+  const int32_t read = state.readPosition;
+  const float a = *audio, c = *control;
+  float* const line = state.line;
+  const float delayed = line[read];
+  line[(read + latencyFrames) & (lineFrames - 1)] = a;
+  const float y = frameOutput(state, read & (blockFrames - 1), delayed);
+  const float high = state.peakHighs[0], low = state.peakLows[0];
+  state.peakHighs[0] = c > high ? c : high;
+  state.peakLows[0] = c < low ? c : low;
+  const int32_t next = (read + 1) & (lineFrames - 1);
+  state.readPosition = next;
+  *out0 = y;
+  *out1 = y;
+  return (next & (blockFrames - 1)) == 0;
+}
+
+// The block's lanes of extremes as one vector (GCC and Clang vector types,
+// lowered to whatever registers the target has), and their largest and
+// smallest lane, halving the distance at each step. No lane holds a NaN or
+// a negative zero, so the comparisons combine them exactly as the running
+// rules do, in any order.
+typedef float PeakLanes __attribute__((vector_size(peakLanes * sizeof(float))));
+static_assert(peakLanes == 8);
+static inline float highestLane(PeakLanes v) {
+  v = v > __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3)
+          ? v
+          : __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3);
+  v = v > __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5)
+          ? v
+          : __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5);
+  return v[1] > v[0] ? v[1] : v[0];
+}
+static inline float lowestLane(PeakLanes v) {
+  v = v < __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3)
+          ? v
+          : __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3);
+  v = v < __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5)
+          ? v
+          : __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5);
+  return v[1] < v[0] ? v[1] : v[0];
 }
 
 // Ends the block once its last frame is processed (the counter is back at
@@ -125,8 +184,15 @@ static inline void processFramesOfOneBlock(State& state, const float* audio, con
 // and the products 0 x infinity (Ratio 0 with an infinite peak, an
 // infinite Ratio with peak 0).
 static inline void endBlock(State& state) {
-  const float magnitudeOfLow = -state.peakLow;
-  const float peak = magnitudeOfLow > state.peakHigh ? magnitudeOfLow : state.peakHigh;
+  PeakLanes highs, lows;
+  __builtin_memcpy(&highs, state.peakHighs, sizeof highs);
+  __builtin_memcpy(&lows, state.peakLows, sizeof lows);
+  const float high = highestLane(highs), low = lowestLane(lows);
+  const PeakLanes zeros = {};
+  __builtin_memcpy(state.peakHighs, &zeros, sizeof zeros);
+  __builtin_memcpy(state.peakLows, &zeros, sizeof zeros);
+  const float magnitudeOfLow = -low;
+  const float peak = magnitudeOfLow > high ? magnitudeOfLow : high;
   state.startGain = state.targetGain;
   const float ratio = state.ratio.load(std::memory_order_relaxed);
   const double reduction = ratio > 0.0f && peak > 0.0f
@@ -136,8 +202,6 @@ static inline void endBlock(State& state) {
   state.targetGain = target < 0.0f ? 0.0f : target;
   state.rampStart = state.startGain;
   state.rampSpan = static_cast<double>(state.targetGain) - state.rampStart;
-  state.peakHigh = 0.0f;
-  state.peakLow = 0.0f;
 }
 
 // Processes a whole call of `frames` frames (at least 1), block ends

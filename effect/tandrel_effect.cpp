@@ -34,8 +34,10 @@ TandrelEffect::TandrelEffect(HostCallback callback)
   ducker_.rampStart = 0.0;
   ducker_.rampSpan = 0.0;
   channelSwap_ = false;
-  ducker_.peakHigh = 0.0f;
-  ducker_.peakLow = 0.0f;
+  for (int lane = 0; lane < ducking::peakLanes; ++lane) {
+    ducker_.peakHighs[lane] = 0.0f;
+    ducker_.peakLows[lane] = 0.0f;
+  }
   ducker_.targetGain = 0.0f;
   ducker_.ratio.store(0.25f, std::memory_order_relaxed);
 }
@@ -61,7 +63,7 @@ namespace {
 
 // Silence in every output channel that exists, for a host that passed no
 // usable input.
-void silence(float** outputs, std::int32_t frameCount) {
+[[gnu::cold, gnu::noinline]] void silence(float** outputs, std::int32_t frameCount) {
   if (outputs == nullptr) return;
   for (int channel = 0; channel < 2; ++channel) {
     if (float* out = outputs[channel])
@@ -74,13 +76,23 @@ void silence(float** outputs, std::int32_t frameCount) {
 // call and vector set-up, which would cost more than they save.
 constexpr std::int32_t shortCallFrames = 4;
 
-// A short call, frame by frame, block ends included.
-void processFrames(ducking::State& state, const float* audio, const float* control, float* out0, float* out1,
-                   std::int32_t frames) {
-  for (std::int32_t i = 0; i < frames; ++i) {
-    ducking::processFramesOfOneBlock(state, audio + i, control + i, out0 + i, out1 + i, 1);
-    if (ducking::blockCounter(state) == 0) ducking::endBlock(state);
-  }
+// One frame of a short call, block end included.
+inline void processShortCallFrame(ducking::State& state, const float* audio, const float* control,
+                                  float* out0, float* out1) {
+  if (ducking::processOneFrame(state, audio, control, out0, out1)) [[unlikely]]
+    ducking::endBlock(state);
+}
+
+// A short call, frame by frame, written out so that a one-frame call runs
+// straight through.
+inline void processFrames(ducking::State& state, const float* audio, const float* control, float* out0,
+                          float* out1, std::int32_t frames) {
+  static_assert(shortCallFrames == 4);
+  processShortCallFrame(state, audio, control, out0, out1);
+  if (frames < 2) return;
+  processShortCallFrame(state, audio + 1, control + 1, out0 + 1, out1 + 1);
+  if (frames < 3) return;
+  processShortCallFrame(state, audio + 2, control + 2, out0 + 2, out1 + 2);
 }
 
 } // namespace
@@ -88,20 +100,28 @@ void processFrames(ducking::State& state, const float* audio, const float* contr
 // Block counting, gains, peaks and positions carry across calls, so the
 // output does not depend on how the host divides the audio into calls.
 void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept {
-  channelSwap_ = routesControlFromInputZero(source());
+  const bool controlFromInputZero = routesControlFromInputZero(source());
+  channelSwap_ = controlFromInputZero;
   // Hosts may pass null channel arrays with an empty block.
   if (frameCount <= 0) return;
-  if (inputs == nullptr || outputs == nullptr || inputs[0] == nullptr || inputs[1] == nullptr ||
-      outputs[0] == nullptr || outputs[1] == nullptr) {
+  if (inputs == nullptr || outputs == nullptr) [[unlikely]] {
     silence(outputs, frameCount);
     return;
   }
-  const float* audio = inputs[channelSwap_ ? 1 : 0];
-  const float* control = inputs[channelSwap_ ? 0 : 1];
+  const float* const input0 = inputs[0];
+  const float* const input1 = inputs[1];
+  float* const out0 = outputs[0];
+  float* const out1 = outputs[1];
+  if (input0 == nullptr || input1 == nullptr || out0 == nullptr || out1 == nullptr) [[unlikely]] {
+    silence(outputs, frameCount);
+    return;
+  }
+  const float* const audio = controlFromInputZero ? input1 : input0;
+  const float* const control = controlFromInputZero ? input0 : input1;
   if (frameCount < shortCallFrames)
-    processFrames(ducker_, audio, control, outputs[0], outputs[1], frameCount);
+    processFrames(ducker_, audio, control, out0, out1, frameCount);
   else
-    kernel_->process(ducker_, audio, control, outputs[0], outputs[1], frameCount);
+    kernel_->process(ducker_, audio, control, out0, out1, frameCount);
 }
 
 } // namespace tandrel

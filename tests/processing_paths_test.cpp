@@ -96,10 +96,14 @@ struct Scenario {
   bool inPlace;
 };
 
+// Picks each call's kernel at random among those that run here.
+constexpr int everyKernelInTurn = -1;
+
 // A fresh effect with the kernel under test against a fresh reference.
 void runAgainstReference(int kernel, std::uint32_t seed, Scenario scenario) {
   TandrelEffect effect{nullptr};
-  effect.useKernel(ducking::kernelAt(kernel));
+  const std::vector<int> runnable = kernelsThatRunHere();
+  if (kernel != everyKernelInTurn) effect.useKernel(ducking::kernelAt(kernel));
   std::mt19937 generator(seed);
   const std::size_t frames = 300000;
   const Signal input0 = hostileSignal(frames, generator, scenario.hostile);
@@ -124,6 +128,9 @@ void runAgainstReference(int kernel, std::uint32_t seed, Scenario scenario) {
                       static_cast<std::int32_t>(n));
     float* inputs[2] = {work0.data() + done, work1.data() + done};
     float* separate[2] = {out0.data() + done, out1.data() + done};
+    if (kernel == everyKernelInTurn)
+      effect.useKernel(
+          ducking::kernelAt(runnable[static_cast<std::size_t>(coin(generator)) % runnable.size()]));
     effect.processAudio(inputs, scenario.inPlace ? inputs : separate, static_cast<std::int32_t>(n));
     done += n;
   }
@@ -298,6 +305,14 @@ TEST(KernelChoice, TheBestKernelRunsHereAndIsTheWidest) {
 }
 
 // A broken host's null arrays or channel pointers with a positive frame count.
+// Kernels of different widths and the frame-by-frame path share the block's
+// running extremes lane by lane; switching between them from call to call,
+// in the middle of blocks, changes no bit.
+TEST(KernelChoice, SwitchingKernelsBetweenCallsChangesNoBit) {
+  runAgainstReference(everyKernelInTurn, 21, {true, false});
+  runAgainstReference(everyKernelInTurn, 22, {true, true});
+}
+
 TEST(BrokenHost, NullChannelsGiveSilenceWhereAnOutputExists) {
   TandrelEffect effect{nullptr};
   Signal audio(64, 0.5f), out0(64, 9.0f), out1(64, 9.0f);
