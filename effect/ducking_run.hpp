@@ -136,15 +136,15 @@ static inline bool processOneFrame(State& state, const float* audio, const float
   float* const line = state.line;
   const float delayed = line[read];
   line[(read + latencyFrames) & (lineFrames - 1)] = a;
-  const float y = frameOutput(state, read & (blockFrames - 1), delayed);
+  const int32_t counter = read & (blockFrames - 1);
+  const float y = frameOutput(state, counter, delayed);
   const float high = state.peakHighs[0], low = state.peakLows[0];
   state.peakHighs[0] = c > high ? c : high;
   state.peakLows[0] = c < low ? c : low;
-  const int32_t next = (read + 1) & (lineFrames - 1);
-  state.readPosition = next;
+  state.readPosition = (read + 1) & (lineFrames - 1);
   *out0 = y;
   *out1 = y;
-  return (next & (blockFrames - 1)) == 0;
+  return counter == blockFrames - 1;
 }
 
 // The block's lanes of extremes as one vector (GCC and Clang vector types,
