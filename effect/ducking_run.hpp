@@ -141,10 +141,11 @@ static inline bool processOneFrame(State& state, const float* audio, const float
   const float high = state.peakHighs[0], low = state.peakLows[0];
   state.peakHighs[0] = c > high ? c : high;
   state.peakLows[0] = c < low ? c : low;
-  state.readPosition = (read + 1) & (lineFrames - 1);
+  const int32_t next = read + 1;
+  state.readPosition = next & (lineFrames - 1);
   *out0 = y;
   *out1 = y;
-  return counter == blockFrames - 1;
+  return (next & (blockFrames - 1)) == 0;
 }
 
 // The block's lanes of extremes as one vector (GCC and Clang vector types,

@@ -83,16 +83,11 @@ inline void processShortCallFrame(ducking::State& state, const float* audio, con
     ducking::endBlock(state);
 }
 
-// A short call, frame by frame, written out so that a one-frame call runs
-// straight through.
+// A short call of two or three frames, frame by frame.
 inline void processFrames(ducking::State& state, const float* audio, const float* control, float* out0,
                           float* out1, std::int32_t frames) {
-  static_assert(shortCallFrames == 4);
-  processShortCallFrame(state, audio, control, out0, out1);
-  if (frames < 2) return;
-  processShortCallFrame(state, audio + 1, control + 1, out0 + 1, out1 + 1);
-  if (frames < 3) return;
-  processShortCallFrame(state, audio + 2, control + 2, out0 + 2, out1 + 2);
+  for (std::int32_t i = 0; i < frames; ++i)
+    processShortCallFrame(state, audio + i, control + i, out0 + i, out1 + i);
 }
 
 } // namespace
@@ -118,7 +113,10 @@ void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t f
   }
   const float* const audio = controlFromInputZero ? input1 : input0;
   const float* const control = controlFromInputZero ? input0 : input1;
-  if (frameCount < shortCallFrames)
+  // One frame runs straight through, with nothing left to decide after it.
+  if (frameCount == 1)
+    processShortCallFrame(ducker_, audio, control, out0, out1);
+  else if (frameCount < shortCallFrames)
     processFrames(ducker_, audio, control, out0, out1, frameCount);
   else
     kernel_->process(ducker_, audio, control, out0, out1, frameCount);
