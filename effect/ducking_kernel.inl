@@ -41,6 +41,54 @@ template <int Lanes> inline typename Vectors<Lanes>::Doubles loadWidened(const f
                                  typename Vectors<Lanes>::Doubles);
 }
 
+// The largest and the smallest lane, halving the vector at each step. Lanes
+// hold the extremes of their own frames and 0; combined by the same rules,
+// in any order, they give the extremes of all frames and 0, as the running
+// rules do: no lane holds a NaN or a negative zero, so ties are equal bits.
+// (Vectors go by reference: passed by value, those wider than 16 bytes would
+// differ in ABI between the kernels' instruction sets.)
+inline float highestLane(const Vectors<2>::Floats& v) { return v[1] > v[0] ? v[1] : v[0]; }
+inline float lowestLane(const Vectors<2>::Floats& v) { return v[1] < v[0] ? v[1] : v[0]; }
+
+template <int Lanes> struct Halves {
+  using Whole = typename Vectors<Lanes>::Floats;
+  using Half = typename Vectors<Lanes / 2>::Floats;
+  static Half low(const Whole& v);
+  static Half high(const Whole& v);
+  // `whole` with its low half replaced by `half`.
+  static void putLow(Whole& whole, const Half& half);
+};
+template <> inline Vectors<2>::Floats Halves<4>::low(const Whole& v) {
+  return __builtin_shufflevector(v, v, 0, 1);
+}
+template <> inline Vectors<2>::Floats Halves<4>::high(const Whole& v) {
+  return __builtin_shufflevector(v, v, 2, 3);
+}
+template <> inline void Halves<4>::putLow(Whole& whole, const Half& half) {
+  whole = __builtin_shufflevector(__builtin_shufflevector(half, half, 0, 1, 0, 1), whole, 0, 1, 6, 7);
+}
+template <> inline Vectors<4>::Floats Halves<8>::low(const Whole& v) {
+  return __builtin_shufflevector(v, v, 0, 1, 2, 3);
+}
+template <> inline Vectors<4>::Floats Halves<8>::high(const Whole& v) {
+  return __builtin_shufflevector(v, v, 4, 5, 6, 7);
+}
+template <> inline void Halves<8>::putLow(Whole& whole, const Half& half) {
+  whole = __builtin_shufflevector(__builtin_shufflevector(half, half, 0, 1, 2, 3, 0, 1, 2, 3), whole, 0, 1, 2,
+                                  3, 12, 13, 14, 15);
+}
+
+template <int Lanes> inline float highestLane(const typename Vectors<Lanes>::Floats& v) {
+  const typename Vectors<Lanes / 2>::Floats low = Halves<Lanes>::low(v), high = Halves<Lanes>::high(v);
+  return highestLane<Lanes / 2>(high > low ? high : low);
+}
+template <> inline float highestLane<2>(const Vectors<2>::Floats& v) { return highestLane(v); }
+template <int Lanes> inline float lowestLane(const typename Vectors<Lanes>::Floats& v) {
+  const typename Vectors<Lanes / 2>::Floats low = Halves<Lanes>::low(v), high = Halves<Lanes>::high(v);
+  return lowestLane<Lanes / 2>(high < low ? high : low);
+}
+template <> inline float lowestLane<2>(const Vectors<2>::Floats& v) { return lowestLane(v); }
+
 // Asks for the cache line at `bytes` past `address`, which may lie outside
 // any buffer: the address is computed as an integer, and a prefetch never
 // faults.
@@ -62,10 +110,13 @@ constexpr uintptr_t prefetchBytes = 2048;
 constexpr int32_t lineBytes = 64;
 
 // Processes the first frames of a stretch within one block, a whole number
-// of vectors of them; answers how many.
+// of vectors of them, updating the running extremes `highs` and `lows`, one
+// lane per frame of a vector; answers how many.
 template <int Lanes, bool Prefetch>
 inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio,
-                                        const float* control, float* out0, float* out1, int32_t frames) {
+                                        const float* control, float* out0, float* out1, int32_t frames,
+                                        typename Vectors<Lanes>::Floats& highs,
+                                        typename Vectors<Lanes>::Floats& lows) {
   using Floats = typename Vectors<Lanes>::Floats;
   using Doubles = typename Vectors<Lanes>::Doubles;
   const int32_t vectorFrames = frames - frames % Lanes;
@@ -76,10 +127,6 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
       ::tandrel::ducking::rampPositions.at + ::tandrel::ducking::blockCounter(state);
   const Doubles startGains = state.rampStart - Doubles{};
   const Doubles gainSpans = state.rampSpan - Doubles{};
-  // The block's extremes so far, lane by lane (a narrower vector takes the
-  // first lanes); stored back as they are.
-  static_assert(Lanes <= ::tandrel::ducking::peakLanes);
-  Floats highs = loadVector<Floats>(state.peakHighs), lows = loadVector<Floats>(state.peakLows);
   for (int32_t i = 0; i < vectorFrames; i += Lanes) {
     if (Prefetch && (i * static_cast<int32_t>(sizeof(float))) % lineBytes == 0) {
       prefetchAhead(control + i, prefetchBytes, false);
@@ -98,34 +145,58 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
     highs = c > highs ? c : highs;
     lows = c < lows ? c : lows;
   }
-  storeVector(state.peakHighs, highs);
-  storeVector(state.peakLows, lows);
   state.readPosition = (state.readPosition + vectorFrames) & (::tandrel::ducking::lineFrames - 1);
   return vectorFrames;
 }
 
+// The running extremes of the call's lanes stay in registers for the whole
+// call: the state's first `Lanes` lanes are read at its start and stored at
+// its end (the others are 0, see State), and combined at each block end
+// without a round trip through memory.
 template <int Lanes, bool Prefetch>
 void processStretches(::tandrel::ducking::State& state, const float* audio, const float* control, float* out0,
                       float* out1, int32_t frames) {
   using namespace ::tandrel::ducking;
+  using Floats = typename Vectors<Lanes>::Floats;
+  static_assert(Lanes <= peakLanes);
+  Floats highs = loadVector<Floats>(state.peakHighs), lows = loadVector<Floats>(state.peakLows);
   while (frames > 0) {
     const int32_t toBlockEnd = blockFrames - blockCounter(state);
     const int32_t stretch = frames < toBlockEnd ? frames : toBlockEnd;
-    int32_t done = processVectorsOfOneBlock<Lanes, Prefetch>(state, audio, control, out0, out1, stretch);
+    int32_t done =
+        processVectorsOfOneBlock<Lanes, Prefetch>(state, audio, control, out0, out1, stretch, highs, lows);
     // Half a register's worth left over (4 to 7 frames on AVX-512) still goes
-    // as one vector.
-    if constexpr (Lanes > 2)
-      done += processVectorsOfOneBlock<Lanes / 2, false>(state, audio + done, control + done, out0 + done,
-                                                         out1 + done, stretch - done);
-    if (done < stretch)
-      processFramesOfOneBlock(state, audio + done, control + done, out0 + done, out1 + done, stretch - done);
-    if (blockCounter(state) == 0) endBlock(state);
+    // as one vector, on the low half of the lanes.
+    if constexpr (Lanes > 2) {
+      if (stretch - done >= Lanes / 2) {
+        typename Vectors<Lanes / 2>::Floats halfHighs = Halves<Lanes>::low(highs),
+                                            halfLows = Halves<Lanes>::low(lows);
+        done += processVectorsOfOneBlock<Lanes / 2, false>(state, audio + done, control + done, out0 + done,
+                                                           out1 + done, stretch - done, halfHighs, halfLows);
+        Halves<Lanes>::putLow(highs, halfHighs);
+        Halves<Lanes>::putLow(lows, halfLows);
+      }
+    }
+    if (done < stretch) {
+      float high = highs[0], low = lows[0];
+      processFramesOfOneBlock(state, audio + done, control + done, out0 + done, out1 + done, stretch - done,
+                              high, low);
+      highs[0] = high;
+      lows[0] = low;
+    }
+    if (blockCounter(state) == 0) {
+      endBlock(state, highestLane<Lanes>(highs), lowestLane<Lanes>(lows));
+      highs = Floats{};
+      lows = Floats{};
+    }
     audio += stretch;
     control += stretch;
     out0 += stretch;
     out1 += stretch;
     frames -= stretch;
   }
+  storeVector(state.peakHighs, highs);
+  storeVector(state.peakLows, lows);
 }
 
 template <int Lanes>

@@ -57,14 +57,15 @@ inline constexpr RampPositions rampPositions{};
 //   rampStart,     the current block's ramp in double precision, start gain
 //   rampSpan       and target minus start, kept so that no frame converts
 //   peakHighs,     the current block's running extremes of the control,
-//   peakLows       kept per lane of the widest vector a kernel uses: each
-//                  frame updates one lane, by the running rules (high only
-//                  grows from 0, low only falls from 0, a NaN changes
-//                  neither, so no lane is ever NaN or -0). Combined by the
-//                  same rules, in any order, the lanes give exactly the
-//                  block's extremes, which endBlock does once per block; a
-//                  call then stores its lanes back as they are, instead of
-//                  combining them into one value every call.
+//   peakLows       kept per lane of the kernel's vectors: each frame updates
+//                  one lane, by the running rules (high only grows from 0,
+//                  low only falls from 0, a NaN changes neither, so no lane
+//                  is ever NaN or -0). Combined by the same rules, in any
+//                  order, the lanes give exactly the block's extremes, which
+//                  is done once per block end instead of once per call.
+//                  Frame by frame, lane 0 is updated. Lanes beyond the width
+//                  of the kernel in use are 0 (foldLanes, when the kernel
+//                  changes).
 // The write position is always latencyFrames slots ahead of the read
 // position, and the block counter (frames of the current block processed so
 // far, 0..127) is the read position modulo the block: the read position
@@ -100,15 +101,16 @@ static inline float frameOutput(const State& state, int32_t counter, float delay
 }
 
 // Processes `frames` frames frame by frame; they must not reach past the
-// current block's end (frames <= blockFrames - counter). Every input sample
-// of a frame is read before its outputs are written, so outputs may share
-// memory with inputs.
+// current block's end (frames <= blockFrames - counter). `high` and `low`
+// are the running extremes of the lane these frames update, which the
+// caller keeps. Every input sample of a frame is read before its outputs are
+// written, so outputs may share memory with inputs.
 static inline void processFramesOfOneBlock(State& state, const float* audio, const float* control,
-                                           float* out0, float* out1, int32_t frames) {
+                                           float* out0, float* out1, int32_t frames, float& high,
+                                           float& low) {
   float* const lineIn = state.line + writePosition(state);
   const float* const lineOut = state.line + state.readPosition;
   const int32_t counter = blockCounter(state);
-  float high = state.peakHighs[0], low = state.peakLows[0];
   for (int32_t i = 0; i < frames; ++i) {
     const float c = control[i];
     lineIn[i] = audio[i];
@@ -118,8 +120,6 @@ static inline void processFramesOfOneBlock(State& state, const float* audio, con
     out0[i] = y;
     out1[i] = y;
   }
-  state.peakHighs[0] = high;
-  state.peakLows[0] = low;
   state.readPosition = (state.readPosition + frames) & (lineFrames - 1);
 }
 
@@ -148,50 +148,48 @@ static inline bool processOneFrame(State& state, const float* audio, const float
   return (next & (blockFrames - 1)) == 0;
 }
 
-// The block's lanes of extremes as one vector (GCC and Clang vector types,
-// lowered to whatever registers the target has), and their largest and
-// smallest lane, halving the distance at each step. No lane holds a NaN or
-// a negative zero, so the comparisons combine them exactly as the running
-// rules do, in any order.
-typedef float PeakLanes __attribute__((vector_size(peakLanes * sizeof(float))));
+// The block's lanes of extremes combined into the block's extremes. No lane
+// holds a NaN or a negative zero, so the comparisons combine them exactly as
+// the running rules do, in any order.
 static_assert(peakLanes == 8);
-static inline float highestLane(PeakLanes v) {
-  v = v > __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3)
-          ? v
-          : __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3);
-  v = v > __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5)
-          ? v
-          : __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5);
-  return v[1] > v[0] ? v[1] : v[0];
+static inline float higher(float a, float b) { return a > b ? a : b; }
+static inline float lower(float a, float b) { return a < b ? a : b; }
+
+// Each lane is read on its own: a frame-by-frame call has just stored one
+// lane, and a load that one earlier store contains is forwarded from it at
+// once, where a wider load would wait for the store to reach the cache.
+static inline float highestLane(const float* v) {
+  return higher(higher(higher(v[0], v[1]), higher(v[2], v[3])),
+                higher(higher(v[4], v[5]), higher(v[6], v[7])));
 }
-static inline float lowestLane(PeakLanes v) {
-  v = v < __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3)
-          ? v
-          : __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3);
-  v = v < __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5)
-          ? v
-          : __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5);
-  return v[1] < v[0] ? v[1] : v[0];
+static inline float lowestLane(const float* v) {
+  return lower(lower(lower(v[0], v[1]), lower(v[2], v[3])), lower(lower(v[4], v[5]), lower(v[6], v[7])));
+}
+
+// Puts the block's extremes so far into lane 0 and sets the others to 0, so
+// that a kernel of any width finds every lane it does not use at 0.
+static inline void foldLanes(State& state) {
+  const float high = highestLane(state.peakHighs), low = lowestLane(state.peakLows);
+  for (int32_t lane = 0; lane < peakLanes; ++lane) {
+    state.peakHighs[lane] = 0.0f;
+    state.peakLows[lane] = 0.0f;
+  }
+  state.peakHighs[0] = high;
+  state.peakLows[0] = low;
 }
 
 // Ends the block once its last frame is processed (the counter is back at
-// 0): the block's peak is the
-// larger of its highest sample and the magnitude of its lowest, and sets
+// 0), from the block's highest and lowest control sample: the block's peak
+// is the larger of the highest and the magnitude of the lowest, and sets
 // the target that the next block ramps to, 1 - Ratio x peak x 4 in double
 // precision, stored as a float, at least 0. Any Ratio above 0 follows that
 // rule, a Ratio above 1 (ducking harder) and an infinite one with a
 // non-zero peak included. What the rule gives no gain within [0, 1] for
 // gets no reduction (gain 1): a Ratio that is not a number or is negative,
 // and the products 0 x infinity (Ratio 0 with an infinite peak, an
-// infinite Ratio with peak 0).
-static inline void endBlock(State& state) {
-  PeakLanes highs, lows;
-  __builtin_memcpy(&highs, state.peakHighs, sizeof highs);
-  __builtin_memcpy(&lows, state.peakLows, sizeof lows);
-  const float high = highestLane(highs), low = lowestLane(lows);
-  const PeakLanes zeros = {};
-  __builtin_memcpy(state.peakHighs, &zeros, sizeof zeros);
-  __builtin_memcpy(state.peakLows, &zeros, sizeof zeros);
+// infinite Ratio with peak 0). The caller starts the next block's extremes
+// from 0.
+static inline void endBlock(State& state, float high, float low) {
   const float magnitudeOfLow = -low;
   const float peak = magnitudeOfLow > high ? magnitudeOfLow : high;
   state.startGain = state.targetGain;
@@ -203,6 +201,16 @@ static inline void endBlock(State& state) {
   state.targetGain = target < 0.0f ? 0.0f : target;
   state.rampStart = state.startGain;
   state.rampSpan = static_cast<double>(state.targetGain) - state.rampStart;
+}
+
+// Ends the block from the extremes kept in the state, and starts the next
+// block's from 0.
+static inline void endBlock(State& state) {
+  endBlock(state, highestLane(state.peakHighs), lowestLane(state.peakLows));
+  for (int32_t lane = 0; lane < peakLanes; ++lane) {
+    state.peakHighs[lane] = 0.0f;
+    state.peakLows[lane] = 0.0f;
+  }
 }
 
 // Processes a whole call of `frames` frames (at least 1), block ends

@@ -77,7 +77,10 @@ public:
   // without synchronisation, and every kernel must give the same bits, so a
   // change in the middle of a call would be a data race for nothing. [main]
   const ducking::Kernel& kernel() const { return *kernel_; }
-  void useKernel(const ducking::Kernel& kernel) { kernel_ = &kernel; }
+  void useKernel(const ducking::Kernel& kernel) {
+    ducking::foldLanes(ducker_); // the new kernel may use fewer lanes
+    kernel_ = &kernel;
+  }
 
 private:
   // The effect's state, in declaration order:
