@@ -157,7 +157,11 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
 // call: the state's first `Lanes` lanes are read at its start and stored at
 // its end (the others are 0, see State), and combined at each block end
 // without a round trip through memory.
-template <int Lanes, bool Prefetch>
+//
+// A call narrower than the kernel's vectors runs on half of them
+// (`Narrowed`): the state's other lanes may then hold extremes of this block
+// from the kernel's earlier calls, and join at the block's end.
+template <int Lanes, bool Prefetch, bool Narrowed = false>
 void processStretches(::tandrel::ducking::State& state, const float* audio, const float* control, float* out0,
                       float* out1, int32_t frames) {
   using namespace ::tandrel::ducking;
@@ -189,6 +193,16 @@ void processStretches(::tandrel::ducking::State& state, const float* audio, cons
       lows[0] = low;
     }
     if (blockCounter(state) == 0) {
+      if constexpr (Narrowed) {
+        for (int32_t lane = Lanes; lane < 2 * Lanes; lane += Lanes) {
+          const Floats otherHighs = loadVector<Floats>(state.peakHighs + lane),
+                       otherLows = loadVector<Floats>(state.peakLows + lane);
+          highs = otherHighs > highs ? otherHighs : highs;
+          lows = otherLows < lows ? otherLows : lows;
+          storeVector(state.peakHighs + lane, Floats{});
+          storeVector(state.peakLows + lane, Floats{});
+        }
+      }
       endBlock(state, highestLane<Lanes>(highs), lowestLane<Lanes>(lows));
       highs = Floats{};
       lows = Floats{};
@@ -206,6 +220,14 @@ void processStretches(::tandrel::ducking::State& state, const float* audio, cons
 template <int Lanes>
 void processCallInVectors(::tandrel::ducking::State& state, const float* audio, const float* control,
                           float* out0, float* out1, int32_t frames) {
+  if constexpr (Lanes > 4) {
+    // Fewer frames than one vector holds: half-width vectors, without the
+    // set-up of the full width's.
+    if (frames < Lanes) {
+      processStretches<Lanes / 2, false, true>(state, audio, control, out0, out1, frames);
+      return;
+    }
+  }
   if (frames >= prefetchingCall)
     processStretches<Lanes, true>(state, audio, control, out0, out1, frames);
   else

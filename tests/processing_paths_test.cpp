@@ -94,6 +94,10 @@ protected:
 struct Scenario {
   bool hostile; // specials in signals and parameters
   bool inPlace;
+  // Calls mostly of 0 to 20 frames (a host splitting its cycle at
+  // automation points), between calls of up to 300: every narrow path of a
+  // kernel, ending blocks and following its wide vectors.
+  bool shortCalls = false;
 };
 
 // Picks each call's kernel at random among those that run here.
@@ -110,11 +114,13 @@ void runAgainstReference(int kernel, std::uint32_t seed, Scenario scenario) {
   const Signal input1 = hostileSignal(frames, generator, scenario.hostile);
   tandrel::test::ReferenceDucker reference;
   Signal expected(frames), work0 = input0, work1 = input1, out0(frames), out1(frames);
-  std::uniform_int_distribution<int> callSize(0, 20000), small(0, 300), coin(0, 9);
+  std::uniform_int_distribution<int> callSize(0, 20000), small(0, 300), tiny(0, 20), coin(0, 9);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
 
   for (std::size_t done = 0; done < frames;) {
-    const int size = coin(generator) < 5 ? small(generator) : callSize(generator);
+    const int size = scenario.shortCalls   ? (coin(generator) < 8 ? tiny(generator) : small(generator))
+                     : coin(generator) < 5 ? small(generator)
+                                           : callSize(generator);
     const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), frames - done);
     if (coin(generator) < 3) {
       const float ratio = scenario.hostile ? hostileParameter(generator) : unit(generator);
@@ -150,6 +156,11 @@ TEST_P(KernelTest, MatchesTheReferenceWithinTheContract) {
 TEST_P(KernelTest, MatchesTheReferenceWithHostileValues) {
   runAgainstReference(GetParam(), 21, {true, false});
   runAgainstReference(GetParam(), 22, {true, true});
+}
+
+TEST_P(KernelTest, MatchesTheReferenceInShortCalls) {
+  runAgainstReference(GetParam(), 31, {true, false, true});
+  runAgainstReference(GetParam(), 32, {true, true, true});
 }
 
 // Whatever the parameters and the control, finite audio comes out finite,
@@ -310,7 +321,7 @@ TEST(KernelChoice, TheBestKernelRunsHereAndIsTheWidest) {
 // in the middle of blocks, changes no bit.
 TEST(KernelChoice, SwitchingKernelsBetweenCallsChangesNoBit) {
   runAgainstReference(everyKernelInTurn, 21, {true, false});
-  runAgainstReference(everyKernelInTurn, 22, {true, true});
+  runAgainstReference(everyKernelInTurn, 22, {true, true, true});
 }
 
 TEST(BrokenHost, NullChannelsGiveSilenceWhereAnOutputExists) {
