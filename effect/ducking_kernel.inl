@@ -115,12 +115,14 @@ constexpr int32_t lineBytes = 64;
 
 // Processes the first frames of a stretch within one block, a whole number
 // of vectors of them, updating the running extremes `highs` and `lows`, one
-// lane per frame of a vector; answers how many.
+// lane per frame of a vector; answers how many. Always inlined: the
+// half-width pass and the narrowed calls share it, and out of line the
+// extremes would go through memory.
 template <int Lanes, bool Prefetch>
-inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio,
-                                        const float* control, float* out0, float* out1, int32_t frames,
-                                        typename Vectors<Lanes>::Floats& highs,
-                                        typename Vectors<Lanes>::Floats& lows) {
+[[gnu::always_inline]] inline int32_t
+processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio, const float* control,
+                         float* out0, float* out1, int32_t frames, typename Vectors<Lanes>::Floats& highs,
+                         typename Vectors<Lanes>::Floats& lows) {
   using Floats = typename Vectors<Lanes>::Floats;
   using Doubles = typename Vectors<Lanes>::Doubles;
   const int32_t vectorFrames = frames - frames % Lanes;
@@ -131,7 +133,7 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
       ::tandrel::ducking::rampPositions.at + ::tandrel::ducking::blockCounter(state);
   const Doubles startGains = state.rampStart - Doubles{};
   const Doubles gainSpans = state.rampSpan - Doubles{};
-  auto processVector = [&](int32_t i, Floats& someHighs, Floats& someLows) {
+  for (int32_t i = 0; i < vectorFrames; i += Lanes) {
     if (Prefetch && (i * static_cast<int32_t>(sizeof(float))) % lineBytes == 0) {
       prefetchAhead(control + i, prefetchBytes, false);
       prefetchAhead(audio + i, prefetchBytes, false);
@@ -146,27 +148,8 @@ inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const 
     const Floats y = __builtin_convertvector(gains * delayed, Floats);
     storeVector(out0 + i, y);
     storeVector(out1 + i, y);
-    someHighs = c > someHighs ? c : someHighs;
-    someLows = c < someLows ? c : someLows;
-  };
-  if constexpr (Lanes < 8) {
-    // Two vectors per step, each with its own extremes, so that neither
-    // waits for the other's comparison: the narrower vectors' steps are
-    // short enough for that latency to bound them (some 10 % faster at 128
-    // frames and more). The widest vectors are bounded elsewhere, and gain
-    // nothing from it.
-    Floats otherHighs = Floats{}, otherLows = Floats{};
-    int32_t i = 0;
-    for (; i + 2 * Lanes <= vectorFrames; i += 2 * Lanes) {
-      processVector(i, highs, lows);
-      processVector(i + Lanes, otherHighs, otherLows);
-    }
-    if (i < vectorFrames) processVector(i, highs, lows);
-    highs = otherHighs > highs ? otherHighs : highs;
-    lows = otherLows < lows ? otherLows : lows;
-  } else {
-    for (int32_t i = 0; i < vectorFrames; i += Lanes)
-      processVector(i, highs, lows);
+    highs = c > highs ? c : highs;
+    lows = c < lows ? c : lows;
   }
   state.readPosition = (state.readPosition + vectorFrames) & (::tandrel::ducking::lineFrames - 1);
   return vectorFrames;
