@@ -115,14 +115,12 @@ constexpr int32_t lineBytes = 64;
 
 // Processes the first frames of a stretch within one block, a whole number
 // of vectors of them, updating the running extremes `highs` and `lows`, one
-// lane per frame of a vector; answers how many. Always inlined: the
-// half-width pass and the narrowed calls share it, and out of line the
-// extremes would go through memory.
+// lane per frame of a vector; answers how many.
 template <int Lanes, bool Prefetch>
-[[gnu::always_inline]] inline int32_t
-processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio, const float* control,
-                         float* out0, float* out1, int32_t frames, typename Vectors<Lanes>::Floats& highs,
-                         typename Vectors<Lanes>::Floats& lows) {
+inline int32_t processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio,
+                                        const float* control, float* out0, float* out1, int32_t frames,
+                                        typename Vectors<Lanes>::Floats& highs,
+                                        typename Vectors<Lanes>::Floats& lows) {
   using Floats = typename Vectors<Lanes>::Floats;
   using Doubles = typename Vectors<Lanes>::Doubles;
   const int32_t vectorFrames = frames - frames % Lanes;
@@ -163,9 +161,14 @@ processVectorsOfOneBlock(::tandrel::ducking::State& state, const float* audio, c
 // A call narrower than the kernel's vectors runs on half of them
 // (`Narrowed`): the state's other lanes may then hold extremes of this block
 // from the kernel's earlier calls, and join at the block's end.
+//
+// Flattened: everything it calls is inlined, the vector pass above too,
+// which the half-width pass and the narrowed calls share and which out of
+// line would keep the extremes in memory. (Marking that pass always_inline
+// instead made GCC 12 drop its prefetch requests.)
 template <int Lanes, bool Prefetch, bool Narrowed = false>
-void processStretches(::tandrel::ducking::State& state, const float* audio, const float* control, float* out0,
-                      float* out1, int32_t frames) {
+[[gnu::flatten]] void processStretches(::tandrel::ducking::State& state, const float* audio,
+                                       const float* control, float* out0, float* out1, int32_t frames) {
   using namespace ::tandrel::ducking;
   using Floats = typename Vectors<Lanes>::Floats;
   static_assert(Lanes <= peakLanes);
