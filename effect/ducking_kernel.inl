@@ -171,7 +171,7 @@ template <int Lanes, bool Prefetch, bool Narrowed = false>
                                        const float* control, float* out0, float* out1, int32_t frames) {
   using namespace ::tandrel::ducking;
   using Floats = typename Vectors<Lanes>::Floats;
-  static_assert(Lanes <= peakLanes);
+  static_assert((Narrowed ? 2 * Lanes : Lanes) <= peakLanes);
   Floats highs = loadVector<Floats>(state.peakHighs), lows = loadVector<Floats>(state.peakLows);
   while (frames > 0) {
     const int32_t toBlockEnd = blockFrames - blockCounter(state);
@@ -199,14 +199,12 @@ template <int Lanes, bool Prefetch, bool Narrowed = false>
     }
     if (blockCounter(state) == 0) {
       if constexpr (Narrowed) {
-        for (int32_t lane = Lanes; lane < 2 * Lanes; lane += Lanes) {
-          const Floats otherHighs = loadVector<Floats>(state.peakHighs + lane),
-                       otherLows = loadVector<Floats>(state.peakLows + lane);
-          highs = otherHighs > highs ? otherHighs : highs;
-          lows = otherLows < lows ? otherLows : lows;
-          storeVector(state.peakHighs + lane, Floats{});
-          storeVector(state.peakLows + lane, Floats{});
-        }
+        const Floats otherHighs = loadVector<Floats>(state.peakHighs + Lanes),
+                     otherLows = loadVector<Floats>(state.peakLows + Lanes);
+        highs = otherHighs > highs ? otherHighs : highs;
+        lows = otherLows < lows ? otherLows : lows;
+        storeVector(state.peakHighs + Lanes, Floats{});
+        storeVector(state.peakLows + Lanes, Floats{});
       }
       endBlock(state, highestLane<Lanes>(highs), lowestLane<Lanes>(lows));
       highs = Floats{};
