@@ -166,14 +166,19 @@ static inline float lowestLane(const float* v) {
   return lower(lower(lower(v[0], v[1]), lower(v[2], v[3])), lower(lower(v[4], v[5]), lower(v[6], v[7])));
 }
 
-// Puts the block's extremes so far into lane 0 and sets the others to 0, so
-// that a kernel of any width finds every lane it does not use at 0.
-static inline void foldLanes(State& state) {
-  const float high = highestLane(state.peakHighs), low = lowestLane(state.peakLows);
+// Starts every lane of extremes from 0, as at the start of a block.
+static inline void clearLanes(State& state) {
   for (int32_t lane = 0; lane < peakLanes; ++lane) {
     state.peakHighs[lane] = 0.0f;
     state.peakLows[lane] = 0.0f;
   }
+}
+
+// Puts the block's extremes so far into lane 0 and sets the others to 0, so
+// that a kernel of any width finds every lane it does not use at 0.
+static inline void foldLanes(State& state) {
+  const float high = highestLane(state.peakHighs), low = lowestLane(state.peakLows);
+  clearLanes(state);
   state.peakHighs[0] = high;
   state.peakLows[0] = low;
 }
@@ -207,10 +212,7 @@ static inline void endBlock(State& state, float high, float low) {
 // block's from 0.
 static inline void endBlock(State& state) {
   endBlock(state, highestLane(state.peakHighs), lowestLane(state.peakLows));
-  for (int32_t lane = 0; lane < peakLanes; ++lane) {
-    state.peakHighs[lane] = 0.0f;
-    state.peakLows[lane] = 0.0f;
-  }
+  clearLanes(state);
 }
 
 // Processes a whole call of `frames` frames (at least 1), block ends

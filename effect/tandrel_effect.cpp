@@ -34,10 +34,7 @@ TandrelEffect::TandrelEffect(HostCallback callback)
   ducker_.rampStart = 0.0;
   ducker_.rampSpan = 0.0;
   channelSwap_ = false;
-  for (int lane = 0; lane < ducking::peakLanes; ++lane) {
-    ducker_.peakHighs[lane] = 0.0f;
-    ducker_.peakLows[lane] = 0.0f;
-  }
+  ducking::clearLanes(ducker_);
   ducker_.targetGain = 0.0f;
   ducker_.ratio.store(0.25f, std::memory_order_relaxed);
 }
