@@ -1,14 +1,17 @@
 #include "check_command.hpp"
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 
 #include "checks.hpp"
 #include "child_process.hpp"
-#include "module_locator.hpp"
+#include "common/command.hpp"
+#include "common/module_locator.hpp"
 
 namespace tandrel::check {
 
@@ -90,6 +93,21 @@ int runCheck(const CheckOptions& options) {
     printCheckText(context.modulePath, reports, std::cout);
   std::cout.flush();
   return countOf(reports, Verdict::fail) > 0 ? 1 : 0;
+}
+
+void add(CLI::App& app) {
+  auto options = std::make_shared<CheckOptions>();
+  CLI::App* check =
+      app.add_subcommand("check", "Run a battery of checks on an effect module, each in a child process");
+  check->add_option("module", options->modulePath,
+                    "Effect module (.so); default: the tandrel.so beside the tool");
+  check->add_flag("--json", options->json, "Print JSON instead of text");
+  check->add_flag("--quick", options->quick, "Fewer repeats: a run of a few seconds");
+  check
+      ->add_option("--time-limit", options->timeLimitSeconds,
+                   "Seconds each check may take (default: its own)")
+      ->check(CLI::PositiveNumber);
+  check->callback([options] { cli::runCommand([&] { return runCheck(*options); }, cli::Interruptible::no); });
 }
 
 } // namespace tandrel::check

@@ -9,6 +9,10 @@
 
 #include "check_result.hpp"
 
+namespace CLI {
+class App;
+}
+
 namespace tandrel::check {
 
 struct CheckOptions {
@@ -27,6 +31,9 @@ struct CheckReport {
 // 1 when one did. Throws cli::CliError when no module was given and none is
 // found. [main]
 int runCheck(const CheckOptions& options);
+
+// Registers `tandrel check`: the battery of checks on a module. [main]
+void add(CLI::App& app);
 
 void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
                     std::ostream& out);
