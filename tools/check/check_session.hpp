@@ -25,6 +25,7 @@ struct CheckContext {
   bool quick = false;
   std::chrono::milliseconds timeLimit{0};
   std::chrono::steady_clock::time_point deadline; // when its child is killed
+  std::uint32_t seed = 1;                         // of the checks' random choices (--seed)
 };
 
 // The host's settings for every instance.
