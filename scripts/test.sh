@@ -128,9 +128,12 @@ run_variant() { # variant
   run_tests "$variant" "$dir" || status=1
   if [ "$variant" = plain ]; then
     # A report, not a gate: `tandrel check` on a few third-party modules.
-    for module in sc-compressor-stereo limiter-stereo gate-stereo; do
-      "$dir/tools/tandrel" check --quick "/usr/lib/vst/lsp-plugins/$module.so" 2>/dev/null || true
-    done
+    # Their failures are the modules' own, not the suite's.
+    echo "== information only, not a test: tandrel check --quick on three third-party modules"
+    "$dir/tools/tandrel" check --quick /usr/lib/vst/lsp-plugins/sc-compressor-stereo.so \
+      /usr/lib/vst/lsp-plugins/limiter-stereo.so /usr/lib/vst/lsp-plugins/gate-stereo.so 2>/dev/null |
+      sed 's/^/  (information) /' || true
+    echo "== end of the information on third-party modules (their failures do not fail this suite)"
   fi
   return $status
 }

@@ -4,7 +4,15 @@
 // and the command line's mistakes exit with status 2.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <ostream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "check/checks.hpp"
@@ -93,9 +101,18 @@ INSTANTIATE_TEST_SUITE_P(
         PlantedDefect{"dithering", "determinism", "other output"},
         PlantedDefect{"long_name", "text-bounds", "parameter 0 name wrote 12 bytes into a text of 9", "warn"},
         PlantedDefect{"crossed_channels", "in-place", "other output", "warn"},
-        PlantedDefect{"first_sample", "null-pointers",
-                      "while processing 0 frames with null channel arrays; 31 other requests answered",
-                      "warn"}),
+        PlantedDefect{
+            "first_sample", "null-pointers",
+            "while processing 0 frames with null channel arrays; backtrace: first_sample.so: (anonymous "
+            "namespace)::FirstSample::processAudio(",
+            "warn"},
+        PlantedDefect{"locking", "realtime-calls", "pthread_mutex_lock (lock) 50 times"},
+        PlantedDefect{"locale_changing", "locale", "loading the module changed the locale from"},
+        PlantedDefect{"lossy_chunk", "state",
+                      "after restoring the bank chunk into the same instance, parameter 0 is"},
+        PlantedDefect{"nan_on_automation", "automation", "in a 32-frame call right after parameter 0"},
+        PlantedDefect{"rate_change", "sample-rates",
+                      "NaN at output 0 frame 0 at 44.1 kHz in calls of 512 frames"}),
     [](const ::testing::TestParamInfo<PlantedDefect>& info) { return std::string(info.param.module); });
 
 TEST(CheckCommand, DefectFreeTestModulePassesEveryCheck) {
@@ -153,10 +170,12 @@ TEST(CheckCommand, ModuleThatDoesNotLoadIsOneFailureAndTheRestAreSkipped) {
 
   const RunResult text = runTool({"check", noEntryModulePath, "--quick"});
   EXPECT_EQ(text.status, 1);
-  EXPECT_EQ(text.out, "Module: " + noEntryModulePath + "\n  fail  load                " +
-                          entryFor(report, "load").value("detail", "") + "\n" + std::to_string(checkCount) +
-                          " checks: 0 passed, " + std::to_string(checkCount - 1) +
-                          " skipped (the module does not load), 0 warnings, 1 failure\n");
+  EXPECT_EQ(text.out,
+            "Module: " + noEntryModulePath + "\n  fail  load                " +
+                entryFor(report, "load").value("detail", "") + "\n" + std::to_string(checkCount) +
+                " checks: 0 passed, " + std::to_string(checkCount - 1) +
+                " skipped (the module does not load), 0 warnings, 1 failure\nSeed: 1 (--seed 1 repeats "
+                "the random choices)\n");
 }
 
 // A path that names no file is one error line and status 1, no report.
@@ -170,7 +189,227 @@ TEST(CheckCommand, MissingFileIsOneErrorLine) {
 TEST(CheckCommand, UsageErrorsExitWithStatusTwo) {
   EXPECT_EQ(runTool({"check", "--no-such-option"}).status, 2);
   EXPECT_EQ(runTool({"check", modulePath, "--time-limit", "-1"}).status, 2);
-  EXPECT_EQ(runTool({"check", modulePath, "another.so"}).status, 2);
+  EXPECT_EQ(runTool({"check", modulePath, "--only", "no-such-check"}).status, 2);
+  EXPECT_EQ(runTool({"check", modulePath, "--only", "load", "--skip", "load"}).status, 2);
+}
+
+std::vector<std::string> namesIn(const nlohmann::json& report) {
+  std::vector<std::string> names;
+  for (const auto& check : report.at("checks"))
+    names.push_back(check.at("name"));
+  return names;
+}
+
+// --only runs the named checks in the table's order; --skip leaves the named
+// ones out. Every check's duration is in the report, and the seed.
+TEST(CheckCommand, OnlyAndSkipChooseTheChecksAndTheReportHasDurationsAndSeed) {
+  const nlohmann::json only =
+      checkReport({testModule("clean"), "--quick", "--only", "locale,load", "--seed", "7"}, 0);
+  EXPECT_EQ(namesIn(only), (std::vector<std::string>{"load", "locale"}));
+  EXPECT_EQ(only.at("seed"), 7);
+  for (const auto& check : only.at("checks"))
+    EXPECT_GT(check.at("seconds").get<double>(), 0.0) << check.dump();
+  EXPECT_GE(only.at("seconds").get<double>(), only.at("checks")[0].at("seconds").get<double>());
+
+  const nlohmann::json skipping =
+      checkReport({testModule("clean"), "--quick", "--skip", "lifecycle,speed"}, 0);
+  const std::vector<std::string> names = namesIn(skipping);
+  EXPECT_EQ(names.size(), checkCount - 2);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "lifecycle") +
+                std::count(names.begin(), names.end(), "speed"),
+            0);
+}
+
+// The pass, skip, warn and fail counts of a module's row in the summary.
+std::string summaryRow(const std::string& table, const std::string& module) {
+  const std::size_t row = table.find("\n  " + module + " ");
+  if (row == std::string::npos) return "no row";
+  std::istringstream line(
+      table.substr(row + 3 + module.size(), table.find('\n', row + 1) - row - 3 - module.size()));
+  int pass = 0, skip = 0, warn = 0, fail = 0;
+  line >> pass >> skip >> warn >> fail;
+  return std::to_string(pass) + " " + std::to_string(skip) + " " + std::to_string(warn) + " " +
+         std::to_string(fail);
+}
+
+// Several modules: one report each, a summary table at the end, and status 1
+// when any of them fails.
+TEST(CheckCommand, SeveralModulesGiveOneReportEachAndASummary) {
+  const RunResult run = runTool(
+      {"check", "--quick", "--only", "load,realtime-calls", testModule("clean"), testModule("locking")});
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Module: " + testModule("clean") + "\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Module: " + testModule("locking") + "\n"), std::string::npos) << run.out;
+  const std::size_t summary = run.out.find("\nSummary\n");
+  ASSERT_NE(summary, std::string::npos) << run.out;
+  const std::string table = run.out.substr(summary);
+  EXPECT_EQ(summaryRow(table, testModule("clean")), "2 0 0 0") << table;
+  EXPECT_EQ(summaryRow(table, testModule("locking")), "1 0 0 1") << table;
+  EXPECT_NE(table.find("\n2 modules: 1 failed, 1 passed ("), std::string::npos) << table;
+
+  const nlohmann::json both =
+      checkReport({"--quick", "--only", "load", testModule("clean"), testModule("long_name")}, 0);
+  ASSERT_EQ(both.at("modules").size(), 2u);
+  EXPECT_EQ(both.at("modules")[1].at("module"), testModule("long_name"));
+  EXPECT_EQ(both.at("failed modules"), 0);
+}
+
+// A folder is searched for files that export an entry point: every test
+// module, each once.
+TEST(CheckCommand, FolderIsSearchedForModules) {
+  std::vector<std::string> expected;
+  for (const auto& entry : std::filesystem::directory_iterator(moduleDirectory))
+    if (entry.path().extension() == ".so") expected.push_back(entry.path().string());
+  std::sort(expected.begin(), expected.end());
+  const nlohmann::json report = checkReport({"--quick", "--only", "load", moduleDirectory}, 0);
+  std::vector<std::string> checked;
+  for (const auto& module : report.at("modules"))
+    checked.push_back(module.at("module"));
+  EXPECT_EQ(checked, expected);
+  EXPECT_GE(checked.size(), 19u);
+  // A folder whose only .so file exports no entry point holds no module.
+  const std::filesystem::path folder = ::testing::TempDir() + "tandrel-check-no-modules";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(noEntryModulePath, folder / "not-a-module.so",
+                             std::filesystem::copy_options::overwrite_existing);
+  const RunResult empty = runTool({"check", folder.string()});
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "tandrel: no module (a .so file with an entry point) under " + folder.string() + "\n");
+}
+
+// A small reader of the XML the JUnit report uses: elements with
+// attributes, text, and the five escapes; anything else fails the test.
+struct XmlElement {
+  std::string name;
+  std::map<std::string, std::string> attributes;
+  std::vector<XmlElement> children;
+  std::string text;
+  std::vector<const XmlElement*> all(const std::string& childName) const {
+    std::vector<const XmlElement*> found;
+    for (const XmlElement& child : children)
+      if (child.name == childName) found.push_back(&child);
+    return found;
+  }
+};
+
+class XmlReader {
+public:
+  explicit XmlReader(std::string text) : text_(std::move(text)) {}
+  XmlElement document() {
+    if (text_.rfind("<?xml", 0) == 0) at_ = text_.find("?>") + 2;
+    skipSpace();
+    XmlElement root = element();
+    skipSpace();
+    if (at_ != text_.size()) throw std::runtime_error("text after the root element");
+    return root;
+  }
+
+private:
+  void skipSpace() {
+    while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_])))
+      ++at_;
+  }
+  void expect(char c) {
+    if (at_ >= text_.size() || text_[at_] != c) throw std::runtime_error(std::string("expected ") + c);
+    ++at_;
+  }
+  std::string name() {
+    const std::size_t start = at_;
+    while (at_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[at_])) || text_[at_] == '-' ||
+                                  text_[at_] == '_' || text_[at_] == ':'))
+      ++at_;
+    if (at_ == start) throw std::runtime_error("expected a name");
+    return text_.substr(start, at_ - start);
+  }
+  std::string unescape(const std::string& raw) {
+    static const std::map<std::string, char> escapes{
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string out;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '<') throw std::runtime_error("'<' in text");
+      if (raw[i] != '&') {
+        out += raw[i];
+        continue;
+      }
+      const std::size_t end = raw.find(';', i);
+      const auto escape = escapes.find(raw.substr(i, end - i + 1));
+      if (end == std::string::npos || escape == escapes.end()) throw std::runtime_error("unknown escape");
+      out += escape->second;
+      i = end;
+    }
+    return out;
+  }
+  XmlElement element() {
+    expect('<');
+    XmlElement e;
+    e.name = name();
+    for (skipSpace(); at_ < text_.size() && text_[at_] != '>' && text_[at_] != '/'; skipSpace()) {
+      const std::string key = name();
+      expect('=');
+      expect('"');
+      const std::size_t end = text_.find('"', at_);
+      if (end == std::string::npos) throw std::runtime_error("unterminated attribute");
+      if (!e.attributes.emplace(key, unescape(text_.substr(at_, end - at_))).second)
+        throw std::runtime_error("attribute twice: " + key);
+      at_ = end + 1;
+    }
+    if (at_ < text_.size() && text_[at_] == '/') {
+      ++at_;
+      expect('>');
+      return e;
+    }
+    expect('>');
+    for (;;) {
+      const std::size_t open = text_.find('<', at_);
+      if (open == std::string::npos) throw std::runtime_error("unclosed element " + e.name);
+      e.text += unescape(text_.substr(at_, open - at_));
+      at_ = open;
+      if (text_.compare(at_, 2, "</") == 0) break;
+      e.children.push_back(element());
+    }
+    at_ += 2;
+    if (name() != e.name) throw std::runtime_error("mismatched end of " + e.name);
+    expect('>');
+    return e;
+  }
+  std::string text_;
+  std::size_t at_ = 0;
+};
+
+// The JUnit report is well-formed XML: one test suite per module, one test
+// case per check with its time, a failure where a check failed, the seed.
+TEST(CheckCommand, JUnitReportHasASuitePerModuleAndACasePerCheck) {
+  const std::string path = ::testing::TempDir() + "tandrel-check-junit.xml";
+  const RunResult run = runTool({"check", "--quick", "--only", "load,state,locale", "--seed", "5", "--junit",
+                                 path, testModule("lossy_chunk"), testModule("clean")});
+  EXPECT_EQ(run.status, 1) << run.err;
+  std::ifstream file(path);
+  const std::string xml((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::remove(path.c_str());
+  XmlElement root;
+  try {
+    root = XmlReader(xml).document();
+  } catch (const std::exception& error) {
+    FAIL() << error.what() << " in\n" << xml;
+  }
+  EXPECT_EQ(root.name, "testsuites");
+  EXPECT_EQ(root.attributes["tests"], "6");
+  EXPECT_EQ(root.attributes["failures"], "1");
+  const auto suites = root.all("testsuite");
+  ASSERT_EQ(suites.size(), 2u) << xml;
+  EXPECT_EQ(suites[0]->attributes.at("name"), testModule("lossy_chunk"));
+  EXPECT_EQ(suites[1]->attributes.at("failures"), "0");
+  ASSERT_EQ(suites[0]->all("properties").size(), 1u);
+  EXPECT_EQ(suites[0]->all("properties")[0]->all("property")[0]->attributes.at("value"), "5");
+  const auto cases = suites[0]->all("testcase");
+  ASSERT_EQ(cases.size(), 3u);
+  EXPECT_EQ(cases[1]->attributes.at("name"), "state");
+  EXPECT_GT(std::stod(cases[1]->attributes.at("time")), 0.0);
+  ASSERT_EQ(cases[1]->all("failure").size(), 1u) << xml;
+  EXPECT_NE(cases[1]->all("failure")[0]->attributes.at("message").find("parameter 0 is"), std::string::npos);
+  EXPECT_TRUE(cases[0]->all("failure").empty());
+  EXPECT_TRUE(suites[1]->all("testcase")[1]->all("failure").empty());
 }
 
 } // namespace

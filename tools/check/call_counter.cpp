@@ -19,6 +19,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "module_search.hpp"
+
 namespace tandrel::check {
 
 namespace {
@@ -393,9 +395,13 @@ std::string describeCodeAddress(const void* address) {
                   static_cast<std::size_t>(static_cast<const char*>(address) -
                                            static_cast<const char*>(info.dli_saddr)));
   } else {
-    std::snprintf(offset, sizeof offset, "+0x%zx",
-                  static_cast<std::size_t>(static_cast<const char*>(address) -
-                                           static_cast<const char*>(info.dli_fbase)));
+    // A function the dynamic symbols do not name may be in the file's own
+    // symbol table, when it was not stripped.
+    const auto fromBase = static_cast<std::uintptr_t>(static_cast<const char*>(address) -
+                                                      static_cast<const char*>(info.dli_fbase));
+    const std::string function = functionAt(info.dli_fname, fromBase);
+    if (!function.empty()) return text + ": " + function;
+    std::snprintf(offset, sizeof offset, "+0x%zx", static_cast<std::size_t>(fromBase));
   }
   return text + offset;
 }

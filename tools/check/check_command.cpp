@@ -4,17 +4,21 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
 #include <sstream>
 
+#include "check_reports.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
+#include "module_search.hpp"
 
 namespace tandrel::check {
 
@@ -77,48 +81,125 @@ void printCheckText(const std::string& modulePath, const std::vector<CheckReport
       << plural(countOf(reports, Verdict::fail), "failure", "failures") << '\n';
 }
 
-void printCheckJson(const std::string& modulePath, const std::vector<CheckReport>& reports,
-                    std::ostream& out) {
+namespace {
+
+nlohmann::ordered_json moduleDocument(const std::string& modulePath,
+                                      const std::vector<CheckReport>& reports) {
   nlohmann::ordered_json checks = nlohmann::ordered_json::array();
-  for (const CheckReport& report : reports)
+  double seconds = 0.0;
+  for (const CheckReport& report : reports) {
     checks.push_back({{"name", report.name},
                       {"result", verdictWord(report.outcome.verdict)},
-                      {"detail", report.outcome.detail}});
-  const nlohmann::ordered_json document{{"module", modulePath},
-                                        {"checks", checks},
-                                        {"failures", countOf(reports, Verdict::fail)},
-                                        {"warnings", countOf(reports, Verdict::warn)},
-                                        {"skipped", countOf(reports, Verdict::skip)}};
-  // Texts from the module may hold any bytes; invalid UTF-8 is replaced.
+                      {"detail", report.outcome.detail},
+                      {"seconds", std::round(report.seconds * 1000.0) / 1000.0}});
+    seconds += report.seconds;
+  }
+  return {{"module", modulePath},
+          {"checks", checks},
+          {"failures", countOf(reports, Verdict::fail)},
+          {"warnings", countOf(reports, Verdict::warn)},
+          {"skipped", countOf(reports, Verdict::skip)},
+          {"seconds", std::round(seconds * 1000.0) / 1000.0}};
+}
+
+// Texts from the module may hold any bytes; invalid UTF-8 is replaced.
+void printDocument(const nlohmann::ordered_json& document, std::ostream& out) {
   out << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
-int runCheck(const CheckOptions& options) {
-  CheckContext context{
-      options.modulePath.empty() ? cli::defaultModulePath() : options.modulePath, options.quick, {}, {}};
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(context.modulePath, error))
-    throw cli::CliError("no module file " + context.modulePath);
-  std::vector<CheckReport> reports;
+// One module's report as a document of its own; several as a list with the
+// number of modules that failed.
+void printRunsJson(const std::vector<ModuleRun>& runs, std::uint32_t seed, std::ostream& out) {
+  if (runs.size() == 1) {
+    nlohmann::ordered_json document = moduleDocument(runs[0].path, runs[0].reports);
+    document["seed"] = seed;
+    printDocument(document, out);
+    return;
+  }
+  nlohmann::ordered_json modules = nlohmann::ordered_json::array();
+  for (const ModuleRun& run : runs)
+    modules.push_back(moduleDocument(run.path, run.reports));
+  const auto failedModules =
+      std::count_if(runs.begin(), runs.end(), [](const ModuleRun& r) { return r.failed(); });
+  printDocument({{"seed", seed}, {"modules", modules}, {"failed modules", failedModules}}, out);
+}
+
+// The checks chosen by --only and --skip, in the order they run.
+std::vector<CheckDefinition> selectedChecks(const CheckOptions& options) {
+  const auto named = [](const std::vector<std::string>& names, const char* name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  std::vector<CheckDefinition> selected;
+  for (const CheckDefinition& check : allChecks())
+    if ((options.only.empty() || named(options.only, check.name)) && !named(options.skip, check.name))
+      selected.push_back(check);
+  return selected;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+ModuleRun checkModule(const std::string& modulePath, const std::vector<CheckDefinition>& checks,
+                      const CheckOptions& options) {
+  CheckContext context{modulePath, options.quick, {}, {}, options.seed};
+  ModuleRun run{modulePath, {}, 0.0};
+  const auto moduleStart = std::chrono::steady_clock::now();
   bool loads = true;
-  for (const CheckDefinition& check : allChecks()) {
+  for (const CheckDefinition& check : checks) {
     if (check.loading == Loading::needed && !loads) {
-      reports.push_back({check.name, skipped(notLoadedDetail)});
+      run.reports.push_back({check.name, skipped(notLoadedDetail)});
       continue;
     }
     const std::chrono::milliseconds timeLimit = timeLimitFor(check, options);
     context.timeLimit = timeLimit;
     context.deadline = std::chrono::steady_clock::now() + timeLimit;
+    const auto start = std::chrono::steady_clock::now();
     Outcome outcome = runInChild([&] { return runStoppable(check, context); }, timeLimit);
     if (check.loading == Loading::decides && outcome.verdict == Verdict::fail) loads = false;
-    reports.push_back({check.name, std::move(outcome)});
+    run.reports.push_back({check.name, std::move(outcome), secondsSince(start)});
   }
-  if (options.json)
-    printCheckJson(context.modulePath, reports, std::cout);
-  else
-    printCheckText(context.modulePath, reports, std::cout);
+  run.seconds = secondsSince(moduleStart);
+  return run;
+}
+
+void writeJUnit(const std::string& path, const std::vector<ModuleRun>& runs, std::uint32_t seed) {
+  std::ofstream file(path);
+  if (!file) throw cli::CliError("cannot write the JUnit report " + path);
+  printJUnit(runs, seed, file);
+  if (!file.flush()) throw cli::CliError("cannot write the JUnit report " + path);
+}
+
+} // namespace
+
+void printCheckJson(const std::string& modulePath, const std::vector<CheckReport>& reports,
+                    std::ostream& out) {
+  printDocument(moduleDocument(modulePath, reports), out);
+}
+
+int runCheck(const CheckOptions& options) {
+  const std::vector<std::string> modules = modulesToCheck(
+      options.modules.empty() ? std::vector<std::string>{cli::defaultModulePath()} : options.modules);
+  const std::vector<CheckDefinition> checks = selectedChecks(options);
+  if (checks.empty()) throw cli::UsageError("--only and --skip leave no check to run");
+  std::vector<ModuleRun> runs;
+  for (const std::string& module : modules) {
+    runs.push_back(checkModule(module, checks, options));
+    if (!options.json) {
+      if (runs.size() > 1) std::cout << '\n';
+      printCheckText(module, runs.back().reports, std::cout);
+      std::cout.flush();
+    }
+  }
+  if (options.json) {
+    printRunsJson(runs, options.seed, std::cout);
+  } else {
+    std::cout << "Seed: " << options.seed << " (--seed " << options.seed << " repeats the random choices)\n";
+    if (runs.size() > 1) printSummaryTable(runs, std::cout);
+  }
   std::cout.flush();
-  return countOf(reports, Verdict::fail) > 0 ? 1 : 0;
+  if (!options.junitPath.empty()) writeJUnit(options.junitPath, runs, options.seed);
+  return std::any_of(runs.begin(), runs.end(), [](const ModuleRun& r) { return r.failed(); }) ? 1 : 0;
 }
 
 std::string checkListText() {
@@ -137,14 +218,28 @@ void add(CLI::App& app) {
   auto options = std::make_shared<CheckOptions>();
   CLI::App* check =
       app.add_subcommand("check", "Run a battery of checks on an effect module, each in a child process");
-  check->add_option("module", options->modulePath,
-                    "Effect module (.so); default: the tandrel.so beside the tool");
+  check->add_option(
+      "modules", options->modules,
+      "Effect modules (.so) or folders to search for them; default: the tandrel.so beside the tool");
   check->add_flag("--json", options->json, "Print JSON instead of text");
   check->add_flag("--quick", options->quick, "Fewer repeats: a run of a few seconds");
   check
       ->add_option("--time-limit", options->timeLimitSeconds,
                    "Seconds each check may take (default: its own)")
       ->check(CLI::PositiveNumber);
+  std::vector<std::string> names;
+  for (const CheckDefinition& definition : allChecks())
+    names.emplace_back(definition.name);
+  check->add_option("--only", options->only, "Run only these checks (names separated by commas)")
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->check(CLI::IsMember(names));
+  check->add_option("--skip", options->skip, "Leave these checks out (names separated by commas)")
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->check(CLI::IsMember(names));
+  check->add_option("--seed", options->seed, "Seed of the random parameter values and changes (default 1)");
+  check->add_option("--junit", options->junitPath, "Also write a JUnit XML report to this file");
   check->footer(checkListText());
   check->callback([options] { cli::runCommand([&] { return runCheck(*options); }, cli::Interruptible::no); });
 }

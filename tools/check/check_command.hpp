@@ -3,6 +3,7 @@
 // check, or JSON.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -16,21 +17,28 @@ class App;
 namespace tandrel::check {
 
 struct CheckOptions {
-  std::string modulePath; // empty: the tandrel.so beside the tool
+  std::vector<std::string> modules; // files or folders; empty: the tandrel.so beside the tool
   bool json = false;
   bool quick = false;
   double timeLimitSeconds = 0.0; // per check; 0: each check's own default
+  std::vector<std::string> only; // run only these checks; empty: all
+  std::vector<std::string> skip; // leave these checks out
+  std::uint32_t seed = 1;        // of the checks' random choices
+  std::string junitPath;         // where to write a JUnit XML report; empty: none
 };
 
 struct CheckReport {
   std::string name;
   Outcome outcome;
+  double seconds = 0.0; // how long the check took
 };
 
-// Runs every check and prints the report. Answers 0 when no check failed,
-// 1 when one did (a module that does not load is the one failure of its
+// Runs every selected check on every module and prints the reports (with a
+// summary table when there are several modules). Answers 0 when no check
+// failed, 1 when one did (a module that does not load is the one failure of its
 // loading check; the checks that need it are skipped). Throws cli::CliError
-// when no module was given and none is found, or the file does not exist.
+// when no module was given and none is found, a file or folder does not
+// exist, or the JUnit file cannot be written.
 // [main]
 int runCheck(const CheckOptions& options);
 

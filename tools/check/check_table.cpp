@@ -22,7 +22,8 @@ namespace {
 
 // The files that contribute checks, each listed once.
 using CheckRows = std::vector<CheckDefinition> (*)();
-constexpr CheckRows checkFiles[] = {interfaceChecks, audioChecks, runtimeChecks};
+constexpr CheckRows checkFiles[] = {interfaceChecks, audioChecks, hostConditionChecks, runtimeChecks,
+                                    realtimeCallChecks};
 
 std::vector<CheckDefinition> collectChecks() {
   std::vector<CheckDefinition> checks;

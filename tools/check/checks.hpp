@@ -35,9 +35,11 @@ struct CheckDefinition {
 const std::vector<CheckDefinition>& allChecks();
 
 // The rows of each file, in the order they run.
-std::vector<CheckDefinition> interfaceChecks(); // checks_interface.cpp
-std::vector<CheckDefinition> audioChecks();     // checks_audio.cpp
-std::vector<CheckDefinition> runtimeChecks();   // checks_runtime.cpp
+std::vector<CheckDefinition> interfaceChecks();     // checks_interface.cpp
+std::vector<CheckDefinition> audioChecks();         // checks_audio.cpp
+std::vector<CheckDefinition> runtimeChecks();       // checks_runtime.cpp
+std::vector<CheckDefinition> hostConditionChecks(); // checks_host_conditions.cpp
+std::vector<CheckDefinition> realtimeCallChecks();  // checks_realtime_calls.cpp
 
 // "0, 1, 7 and 64": a list of numbers as a pass text names them.
 std::string listText(const std::vector<long>& numbers);

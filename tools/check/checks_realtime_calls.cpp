@@ -91,3 +91,12 @@ Outcome checkRealtimeCalls(const CheckContext& context) {
 }
 
 } // namespace tandrel::check
+
+namespace tandrel::check {
+
+std::vector<CheckDefinition> realtimeCallChecks() {
+  return {{"realtime-calls", "counts locks, system calls and wake-ups on the processing thread",
+           Loading::needed, checkRealtimeCalls, std::chrono::seconds(30)}};
+}
+
+} // namespace tandrel::check

@@ -14,6 +14,8 @@
 #include <exception>
 #include <thread>
 
+#include "crash_backtrace.hpp"
+
 namespace tandrel::check {
 
 namespace {
@@ -28,6 +30,7 @@ struct SharedReport {
   std::atomic<long> progress;
   char step[200];
   char detail[1800];
+  CrashRecord crash;
 };
 
 // Set in the child only.
@@ -46,6 +49,8 @@ void prepareChild() {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
     std::signal(signal, SIG_DFL);
+  // A crash still ends the child with its signal, after its backtrace is kept.
+  installCrashBacktrace(&childReport->crash);
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
   // Whatever the module prints must not mix with the tool's report.
@@ -85,8 +90,10 @@ std::string signalName(int signal) {
 
 Outcome judgeEnding(int status, const SharedReport& report) {
   if (WIFSIGNALED(status)) {
+    const std::string backtrace = describeCrash(report.crash);
     return {static_cast<Verdict>(report.crashVerdict.load()),
-            "crashed with " + signalName(WTERMSIG(status)) + stepClause(report)};
+            "crashed with " + signalName(WTERMSIG(status)) + stepClause(report) +
+                (backtrace.empty() ? "" : "; backtrace: " + backtrace)};
   }
   if (report.finished.load() != 0) return {static_cast<Verdict>(report.verdict.load()), report.detail};
   // Ended early by an exit of its own, as a sanitizer ends a process that
