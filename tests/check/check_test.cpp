@@ -83,19 +83,40 @@ TEST_P(PlantedDefectTest, NamedCheckReportsItAndTheOthersStillRun) {
   EXPECT_NE(reported.value("detail", "").find(defect.detailMentions), std::string::npos) << reported.dump();
   EXPECT_EQ(entryFor(report, "load").value("result", ""), "pass");
   EXPECT_GE(report.at(fails ? "failures" : "warnings").get<int>(), 1);
+  // The totals count the entries of each kind, no more.
+  for (const auto& [total, result] :
+       {std::pair{"failures", "fail"}, {"warnings", "warn"}, {"skipped", "skip"}}) {
+    int counted = 0;
+    for (const auto& check : report.at("checks"))
+      counted += check.at("result") == result ? 1 : 0;
+    EXPECT_EQ(report.at(total).get<int>(), counted) << total;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     CheckModules, PlantedDefectTest,
     ::testing::Values(
         PlantedDefect{"nan_from_silence", "finite-output", "NaN at output 0 frame 0 for silence"},
-        PlantedDefect{"allocating_new", "allocation", "the first in call 0"},
-        PlantedDefect{"allocating_malloc", "allocation", "the first in call 0"},
+        PlantedDefect{"allocating_new", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_malloc", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_calloc", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_realloc", "allocation",
+                      "steady state: 43 allocations and 0 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_aligned", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"output_overrun", "process-sizes",
+                      "wrote past the end of output 0 in a call of 1 frame"},
+        PlantedDefect{"infinity", "finite-output", "infinity at output 1 frame 999 for silence"},
+        PlantedDefect{"start_up", "block-independence", "differ at the start only", "warn"},
         PlantedDefect{"hidden_delay", "latency", "peaks 64 frames later"},
         PlantedDefect{"crash_on_one_frame", "process-sizes",
                       "SIGSEGV (Segmentation fault) while processing a call, frame count 1"},
         PlantedDefect{"text_overflow", "text-bounds", "parameter 0 name wrote 100 bytes"},
-        PlantedDefect{"block_size_dependent", "block-independence", "other output"},
+        PlantedDefect{"block_size_dependent", "block-independence", "differ at the start only", "warn"},
+        PlantedDefect{"slight_drift", "block-independence", "give other output: output 0 differs from frame"},
         PlantedDefect{"hang", "opcodes", "time limit of 3 s while opcode 52", "fail", "3"},
         PlantedDefect{"leaking", "lifecycle", "more than 2 MB"},
         PlantedDefect{"dithering", "determinism", "other output"},

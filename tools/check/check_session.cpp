@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "check_protocol.hpp"
@@ -60,6 +61,12 @@ std::unique_ptr<Instance> CheckHost::create(bool recordCalls) {
   return instance;
 }
 
+std::unique_ptr<Instance> CheckHost::createConfigured() {
+  auto instance = create();
+  tellRateAndBlockSize(*instance);
+  return instance;
+}
+
 std::unique_ptr<Instance> CheckHost::createRunning() {
   auto instance = create();
   switchOn(*instance);
@@ -75,10 +82,15 @@ void CheckHost::stopAndClose(std::unique_ptr<Instance>& instance) {
   instance.reset();
 }
 
-void switchOn(Instance& instance, int blockSize) {
-  markStep("telling the sample rate and block size, opening and switching on");
+void tellRateAndBlockSize(Instance& instance, int blockSize) {
+  markStep("telling the sample rate and block size");
   instance.dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(checkSampleRate));
   instance.dispatch(opcode::setBlockSize, 0, blockSize);
+}
+
+void switchOn(Instance& instance, int blockSize) {
+  tellRateAndBlockSize(instance, blockSize);
+  markStep("opening and switching on");
   instance.dispatch(opcode::open);
   instance.dispatch(opcode::processingSwitch, 0, 1);
   instance.dispatch(opcode::processingStarts);
@@ -193,7 +205,21 @@ namespace {
 constexpr std::chrono::milliseconds seriesMargin{1000};
 } // namespace
 
-SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool switchedOn,
+namespace {
+std::unique_ptr<Instance> prepared(CheckHost& host, Preparation preparation) {
+  switch (preparation) {
+  case Preparation::created:
+    return host.create();
+  case Preparation::configured:
+    return host.createConfigured();
+  case Preparation::running:
+    return host.createRunning();
+  }
+  return host.create();
+}
+} // namespace
+
+SeriesResult sendSeries(const CheckContext& context, std::size_t count, Preparation preparation,
                         const SeriesRequest& send) {
   SeriesResult result;
   for (std::size_t first = 0; first < count;) {
@@ -202,7 +228,7 @@ SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool swi
     const ChildEnding ending = runChildProcess(
         [&] {
           CheckHost host(context.modulePath);
-          auto instance = switchedOn ? host.createRunning() : host.create();
+          auto instance = prepared(host, preparation);
           for (std::size_t position = first; position < count; ++position) {
             markProgress(static_cast<long>(position));
             send(*instance, position);
@@ -242,6 +268,12 @@ Outcome summarise(const SeriesResult& result) {
   }
   summary.detail += "; " + std::to_string(result.answered) + " other requests answered";
   return summary;
+}
+
+bool displayPresent() {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"})
+    if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0') return true;
+  return false;
 }
 
 std::size_t frames(const CheckContext& context, std::size_t full) { return context.quick ? full / 4 : full; }
