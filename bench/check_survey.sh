@@ -3,7 +3,7 @@
 # packages lsp-plugins-vst, dpf-plugins-vst, dragonfly-reverb-vst and
 # iem-plugin-suite-vst, installed first when missing) and writes the table:
 #   OUT_DIR/check_survey.csv  one row per module: its path, the verdict of
-#                             every check (pass, warn, fail, skipped), the
+#                             every check (pass, skip, warn, fail), the
 #                             counts and the seconds the run took;
 #   OUT_DIR/check_survey.md   the same as a summary: per check, how many
 #                             modules pass, warn, fail or skip it; then per
@@ -71,7 +71,7 @@ elapsed=$(($(date +%s) - started))
   echo "| Check | pass | warn | fail | skipped |"
   echo "|---|---|---|---|---|"
   jq -rs '(.[0].checks | map(.name)) as $names | [.[].checks[]] as $all | $names[] as $name |
-      ($all | map(select(.name == $name))) as $runs | "| `\($name)` | \($runs | map(select(.result == "pass")) | length) | \($runs | map(select(.result == "warn")) | length) | \($runs | map(select(.result == "fail")) | length) | \($runs | map(select(.result == "skipped")) | length) |"' \
+      ($all | map(select(.name == $name))) as $runs | "| `\($name)` | \($runs | map(select(.result == "pass")) | length) | \($runs | map(select(.result == "warn")) | length) | \($runs | map(select(.result == "fail")) | length) | \($runs | map(select(.result == "skip")) | length) |"' \
     "$out"/reports/*.json
   echo
   echo "| Module | Fails | Warns | Seconds |"
