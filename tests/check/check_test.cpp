@@ -221,6 +221,29 @@ std::vector<std::string> namesIn(const nlohmann::json& report) {
   return names;
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool sanitizerAllocator = true;
+#else
+constexpr bool sanitizerAllocator = false;
+#endif
+
+// An allocation in steady-state processing is traced to the module's
+// function that made it, through operator new and through malloc (not in
+// sanitizer builds, whose runtime owns the allocation functions).
+TEST(CheckCommand, AllocationInProcessingIsTracedToTheModulesFunction) {
+  if (sanitizerAllocator) GTEST_SKIP() << "the sanitizer's runtime owns the allocation functions";
+  for (const char* module : {"allocating_new", "allocating_malloc"}) {
+    const nlohmann::json report =
+        checkReport({testModule(module), "--quick", "--only", "load,allocation"}, 1);
+    const std::string detail = entryFor(report, "allocation").value("detail", "");
+    EXPECT_NE(
+        detail.find(std::string("; the first steady one from ") + module + ".so: (anonymous namespace)::"),
+        std::string::npos)
+        << detail;
+    EXPECT_NE(detail.find("::processAudio(float**, float**, int)+0x"), std::string::npos) << detail;
+  }
+}
+
 // --only runs the named checks in the table's order; --skip leaves the named
 // ones out. Every check's duration is in the report, and the seed.
 TEST(CheckCommand, OnlyAndSkipChooseTheChecksAndTheReportHasDurationsAndSeed) {

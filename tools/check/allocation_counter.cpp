@@ -1,5 +1,8 @@
 #include "allocation_counter.hpp"
 
+#include <execinfo.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -22,8 +25,27 @@ thread_local __attribute__((tls_model("initial-exec"))) bool countingHere = fals
 std::atomic<std::size_t> allocationTotal{0};
 std::atomic<std::size_t> releaseTotal{0};
 
+// The stack of the first allocation counted, taken outside sanitizer builds
+// (whose hooks run inside the runtime's allocator). The unwinder is loaded
+// before counting starts, so taking a stack does not allocate.
+constexpr int stackDepth = 24;
+void* firstStack[stackDepth];
+std::atomic<int> firstStackDepth{0};
+thread_local __attribute__((tls_model("initial-exec"))) bool takingStack = false;
+
+void noteFirstStack() {
+#if !TANDREL_CHECK_SANITIZER_HOOKS
+  if (firstStackDepth.load(std::memory_order_relaxed) != 0 || takingStack) return;
+  takingStack = true;
+  firstStackDepth.store(std::max(1, backtrace(firstStack, stackDepth)), std::memory_order_relaxed);
+  takingStack = false;
+#endif
+}
+
 void noteAllocation() {
-  if (countingHere) allocationTotal.fetch_add(1, std::memory_order_relaxed);
+  if (!countingHere) return;
+  allocationTotal.fetch_add(1, std::memory_order_relaxed);
+  noteFirstStack();
 }
 void noteRelease() {
   if (countingHere) releaseTotal.fetch_add(1, std::memory_order_relaxed);
@@ -34,11 +56,22 @@ void noteRelease() {
 namespace tandrel::check {
 
 void countAllocations(bool on) {
+  static const bool unwinderLoaded = [] {
+    void* frame[1];
+    return backtrace(frame, 1) > 0;
+  }();
+  (void)unwinderLoaded;
   if (on) {
+    firstStackDepth.store(0, std::memory_order_relaxed);
     allocationTotal.store(0, std::memory_order_relaxed);
     releaseTotal.store(0, std::memory_order_relaxed);
   }
   countingHere = on;
+}
+
+std::vector<const void*> firstAllocationStack() {
+  const int depth = std::min(firstStackDepth.load(std::memory_order_relaxed), stackDepth);
+  return std::vector<const void*>(firstStack, firstStack + depth);
 }
 
 AllocationCounts allocationCounts() {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 namespace tandrel::check {
 
@@ -26,6 +27,11 @@ struct AllocationCounts {
 // clears the counts.
 void countAllocations(bool on);
 AllocationCounts allocationCounts();
+
+// The return addresses of the first allocation counted since counting was
+// last switched on, innermost first (empty in sanitizer builds, whose runtime
+// owns the allocation functions).
+std::vector<const void*> firstAllocationStack();
 
 // Counts for its lifetime, e.g. around one processing call.
 class AllocationCounting {

@@ -406,4 +406,32 @@ std::string describeCodeAddress(const void* address) {
   return text + offset;
 }
 
+namespace {
+
+// Whether the address is in the tool's own executable.
+bool inTool(const void* address) {
+  static const void* toolBase = [] {
+    Dl_info info{};
+    return dladdr(reinterpret_cast<const void*>(&describeModuleStack), &info) != 0 ? info.dli_fbase : nullptr;
+  }();
+  Dl_info info{};
+  return dladdr(address, &info) != 0 && info.dli_fbase == toolBase;
+}
+
+} // namespace
+
+std::string describeModuleStack(const std::vector<const void*>& frames, int largest) {
+  std::size_t first = 0;
+  while (first < frames.size() && inTool(frames[first]))
+    ++first;
+  std::string text;
+  for (std::size_t i = first;
+       i < frames.size() && static_cast<int>(i - first) < largest && !inTool(frames[i]); ++i) {
+    if (!text.empty()) text += " < ";
+    // A return address points after its call: the call is a byte back.
+    text += describeCodeAddress(static_cast<const char*>(frames[i]) - 1);
+  }
+  return text;
+}
+
 } // namespace tandrel::check

@@ -48,4 +48,10 @@ std::size_t watchedCallCount();
 // symbol is known.
 std::string describeCodeAddress(const void* address);
 
+// A stack of return addresses, innermost first, as "m.so: f+0x1c < m.so:
+// g+0x40": the frames of the tool's own code before the first frame of
+// another file left out, and at most `largest` frames from there until the
+// tool's own code again.
+std::string describeModuleStack(const std::vector<const void*>& frames, int largest = 4);
+
 } // namespace tandrel::check

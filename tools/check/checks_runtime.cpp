@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "allocation_counter.hpp"
+#include "call_counter.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
 
@@ -95,6 +96,7 @@ static Outcome checkAllocation(const CheckContext& context) {
   const std::int32_t parameters = instance->record().parameterCount;
   std::mt19937 generator(3);
   AllocationTally first, afterChange, steady;
+  std::vector<const void*> steadyStack; // of the first allocation in steady state
   bool changed = false;
   for (int call = 0; call < calls; ++call) {
     // Sizes change and parameters move between calls, as in a real session.
@@ -110,13 +112,17 @@ static Outcome checkAllocation(const CheckContext& context) {
       buffers.process(*instance);
     }
     AllocationTally& kind = call == 0 ? first : changed ? afterChange : steady;
-    kind.add(allocationCounts(), call);
+    const AllocationCounts counts = allocationCounts();
+    kind.add(counts, call);
+    if (&kind == &steady && counts.allocations > 0 && steadyStack.empty())
+      steadyStack = firstAllocationStack();
     changed = false;
   }
   host.stopAndClose(instance);
   const std::string counted = steady.text("steady state") + "; " + first.text("first call") + "; " +
                               afterChange.text("after a parameter change");
-  if (steady.any()) return failed(counted);
+  const std::string where = describeModuleStack(steadyStack);
+  if (steady.any()) return failed(counted + (where.empty() ? "" : "; the first steady one from " + where));
   if (first.any() || afterChange.any()) return warned(counted);
   return passed("0 allocations and 0 releases on the processing thread in " + std::to_string(calls) +
                 " processing calls (the first, " + std::to_string(afterChange.calls) +
