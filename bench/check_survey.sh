@@ -10,15 +10,17 @@
 #                             module the failing and warning checks.
 # Each module's JSON report is kept in OUT_DIR/reports/. A module is any
 # file under /usr/lib/vst or /usr/lib/lxvst (links followed) that exports
-# an entry point. The run takes about 10 minutes; it is a survey, not a
-# gate (CI does not run it).
+# an entry point. The run takes about 10 minutes on an idle 2-core machine
+# (`--skip lifecycle,speed` saves most of that); it is a survey, not a gate
+# (CI does not run it).
 # Usage: bench/check_survey.sh [BUILD_DIR] [OUT_DIR] [more `check` options]
 set -eu
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/packages.sh
 . scripts/packages.sh
 build=${1:-build}
 out=${2:-$build/check-survey}
-[ $# -gt 2 ] && shift 2 || set --
+if [ $# -gt 2 ]; then shift 2; else set --; fi
 tool="$build/tools/tandrel"
 [ -x "$tool" ] || { echo "no $tool: build first (cmake --build $build --target tandrel_tool)"; exit 1; }
 install_packages lsp-plugins-vst dpf-plugins-vst dragonfly-reverb-vst iem-plugin-suite-vst jq binutils
