@@ -304,7 +304,7 @@ void setRandomParameters(Instance& instance, int count, std::mt19937& generator)
 }
 
 // The first parameter whose value and display both differ from the ones
-// saved, as "parameter 3 is 0.2 ("-12 dB") instead of 0.7 ("-3 dB")"; empty
+// expected, as "parameter 3 is 0.2 ("-12 dB") instead of 0.7 ("-3 dB")"; empty
 // when all agree. A stepped parameter may read back the value it was set to
 // while its state holds the step, so a value alone may differ.
 std::string firstLost(const std::vector<ParameterState>& saved, const std::vector<ParameterState>& restored) {
@@ -335,30 +335,38 @@ void restoreChunk(Instance& instance, std::vector<unsigned char> chunk, bool pro
                     chunk.data());
 }
 
-// Saves a chunk of random settings, then restores it into the same instance
-// after other settings and into a fresh one; answers the first loss.
+// Saves a chunk of random settings and restores it into a fresh instance,
+// whose own chunk then holds a state the module itself arrived at (random
+// values of linked parameters, such as angles and the quaternion they make,
+// need not agree; a restored state does). That chunk, restored into the
+// first instance after other settings and into another fresh one, must give
+// the parameters the second instance had; answers the first loss.
 std::string chunkRoundTrip(CheckHost& host, int parameters, bool programOnly, std::uint32_t seed) {
   const std::string kind = programOnly ? "the program chunk" : "the bank chunk";
   auto instance = host.createRunning();
   std::mt19937 generator(seed);
   setRandomParameters(*instance, parameters, generator);
-  const std::vector<ParameterState> saved = readParameters(*instance, parameters);
-  const std::vector<unsigned char> chunk = saveChunk(*instance, programOnly);
-  if (chunk.empty()) {
+  const std::vector<unsigned char> randomChunk = saveChunk(*instance, programOnly);
+  if (randomChunk.empty()) {
     host.stopAndClose(instance);
     return programOnly ? std::string()
                        : "the module offers its state as chunks (flag 0x20) but gives no bank chunk";
   }
+  auto settled = host.createRunning();
+  restoreChunk(*settled, randomChunk, programOnly);
+  const std::vector<ParameterState> carried = readParameters(*settled, parameters);
+  const std::vector<unsigned char> chunk = saveChunk(*settled, programOnly);
+  host.stopAndClose(settled);
   setRandomParameters(*instance, parameters, generator);
   restoreChunk(*instance, chunk, programOnly);
-  std::string lost = firstLost(saved, readParameters(*instance, parameters));
+  std::string lost = firstLost(carried, readParameters(*instance, parameters));
   host.stopAndClose(instance);
   if (!lost.empty()) return "after restoring " + kind + " into the same instance, " + lost;
   auto fresh = host.createRunning();
   restoreChunk(*fresh, chunk, programOnly);
-  lost = firstLost(saved, readParameters(*fresh, parameters));
+  lost = firstLost(carried, readParameters(*fresh, parameters));
   host.stopAndClose(fresh);
-  if (!lost.empty()) return "after restoring " + kind + " into a fresh instance, " + lost;
+  if (!lost.empty()) return "after restoring " + kind + " into another fresh instance, " + lost;
   return {};
 }
 
