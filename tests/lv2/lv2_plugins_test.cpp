@@ -168,6 +168,12 @@ float ratioForDepth(float depth) { return static_cast<float>(tandrel::product::r
 // How a host may share buffers between the stereo plug-in's ports.
 enum class Buffers { separate, outputsOnMusic, leftOutputOnSidechainRightOnLeftMusic };
 
+void PrintTo(Buffers buffers, std::ostream* out) {
+  *out << (buffers == Buffers::separate         ? "separate buffers"
+           : buffers == Buffers::outputsOnMusic ? "outputs on the music inputs"
+                                                : "left output on the sidechain, right on the left music");
+}
+
 class StereoSidechainPlugin : public ::testing::TestWithParam<Buffers> {};
 
 // Each output channel is a VST 2 instance fed that channel as its audio
