@@ -10,6 +10,7 @@ packages="
   libsndfile1-dev libcli11-dev libcairo2-dev libsoxr-dev nlohmann-json3-dev libfmt-dev
   clang-format help2man sox
   lsp-plugins-vst
+  lv2-dev lilv-utils sordi
   locales
 "
 
