@@ -10,6 +10,7 @@ packages="
   libsndfile1-dev libcli11-dev libcairo2-dev libsoxr-dev nlohmann-json3-dev
   clang-format help2man sox
   lsp-plugins-vst
+  libjack-jackd2-dev jackd2 python3-jack-client python3-numpy
   locales
 "
 

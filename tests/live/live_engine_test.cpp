@@ -48,10 +48,11 @@ std::vector<float> burstyVoice(std::int64_t frames) {
 std::vector<float> livePresence(const PresenceSettings& settings, const std::vector<float>& voice, int period,
                                 std::uint64_t frameTime = 0) {
   LivePresence presence(settings, sampleRate);
-  presence.anchor(frameTime);
+
   std::vector<float> out(voice.size());
   for (std::size_t first = 0; first < voice.size(); first += static_cast<std::size_t>(period)) {
     const std::size_t count = std::min(voice.size() - first, static_cast<std::size_t>(period));
+    presence.follow(static_cast<std::uint32_t>(frameTime + first));
     presence.process(voice.data() + first, out.data() + first, static_cast<std::int64_t>(count));
   }
   return out;
@@ -148,6 +149,30 @@ TEST(LivePresence, AnchorsItsWindowsToTheFrameTime) {
   EXPECT_EQ(out[onset + windowFrames - 1], 0.0f);
   EXPECT_GT(out[onset + windowFrames + 1], 0.0f);
   EXPECT_EQ(out[onset + windowFrames + 480], 1.0f);
+}
+
+// Periods that JACK skipped move the frame time on; the grid stays on it.
+TEST(LivePresence, KeepsItsGridAcrossSkippedPeriods) {
+  PresenceSettings settings;
+  LivePresence presence(settings, sampleRate);
+  std::vector<float> silence(128, 0.0f);
+  std::vector<float> out(128);
+  std::uint32_t frameTime = 4294967295u - 1000; // the 32-bit count wraps on the way
+  for (int p = 0; p < 20; ++p, frameTime += 128) {
+    presence.follow(frameTime);
+    presence.process(silence.data(), out.data(), 128);
+  }
+  frameTime += 384; // three periods skipped
+  std::vector<float> voice(4800, 0.5f);
+  const std::size_t onset = windowFrames - frameTime % windowFrames;
+  std::fill_n(voice.begin(), onset, 0.0f);
+  std::vector<float> result(voice.size());
+  for (std::size_t first = 0; first < voice.size(); first += 96, frameTime += 96) {
+    presence.follow(frameTime);
+    presence.process(voice.data() + first, result.data() + first, 96);
+  }
+  EXPECT_EQ(result[onset + windowFrames - 1], 0.0f);
+  EXPECT_GT(result[onset + windowFrames + 1], 0.0f);
 }
 
 class DuckingEngineTest : public testing::Test {

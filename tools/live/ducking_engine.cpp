@@ -136,7 +136,7 @@ void DuckingEngine::process(const float* const* inputs, float* const* outputs, i
     return;
   }
 
-  presence_.anchor(frameTime);
+  presence_.follow(static_cast<std::uint32_t>(frameTime));
   presence_.setForced(controls_.talk.load(std::memory_order_relaxed));
   applyDepth(controls_.depthDb.load(std::memory_order_relaxed));
   presence_.process(inputs[channels], presenceBuffer_.data(), frames);

@@ -47,6 +47,11 @@ jack_latency_range_t combinedRange(const std::vector<jack_port_t*>& ports,
   return combined;
 }
 
+// libjack's own messages (socket errors when the server goes away, and so
+// on) would break the tool's one-line reports; the tool says what went
+// wrong in its own words instead.
+void ignoreJackMessage(const char*) {}
+
 } // namespace
 
 ConnectRequest parseConnectRequest(const std::string& text) {
@@ -59,6 +64,8 @@ ConnectRequest parseConnectRequest(const std::string& text) {
 }
 
 JackSession::JackSession(const std::string& clientName, const std::string& serverName) {
+  jack_set_error_function(ignoreJackMessage);
+  jack_set_info_function(ignoreJackMessage);
   jack_status_t status{};
   const auto options =
       static_cast<jack_options_t>(JackNoStartServer | (serverName.empty() ? 0 : JackServerName));

@@ -13,6 +13,9 @@ std::int64_t framesOf(double milliseconds, double sampleRate) {
 
 std::int64_t ceilDiv(std::int64_t value, std::int64_t divisor) { return (value + divisor - 1) / divisor; }
 
+// A larger jump of the frame count is taken for its wrap or a restart.
+constexpr std::uint32_t largestSkip = 1u << 30;
+
 // The level of silence, for a window whose energy is 0.
 constexpr double silenceDbfs = -200.0;
 
@@ -27,15 +30,26 @@ LivePresence::LivePresence(const PresenceSettings& settings, double sampleRate)
   thresholdEnergy_ = std::pow(10.0, settings.thresholdDbfs / 10.0) * static_cast<double>(windowFrames_);
 }
 
-void LivePresence::anchor(std::uint64_t frameTime) {
-  if (anchored_ || now_ > 0) return;
-  anchored_ = true;
-  // The frames of the first window before frameTime count as silence.
-  filled_ = static_cast<std::int64_t>(frameTime % static_cast<std::uint64_t>(windowFrames_));
+void LivePresence::follow(std::uint32_t frameTime) {
+  const auto window = static_cast<std::uint32_t>(windowFrames_);
+  if (!anchored_) {
+    anchored_ = true;
+    // The frames of the first window before frameTime count as silence.
+    filled_ = static_cast<std::int64_t>(frameTime % window);
+  } else if (frameTime != expectedFrameTime_) {
+    // Skipped frames (after an xrun): time goes on. A count that went
+    // back (a period repeated) or wrapped leaves the time alone. Either
+    // way the current window is cut or stretched to meet the grid again.
+    const std::uint32_t skipped = frameTime - expectedFrameTime_;
+    if (skipped < largestSkip) now_ += skipped;
+    filled_ = std::min<std::int64_t>(windowFrames_ - 1, frameTime % window);
+  }
+  expectedFrameTime_ = frameTime;
 }
 
 void LivePresence::process(const float* voice, float* presence, std::int64_t count) {
   anchored_ = true;
+  expectedFrameTime_ += static_cast<std::uint32_t>(count);
   for (std::int64_t i = 0; i < count; ++i) {
     if (voice != nullptr) energy_ += static_cast<double>(voice[i]) * voice[i];
     if (++filled_ == windowFrames_) finishWindow();

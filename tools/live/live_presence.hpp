@@ -37,9 +37,11 @@ public:
 
   // Places the window grid so that a window begins wherever `frameTime`
   // is a multiple of the window length, `frameTime` being the outside
-  // count of the next frame that process() takes. Call before the first
-  // process(); later calls are ignored.
-  void anchor(std::uint64_t frameTime);
+  // count (JACK's 32-bit frame time, which wraps) of the next frame that
+  // process() takes. Call before each process(): when the count jumped
+  // (periods that JACK skipped after an xrun), the time of the envelope
+  // jumps as far and the grid stays in place.
+  void follow(std::uint32_t frameTime);
 
   // While forced, every window counts as active whatever the voice's level
   // (a manual duck).
@@ -66,6 +68,7 @@ private:
   std::int64_t holdWindows_;
 
   bool anchored_ = false;
+  std::uint32_t expectedFrameTime_ = 0;
   bool forced_ = false;
   double energy_ = 0.0;
   double lastEnergy_ = 0.0;
