@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "cli_support.hpp"
-#include "envelope.hpp"
+#include "common/envelope.hpp"
 
 namespace cli_test {
 namespace {

@@ -2,9 +2,9 @@
 // failure, for mistakes in the command line and for failures inside it.
 #include <stdexcept>
 
-#include "cli_error.hpp"
 #include "cli_support.hpp"
-#include "exit_status.hpp"
+#include "common/cli_error.hpp"
+#include "common/exit_status.hpp"
 
 namespace cli_test {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "json_text.hpp"
+#include "common/json_text.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The presence envelope on plain arrays: where its rise ends, what the hold
 // bridges, how long the release takes.
-#include "presence_envelope.hpp"
+#include "duck/presence_envelope.hpp"
 
 #include <gtest/gtest.h>
 

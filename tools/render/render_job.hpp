@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "effect_host.hpp"
-#include "envelope.hpp"
-#include "plot.hpp"
-#include "render_engine.hpp"
-#include "signal_stream.hpp"
+#include "common/effect_host.hpp"
+#include "common/envelope.hpp"
+#include "common/plot.hpp"
+#include "common/render_engine.hpp"
+#include "common/signal_stream.hpp"
 
 namespace tandrel::cli {
 

@@ -4,10 +4,10 @@
 #include <cctype>
 #include <filesystem>
 
-#include "audio_files.hpp"
-#include "cli_error.hpp"
-#include "interrupt.hpp"
-#include "progress.hpp"
+#include "common/audio_files.hpp"
+#include "common/cli_error.hpp"
+#include "common/interrupt.hpp"
+#include "common/progress.hpp"
 
 namespace tandrel::cli {
 

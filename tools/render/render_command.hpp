@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "effect_host.hpp"
+#include "common/effect_host.hpp"
+
+namespace CLI {
+class App;
+}
 
 namespace tandrel::cli {
 
@@ -24,3 +28,10 @@ struct RenderOptions {
 int runRender(const RenderOptions& options);
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::render {
+
+// Registers `tandrel render`: files through any effect module. [main]
+void add(CLI::App& app);
+
+} // namespace tandrel::cli::render

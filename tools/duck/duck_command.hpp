@@ -25,10 +25,16 @@ struct DuckOptions {
 };
 
 // Adds the `duck` subcommand and its options to the command line.
-CLI::App* addDuckCommand(CLI::App& app, DuckOptions& options);
 
 // Checks the arguments, ducks and reports. Throws CliError or Interrupted;
 // leaves no output file behind when it does. [main]
 int runDuck(const DuckOptions& options);
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::duck {
+
+// Registers `tandrel duck`: music ducked under a voice. [main]
+void add(CLI::App& app);
+
+} // namespace tandrel::cli::duck

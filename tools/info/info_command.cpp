@@ -1,13 +1,17 @@
 #include "info_command.hpp"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <utility>
 #include <vector>
 
-#include "json_text.hpp"
-#include "module_locator.hpp"
+#include "common/command.hpp"
+#include "common/json_text.hpp"
+#include "common/module_locator.hpp"
 
 namespace tandrel::cli {
 
@@ -176,3 +180,16 @@ int runInfo(const InfoOptions& options) {
 }
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::info {
+
+void add(CLI::App& app) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* info = app.add_subcommand("info", "Show what a host learns about an effect module");
+  info->add_option("module", options->modulePath,
+                   "Effect module (.so); default: the tandrel.so beside the tool");
+  info->add_flag("--json", options->json, "Print JSON instead of text");
+  info->callback([options] { runCommand([&] { return runInfo(*options); }, Interruptible::no); });
+}
+
+} // namespace tandrel::cli::info

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "signal_stream.hpp"
+#include "common/signal_stream.hpp"
+
+namespace CLI {
+class App;
+}
 
 namespace tandrel::cli {
 
@@ -48,3 +52,10 @@ private:
 int runDemo(const DemoOptions& options);
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::demo {
+
+// Registers `tandrel demo`: the duck job on built-in material. [main]
+void add(CLI::App& app);
+
+} // namespace tandrel::cli::demo

@@ -4,7 +4,11 @@
 #include <iosfwd>
 #include <string>
 
-#include "effect_host.hpp"
+#include "common/effect_host.hpp"
+
+namespace CLI {
+class App;
+}
 
 namespace tandrel::cli {
 
@@ -28,3 +32,10 @@ void printInfoText(const EffectInfo& info, std::ostream& out);
 void printInfoJson(const EffectInfo& info, std::ostream& out);
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::info {
+
+// Registers `tandrel info`: what a host learns about a module. [main]
+void add(CLI::App& app);
+
+} // namespace tandrel::cli::info

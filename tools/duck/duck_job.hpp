@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 
-#include "envelope.hpp"
-#include "plot.hpp"
+#include "common/envelope.hpp"
+#include "common/plot.hpp"
+#include "common/signal_stream.hpp"
 #include "presence_envelope.hpp"
-#include "signal_stream.hpp"
 
 namespace tandrel::cli {
 

@@ -9,15 +9,15 @@
 #include <optional>
 #include <vector>
 
-#include "audio_files.hpp"
-#include "cli_error.hpp"
+#include "common/audio_files.hpp"
+#include "common/cli_error.hpp"
+#include "common/effect_host.hpp"
+#include "common/interrupt.hpp"
+#include "common/progress.hpp"
+#include "common/resampler.hpp"
 #include "duck_mix.hpp"
 #include "effect/tandrel_vocabulary.hpp"
-#include "effect_host.hpp"
-#include "interrupt.hpp"
-#include "progress.hpp"
-#include "render_job.hpp"
-#include "resampler.hpp"
+#include "render/render_job.hpp"
 
 namespace tandrel::cli {
 

@@ -3,9 +3,11 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
+#include <memory>
 
-#include "audio_files.hpp"
-#include "module_locator.hpp"
+#include "common/audio_files.hpp"
+#include "common/command.hpp"
+#include "common/module_locator.hpp"
 
 namespace tandrel::cli {
 
@@ -25,40 +27,6 @@ PlotLabels duckLabels(const DuckOptions& options) {
 }
 
 } // namespace
-
-CLI::App* addDuckCommand(CLI::App& app, DuckOptions& options) {
-  CLI::App* duck = app.add_subcommand("duck", "Duck music under a voice with Tandrel, one instance per music "
-                                              "channel, and optionally mix the voice in");
-  duck->add_option("-m,--music", options.musicPath, "Music file: any channel count and rate")->required();
-  duck->add_option("-v,--voice", options.voicePath, "Voice file: any channel count and rate (resampled)")
-      ->required();
-  duck->add_option("-o,--output", options.output,
-                   "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg; the music's channels and rate")
-      ->required();
-  DuckShape& shape = options.shape;
-  duck->add_option("--depth", shape.depthDb, "How far the music goes down under the voice (dB)")
-      ->capture_default_str();
-  duck->add_option("--threshold", shape.presence.thresholdDbfs,
-                   "Voice level (10 ms RMS, dBFS) that counts as the voice being present")
-      ->capture_default_str();
-  duck->add_option("--attack", shape.presence.attackMs, "Fade down, ending where the voice starts (ms)")
-      ->capture_default_str();
-  duck->add_option("--hold", shape.presence.holdMs,
-                   "Longest pause in the voice that keeps the music down (ms)")
-      ->capture_default_str();
-  duck->add_option("--release", shape.presence.releaseMs, "Fade back up after the voice and the hold (ms)")
-      ->capture_default_str();
-  duck->add_flag("--mix", shape.mix, "Add the voice to every output channel, in time with the ducked music");
-  duck->add_option("--voice-gain", shape.voiceGainDb, "Gain of the voice in the mix (dB)")
-      ->capture_default_str();
-  duck->add_option("--music-gain", shape.musicGainDb, "Gain of the music (dB)")->capture_default_str();
-  duck->add_option("--plot", options.plotPath,
-                   "Also draw the music before and after, the voice and the gain over time into this PNG");
-  duck->add_option("--module", options.modulePath,
-                   "Tandrel module (.so); default: the tandrel.so beside the tool");
-  duck->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
-  return duck;
-}
 
 int runDuck(const DuckOptions& options) {
   checkDuckShape(options.shape);
@@ -84,3 +52,42 @@ int runDuck(const DuckOptions& options) {
 }
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::duck {
+
+void add(CLI::App& app) {
+  auto options = std::make_shared<DuckOptions>();
+  CLI::App* duck = app.add_subcommand("duck", "Duck music under a voice with Tandrel, one instance per music "
+                                              "channel, and optionally mix the voice in");
+  duck->add_option("-m,--music", options->musicPath, "Music file: any channel count and rate")->required();
+  duck->add_option("-v,--voice", options->voicePath, "Voice file: any channel count and rate (resampled)")
+      ->required();
+  duck->add_option("-o,--output", options->output,
+                   "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg; the music's channels and rate")
+      ->required();
+  DuckShape& shape = options->shape;
+  duck->add_option("--depth", shape.depthDb, "How far the music goes down under the voice (dB)")
+      ->capture_default_str();
+  duck->add_option("--threshold", shape.presence.thresholdDbfs,
+                   "Voice level (10 ms RMS, dBFS) that counts as the voice being present")
+      ->capture_default_str();
+  duck->add_option("--attack", shape.presence.attackMs, "Fade down, ending where the voice starts (ms)")
+      ->capture_default_str();
+  duck->add_option("--hold", shape.presence.holdMs,
+                   "Longest pause in the voice that keeps the music down (ms)")
+      ->capture_default_str();
+  duck->add_option("--release", shape.presence.releaseMs, "Fade back up after the voice and the hold (ms)")
+      ->capture_default_str();
+  duck->add_flag("--mix", shape.mix, "Add the voice to every output channel, in time with the ducked music");
+  duck->add_option("--voice-gain", shape.voiceGainDb, "Gain of the voice in the mix (dB)")
+      ->capture_default_str();
+  duck->add_option("--music-gain", shape.musicGainDb, "Gain of the music (dB)")->capture_default_str();
+  duck->add_option("--plot", options->plotPath,
+                   "Also draw the music before and after, the voice and the gain over time into this PNG");
+  duck->add_option("--module", options->modulePath,
+                   "Tandrel module (.so); default: the tandrel.so beside the tool");
+  duck->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary");
+  duck->callback([options] { runCommand([&] { return runDuck(*options); }, Interruptible::yes); });
+}
+
+} // namespace tandrel::cli::duck

@@ -1,11 +1,15 @@
 #include "render_command.hpp"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
-#include "audio_files.hpp"
-#include "cli_error.hpp"
-#include "module_locator.hpp"
+#include "common/audio_files.hpp"
+#include "common/cli_error.hpp"
+#include "common/command.hpp"
+#include "common/module_locator.hpp"
 #include "render_job.hpp"
 
 namespace tandrel::cli {
@@ -117,3 +121,55 @@ int runRender(const RenderOptions& options) {
 }
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::render {
+
+namespace {
+
+constexpr int largestBlockSize = 1 << 20;
+
+// A whole number of frames from 1 to largestBlockSize, said in the tool's words.
+CLI::Validator blockSizeCheck() {
+  const std::string range = "a whole number of frames from 1 to " + std::to_string(largestBlockSize);
+  return CLI::Validator(
+      [range](std::string& text) {
+        int value = 0;
+        if (!CLI::detail::lexical_cast(text, value) || value < 1 || value > largestBlockSize)
+          return "'" + text + "' is not " + range;
+        return std::string();
+      },
+      "1 to " + std::to_string(largestBlockSize));
+}
+
+} // namespace
+
+void add(CLI::App& app) {
+  auto options = std::make_shared<RenderOptions>();
+  CLI::App* render = app.add_subcommand("render", "Process audio files through an effect module");
+  render->add_option("module", options->modulePath,
+                     "Effect module (.so); default: the tandrel.so beside the tool");
+  render
+      ->add_option("-i,--input", options->inputs,
+                   "Input audio file; repeat for more. Channels feed the inputs in order")
+      ->required()
+      ->allow_extra_args(false);
+  render
+      ->add_option("-o,--output", options->output,
+                   "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg")
+      ->required();
+  render->add_option("-b,--block", options->blockSize, "Frames per processing call")
+      ->check(blockSizeCheck())
+      ->capture_default_str();
+  render
+      ->add_option("-p,--param", options->parameters,
+                   "NAME=VALUE: set a parameter (by name or index) to a normalised value from 0 to 1")
+      ->allow_extra_args(false);
+  render->add_flag("--no-latency-compensation{false}", options->compensateLatency,
+                   "Keep the effect's delay in the output instead of dropping it");
+  render->add_option("--plot", options->plotPath,
+                     "Also draw the levels and the gain over time into this PNG");
+  render->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary");
+  render->callback([options] { runCommand([&] { return runRender(*options); }, Interruptible::yes); });
+}
+
+} // namespace tandrel::cli::render

@@ -1,16 +1,20 @@
 #include "demo.hpp"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <numbers>
 #include <random>
 
-#include "audio_files.hpp"
-#include "cli_error.hpp"
-#include "duck_job.hpp"
-#include "module_locator.hpp"
-#include "render_job.hpp"
+#include "common/audio_files.hpp"
+#include "common/cli_error.hpp"
+#include "common/command.hpp"
+#include "common/module_locator.hpp"
+#include "duck/duck_job.hpp"
+#include "render/render_job.hpp"
 
 namespace tandrel::cli {
 
@@ -205,3 +209,20 @@ int runDemo(const DemoOptions& options) {
 }
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::demo {
+
+void add(CLI::App& app) {
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App* demo = app.add_subcommand(
+      "demo",
+      "Duck a built-in stereo music bed under a speech-like voice and mix them, as `duck --mix` does");
+  demo->add_option("-o,--output", options->output, "Ducked mix")->capture_default_str();
+  demo->add_option("--plot", options->plotPath, "Picture of the job (PNG)")->capture_default_str();
+  demo->add_option("--save-music", options->musicCopy, "Also write the synthesised music to this file");
+  demo->add_option("--save-voice", options->voiceCopy, "Also write the synthesised voice to this file");
+  demo->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary");
+  demo->callback([options] { runCommand([&] { return runDemo(*options); }, Interruptible::yes); });
+}
+
+} // namespace tandrel::cli::demo
