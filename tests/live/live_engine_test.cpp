@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "check/allocation_counter.hpp"
-#include "ducking_engine.hpp"
-#include "live_presence.hpp"
-#include "presence_envelope.hpp"
+#include "duck/presence_envelope.hpp"
+#include "live/ducking_engine.hpp"
+#include "live/live_presence.hpp"
 
 namespace tandrel::cli {
 namespace {

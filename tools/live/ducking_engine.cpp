@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "cli_error.hpp"
-#include "duck_mix.hpp"
+#include "common/cli_error.hpp"
+#include "duck/duck_mix.hpp"
 #include "effect/tandrel_vocabulary.hpp"
 
 namespace tandrel::cli {

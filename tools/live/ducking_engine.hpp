@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "duck_job.hpp"
-#include "duck_mix.hpp"
-#include "effect_host.hpp"
+#include "common/effect_host.hpp"
+#include "duck/duck_job.hpp"
+#include "duck/duck_mix.hpp"
 #include "live_presence.hpp"
 #include "live_processor.hpp"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "cli_error.hpp"
+#include "common/cli_error.hpp"
 
 namespace tandrel::cli {
 

@@ -7,13 +7,14 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli_error.hpp"
+#include "common/cli_error.hpp"
+#include "common/command.hpp"
+#include "common/effect_host.hpp"
+#include "common/module_locator.hpp"
 #include "effect/tandrel_vocabulary.hpp"
-#include "effect_host.hpp"
 #include "jack_session.hpp"
 #include "live_terminal.hpp"
 #include "module_engine.hpp"
-#include "module_locator.hpp"
 
 namespace tandrel::cli {
 
@@ -113,7 +114,13 @@ void printStart(const LiveRun& run, const LiveOptions& options, const std::strin
 
 } // namespace
 
-CLI::App* addLiveCommand(CLI::App& app, LiveOptions& options) {
+} // namespace tandrel::cli
+
+namespace tandrel::cli::live {
+
+void add(CLI::App& app) {
+  auto shared = std::make_shared<LiveOptions>();
+  LiveOptions& options = *shared;
   CLI::App* live = app.add_subcommand(
       "live", "Duck music under a microphone in real time as a JACK client (one Tandrel instance per music "
               "channel); with --module naming another effect, host that effect live");
@@ -165,8 +172,13 @@ CLI::App* addLiveCommand(CLI::App& app, LiveOptions& options) {
           "to 1")
       ->allow_extra_args(false);
   live->add_flag("-q,--quiet", options.quiet, "No start lines, status line or keys");
-  return live;
+  // The tool stops on its own signals: live ends cleanly on them.
+  live->callback([shared] { runCommand([&] { return runLive(*shared); }, Interruptible::no); });
 }
+
+} // namespace tandrel::cli::live
+
+namespace tandrel::cli {
 
 int runLive(const LiveOptions& options) {
   checkLiveShape(options.shape);

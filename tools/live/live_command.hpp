@@ -25,11 +25,16 @@ struct LiveOptions {
   bool quiet = false;
 };
 
-CLI::App* addLiveCommand(CLI::App& app, LiveOptions& options);
-
 // Runs until SIGINT, SIGTERM, SIGHUP or the q key (status 0), or until the
 // JACK server goes away (one line, status 1). Throws CliError when it
 // cannot start.
 int runLive(const LiveOptions& options);
 
 } // namespace tandrel::cli
+
+namespace tandrel::cli::live {
+
+// Registers `tandrel live`. [main]
+void add(CLI::App& app);
+
+} // namespace tandrel::cli::live

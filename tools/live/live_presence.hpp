@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-#include "presence_envelope.hpp"
+#include "duck/presence_envelope.hpp"
 
 namespace tandrel::cli {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli_error.hpp"
+#include "common/cli_error.hpp"
 
 namespace tandrel::cli {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "effect_host.hpp"
+#include "common/effect_host.hpp"
 #include "live_processor.hpp"
 
 namespace tandrel::cli {
