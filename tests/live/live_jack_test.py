@@ -277,6 +277,30 @@ def test_duck_and_latency(rig):
     check(measured == latency, f"an impulse comes out {measured} frames later; {latency} reported")
 
 
+def test_period_change(rig):
+    """A new period size mid-run: the modules are prepared for it and the
+    delay of an impulse is still the reported latency."""
+    latency = WINDOW + 480 + MODULE_LATENCY
+    live = start_live("live_period")
+    try:
+        rig.player.blocksize = 2 * PERIOD
+        silence = np.zeros(RATE // 2, dtype=np.float32)
+        impulse = np.zeros((RATE // 2, 2), dtype=np.float32)
+        impulse[1000, :] = 0.5
+        rig.player.set_freewheel(True)
+        echo, echo_start = rig.run(impulse, silence, RATE // 2 + latency)
+        rig.player.set_freewheel(False)
+        running = live.poll() is None
+    finally:
+        rig.player.blocksize = PERIOD
+        live.send_signal(signal.SIGTERM)
+        live.wait(timeout=20)
+    check(running and live.returncode == 0, f"live follows a period change and ends with status 0 ({live.returncode})")
+    peak = int(np.argmax(np.abs(echo[:, 0])))
+    check(peak - echo_start - 1000 == latency and abs(echo[peak, 0] - 0.5) < 1e-6,
+          f"after the change an impulse comes out {peak - echo_start - 1000} frames later, unchanged")
+
+
 def test_lines_up_with_duck(rig, workdir):
     """With a look-ahead of a window and the attack that keeps the module's
     128-frame blocks where they are offline (480 + 160 frames), the live
@@ -342,6 +366,7 @@ def main():
             rig = Rig()
             test_duck_and_latency(rig)
             test_lines_up_with_duck(rig, workdir)
+            test_period_change(rig)
             test_disconnect_brings_music_back(rig)
             rig.close()
             rig = None

@@ -194,14 +194,13 @@ int runLive(const LiveOptions& options) {
   for (const std::string& warning : warnings)
     std::fprintf(stderr, "tandrel: %s\n", warning.c_str());
 
-  KeyReader keys;
   StatusLine status;
   const bool interactive = !options.quiet && status.active();
-  if (interactive && keys.active()) std::fprintf(stderr, "%s\n", keyHelp);
+  KeyReader keys(interactive);
+  if (keys.active()) std::fprintf(stderr, "%s\n", keyHelp);
   auto nextStatus = std::chrono::steady_clock::now();
   while (!StopSignals::stopRequested()) {
-    const int key = interactive ? keys.next(loopMilliseconds) : 0;
-    if (!interactive) keys.next(loopMilliseconds);
+    const int key = keys.next(loopMilliseconds);
     if (run.session->serverGone()) {
       status.clear();
       throw CliError("the JACK server stopped (" + run.session->shutdownReason() + "); live ended");

@@ -36,8 +36,8 @@ StopSignals::~StopSignals() {
 
 bool StopSignals::stopRequested() { return stopFlag.load(std::memory_order_relaxed); }
 
-KeyReader::KeyReader() {
-  if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+KeyReader::KeyReader(bool wanted) {
+  if (!wanted || isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
   termios raw = saved_;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   raw.c_cc[VMIN] = 0;

@@ -21,11 +21,11 @@ public:
   static bool stopRequested();
 };
 
-// While standard input is a terminal: keys arrive one at a time without
-// echo; the terminal's settings come back when destroyed.
+// When wanted and standard input is a terminal: keys arrive one at a time
+// without echo; the terminal's settings come back when destroyed.
 class KeyReader {
 public:
-  KeyReader();
+  explicit KeyReader(bool wanted);
   ~KeyReader();
   KeyReader(const KeyReader&) = delete;
   KeyReader& operator=(const KeyReader&) = delete;
