@@ -28,6 +28,15 @@ std::intptr_t checkHostAnswer(const host::HostCall& call) {
   }
 }
 
+// The first entry of the record a host calls that is null, or null.
+const char* missingEntry(const EffectRecord& record) {
+  if (record.dispatcherEntry == nullptr) return "dispatcher";
+  if (record.replacingProcessEntry == nullptr) return "replacing process";
+  if (record.setParameterEntry == nullptr) return "set-parameter";
+  if (record.getParameterEntry == nullptr) return "get-parameter";
+  return nullptr;
+}
+
 } // namespace
 
 CallSizes fixedCalls(int size) {
@@ -56,6 +65,12 @@ std::unique_ptr<Instance> CheckHost::create(bool recordCalls) {
   std::string error;
   auto instance = Instance::create(*module_, error, checkHostAnswer);
   if (instance == nullptr) throw CheckStopped(error);
+  if (const char* missing = missingEntry(instance->record())) {
+    // Closing goes through the dispatcher entry: without one the instance
+    // can only be left behind (the child ends soon after).
+    if (instance->record().dispatcherEntry == nullptr) static_cast<void>(instance.release());
+    throw CheckStopped(std::string("the record has no ") + missing + " entry, which hosts call");
+  }
   // Recording allocates; it must not show in the counts of a processing call.
   instance->setRecording(recordCalls);
   return instance;
@@ -96,10 +111,11 @@ void switchOn(Instance& instance, int blockSize) {
   instance.dispatch(opcode::processingStarts);
 }
 
-Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace) {
+Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace,
+                std::size_t frames) {
   const int inputCount = instance.record().inputCount;
   const int outputCount = instance.record().outputCount;
-  const std::size_t total = input.empty() ? 0 : input[0].size();
+  const std::size_t total = frames > 0 ? frames : input.empty() ? 0 : input[0].size();
   Channels inBuffers(static_cast<std::size_t>(std::max(inputCount, 0)),
                      std::vector<float>(announcedBlockSize));
   Channels outBuffers(static_cast<std::size_t>(std::max(outputCount, 0)),
@@ -238,6 +254,11 @@ SeriesResult sendSeries(const CheckContext& context, std::size_t count, Preparat
           return passed("");
         },
         std::max(left - seriesMargin, std::chrono::milliseconds(100)), context.timeLimit);
+    // What the request's child printed joins what this check prints.
+    if (!ending.outcome.output.empty()) {
+      std::fwrite(ending.outcome.output.data(), 1, ending.outcome.output.size(), stdout);
+      std::fflush(stdout);
+    }
     if (ending.returned && ending.outcome.verdict == Verdict::pass) {
       result.answered += count - first;
       break;

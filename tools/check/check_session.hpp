@@ -84,7 +84,10 @@ enum class Preparation { created, configured, running };
 // Runs `input` (one vector per input) through the instance in calls of the
 // given sizes and returns one vector per output. In place: output i shares
 // the buffer of input i where both exist.
-Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace = false);
+// `frames` frames in all, or as many as the inputs hold when it is 0 (a
+// module without inputs is rendered by its outputs: give `frames`).
+Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace = false,
+                std::size_t frames = 0);
 
 // Test signals, one vector per channel.
 Channels silence(int channels, std::size_t frames);

@@ -185,7 +185,7 @@ static Outcome checkBlockIndependence(const CheckContext& context) {
   for (Channels* output : {&expected, &again}) {
     auto fixed = host.createRunning();
     if (input.empty()) input = programme(fixed->record().inputCount, 2 * oneSecond, 5);
-    *output = render(*fixed, input, fixedCalls(typicalCallSize));
+    *output = render(*fixed, input, fixedCalls(typicalCallSize), false, 2 * oneSecond);
     host.stopAndClose(fixed);
   }
   const std::string calls = "calls of " + std::to_string(typicalCallSize) + " frames and of 1 to " +
@@ -194,7 +194,7 @@ static Outcome checkBlockIndependence(const CheckContext& context) {
     return skipped(
         "not applicable: two fresh instances given the same calls already differ (see determinism)");
   auto varied = host.createRunning();
-  got = render(*varied, input, randomCalls(announcedBlockSize, 77));
+  got = render(*varied, input, randomCalls(announcedBlockSize, 77), false, 2 * oneSecond);
   host.stopAndClose(varied);
   const Difference exact = compare(expected, got);
   if (exact.identical) return passed(calls + " give identical output");
@@ -212,18 +212,20 @@ static Outcome checkBlockIndependence(const CheckContext& context) {
 static Outcome checkInPlace(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto separate = host.createRunning();
-  const Channels input = programme(separate->record().inputCount, frames(context, oneSecond), 9);
-  const Channels expected = render(*separate, input, fixedCalls(typicalCallSize));
+  const std::size_t length = frames(context, oneSecond);
+  const Channels input = programme(separate->record().inputCount, length, 9);
+  const Channels expected = render(*separate, input, fixedCalls(typicalCallSize), false, length);
   host.stopAndClose(separate);
   auto shared = host.createRunning();
-  const Channels got = render(*shared, input, fixedCalls(typicalCallSize), true);
+  const Channels got = render(*shared, input, fixedCalls(typicalCallSize), true, length);
   host.stopAndClose(shared);
   const Difference difference = compare(expected, got);
   if (difference.identical) return passed("outputs in the inputs' buffers give identical output");
   // Other output may come from the module's own randomness: then nothing is
   // learnt about the buffers.
   auto again = host.createRunning();
-  const bool deterministic = compare(expected, render(*again, input, fixedCalls(typicalCallSize))).identical;
+  const bool deterministic =
+      compare(expected, render(*again, input, fixedCalls(typicalCallSize), false, length)).identical;
   host.stopAndClose(again);
   if (!deterministic)
     return skipped(
@@ -249,12 +251,13 @@ std::vector<TestSignal> finiteInputs(int channels, std::size_t length) {
 static Outcome checkFiniteOutput(const CheckContext& context) {
   CheckHost host(context.modulePath);
   std::size_t samples = 0;
+  const std::size_t length = frames(context, oneSecond);
   std::vector<TestSignal> signals;
   for (int s = 0; s < 3; ++s) {
     auto instance = host.createRunning();
-    if (signals.empty()) signals = finiteInputs(instance->record().inputCount, frames(context, oneSecond));
-    const Channels output =
-        render(*instance, signals[static_cast<std::size_t>(s)].samples, fixedCalls(typicalCallSize));
+    if (signals.empty()) signals = finiteInputs(instance->record().inputCount, length);
+    const Channels output = render(*instance, signals[static_cast<std::size_t>(s)].samples,
+                                   fixedCalls(typicalCallSize), false, length);
     host.stopAndClose(instance);
     for (std::size_t c = 0; c < output.size(); ++c) {
       for (std::size_t i = 0; i < output[c].size(); ++i) {
@@ -278,7 +281,7 @@ static Outcome checkSubnormalOutput(const CheckContext& context) {
   Channels input = programme(instance->record().inputCount, length, 13);
   for (auto& channel : input)
     std::fill(channel.begin() + static_cast<std::ptrdiff_t>(length / 4), channel.end(), 0.0f);
-  const Channels output = render(*instance, input, fixedCalls(typicalCallSize));
+  const Channels output = render(*instance, input, fixedCalls(typicalCallSize), false, length);
   host.stopAndClose(instance);
   std::size_t subnormal = 0, total = 0;
   for (const auto& channel : output) {
@@ -460,8 +463,9 @@ static Outcome checkDeterminism(const CheckContext& context) {
   Channels outputs[2];
   for (Channels& output : outputs) {
     auto instance = host.createRunning();
-    output = render(*instance, programme(instance->record().inputCount, frames(context, oneSecond), 17),
-                    fixedCalls(typicalCallSize));
+    const std::size_t length = frames(context, oneSecond);
+    output = render(*instance, programme(instance->record().inputCount, length, 17),
+                    fixedCalls(typicalCallSize), false, length);
     host.stopAndClose(instance);
   }
   const Difference difference = compare(outputs[0], outputs[1]);

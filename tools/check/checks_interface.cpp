@@ -78,9 +78,6 @@ static Outcome checkLoad(const CheckContext& context) {
   const EffectRecord& record = instance->record();
   if (record.magic != recordMagic)
     return failed("the record's magic is " + hexText(record.magic) + " instead of 'VstP'");
-  if (record.dispatcherEntry == nullptr) return failed("the record has no dispatcher entry");
-  if (record.replacingProcessEntry == nullptr)
-    return failed("the record has no replacing process entry, through which hosts process");
   if (insane(record.programCount, largestSaneCount) || insane(record.parameterCount, largestSaneCount) ||
       insane(record.inputCount, largestSaneChannelCount) ||
       insane(record.outputCount, largestSaneChannelCount))
@@ -258,7 +255,7 @@ static Outcome checkOpcodes(const CheckContext& context) {
         if (position > codes.size()) {
           markStep("processing after every opcode");
           render(instance, silence(instance.record().inputCount, typicalCallSize),
-                 fixedCalls(typicalCallSize));
+                 fixedCalls(typicalCallSize), false, typicalCallSize);
           return;
         }
         const std::int32_t code = codes[position];

@@ -37,16 +37,16 @@ namespace {
 struct CallBuffers {
   Channels in, out;
   std::vector<float*> inPointers, outPointers;
-  CallBuffers(int inputs, int outputs, std::size_t frames, std::uint32_t seed)
-      : in(noise(inputs, frames, seed, 0.5f)), out(silence(outputs, frames)) {
+  std::size_t frames;
+  CallBuffers(int inputs, int outputs, std::size_t frameCount, std::uint32_t seed)
+      : in(noise(inputs, frameCount, seed, 0.5f)), out(silence(outputs, frameCount)), frames(frameCount) {
     for (auto& channel : in)
       inPointers.push_back(channel.data());
     for (auto& channel : out)
       outPointers.push_back(channel.data());
   }
   void process(Instance& instance) {
-    instance.processReplacing(inPointers.data(), outPointers.data(),
-                              static_cast<std::int32_t>(in.empty() ? out[0].size() : in[0].size()));
+    instance.processReplacing(inPointers.data(), outPointers.data(), static_cast<std::int32_t>(frames));
   }
 };
 
@@ -147,13 +147,14 @@ static Outcome checkThreads(const CheckContext& context) {
   // Processing goes on until the other thread has made enough changes, so
   // that the two overlap whatever the machine's scheduling.
   const long wantedChanges = context.quick ? 2000 : 20000;
-  const Channels input = programme(instance->record().inputCount, frames(context, 48000), 19);
+  const std::size_t length = frames(context, 48000);
+  const Channels input = programme(instance->record().inputCount, length, 19);
   long calls = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   const long changesBefore = changes.load();
   do {
-    render(*instance, input, fixedCalls(typicalCallSize));
-    calls += static_cast<long>(input.empty() ? 0 : input[0].size() / typicalCallSize);
+    render(*instance, input, fixedCalls(typicalCallSize), false, length);
+    calls += static_cast<long>(length / typicalCallSize);
   } while (changes.load() - changesBefore < wantedChanges && std::chrono::steady_clock::now() < deadline);
   const long changesDuring = changes.load() - changesBefore;
   stop.store(true);
