@@ -3,6 +3,7 @@
 // their figures, two voice files, one channel of a stereo voice.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <numbers>
 
@@ -200,6 +201,21 @@ TEST_F(DuckInputs, HoldIsRefusedNamingItsReplacement) {
   const RunResult run = duck({"--voice", "@voice.wav", "--hold", "300"});
   expectOneLineError(run, {"Hold", {}, {"--hold is replaced by --max-pause", "give --max-pause MS"}, 2});
   EXPECT_FALSE(exists(path("out.wav")));
+}
+
+TEST_F(DuckInputs, AFullDiskSaysWhatToDo) {
+  writeAudio(path("voice.wav"), {speaking(1.0, 2.0)});
+  const std::string small = path("small");
+  ASSERT_EQ(std::system(("mkdir '" + small + "'").c_str()), 0);
+  if (std::system(("mount -t tmpfs -o size=300k tmpfs '" + small + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
+  const RunResult run = runTool({"duck", "--music", path("music.wav"), "--voice", path("voice.wav"),
+                                 "--output", small + "/out.wav", "-q"});
+  const std::vector<std::string> left = listDirectory(small);
+  EXPECT_EQ(std::system(("umount '" + small + "'").c_str()), 0);
+  expectOneLineError(
+      run, {"DiskFull", {}, {"is full", "free some space there or write the output to another disk"}, 1});
+  EXPECT_TRUE(left.empty());
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 #include "duck_job.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -308,6 +311,26 @@ private:
   std::int64_t fullyDucked_ = 0;
 };
 
+// Runs `write`; a failure that the system explains (a full disk, a quota,
+// a device error) gets what to do added to its message.
+void withWriteAdvice(const std::string& outputPath, const std::function<void()>& write) {
+  errno = 0;
+  try {
+    write();
+  } catch (const CliError& error) {
+    const int cause = errno;
+    std::string advice;
+    if (cause == ENOSPC || cause == EDQUOT)
+      advice = "; the disk of '" + outputPath + "' is full (" + std::strerror(cause) +
+               "): free some space there or write the output to another disk";
+    else if (cause == EIO || cause == EROFS)
+      advice = std::string("; the system reports: ") + std::strerror(cause) +
+               "; check the disk, or write the output to another one";
+    if (advice.empty()) throw;
+    throw CliError(error.what() + advice);
+  }
+}
+
 // The picture comes after the audio: when it cannot be written, the audio
 // stays written and the message says so.
 void writePictureAfterAudio(const EnvelopeSeries& series, const PlotLabels& labels, PendingFile& picture,
@@ -390,12 +413,14 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
 
   pipeline.prime();
   const std::int64_t total = report.outputFrames + report.latency;
-  for (std::int64_t first = 0; first < total; first += chunkFrames) {
+  withWriteAdvice(job.outputPath, [&] {
+    for (std::int64_t first = 0; first < total; first += chunkFrames) {
+      throwIfInterrupted();
+      pipeline.processChunk(first, std::min(chunkFrames, total - first), writer, observers, total);
+    }
     throwIfInterrupted();
-    pipeline.processChunk(first, std::min(chunkFrames, total - first), writer, observers, total);
-  }
-  throwIfInterrupted();
-  writer.close();
+    writer.close();
+  });
 
   report.mixPeak = pipeline.peak();
   report.outputPeak = report.clips ? std::min(report.mixPeak, 1.0f) : report.mixPeak;
@@ -419,7 +444,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
 DuckReport runDuckJob(FrameSource& music, FrameSource& voice, const DuckJob& job, double voiceGainDb) {
   const auto held = std::make_shared<HeldSignal>(voice);
   std::vector<VoiceInput> voices(1);
-  voices[0].name = "voice";
+  voices[0].name = "(synthesised)";
   voices[0].open = [held] { return held->open(); };
   voices[0].gainDb = voiceGainDb;
   return runDuckJob(music, voices, job);
