@@ -7,7 +7,7 @@ set -eu
 packages="
   cmake g++ make pkg-config binutils
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsndfile1-dev libcli11-dev libcairo2-dev libsoxr-dev nlohmann-json3-dev
+  libsndfile1-dev libcli11-dev libcairo2-dev libsoxr-dev nlohmann-json3-dev libfmt-dev
   clang-format help2man sox
   espeak-ng
   lsp-plugins-vst

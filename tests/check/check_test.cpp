@@ -7,13 +7,15 @@
 #include <ostream>
 #include <string>
 
+#include "check/checks.hpp"
 #include "cli_support.hpp"
 
 namespace cli_test {
 namespace {
 
 const std::string moduleDirectory = CHECK_TEST_MODULE_DIR;
-constexpr std::size_t checkCount = 17;
+// The registry the tool runs, counted rather than retyped.
+const std::size_t checkCount = tandrel::check::allChecks().size();
 
 std::string testModule(const std::string& name) { return moduleDirectory + "/" + name + ".so"; }
 
@@ -117,16 +119,52 @@ TEST(CheckCommand, TextReportHasOneLinePerCheckAndATotal) {
   EXPECT_NE(run.out.find("\n  pass  latency             an impulse on input 0 peaks 256 frames later"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("\n17 checks: 17 passed, 0 warnings, 0 failures\n"), std::string::npos) << run.out;
+  const std::string total = std::to_string(checkCount);
+  EXPECT_NE(run.out.find("\n" + total + " checks: " + total + " passed, 0 warnings, 0 failures\n"),
+            std::string::npos)
+      << run.out;
 }
 
-TEST(CheckCommand, ModuleThatDoesNotLoadFailsLoadAndSkipsTheRest) {
+// --help names every check of the registry with its description.
+TEST(CheckCommand, HelpListsEveryCheckWithItsDescription) {
+  const RunResult run = runTool({"check", "--help"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const tandrel::check::CheckDefinition& check : tandrel::check::allChecks()) {
+    const std::size_t line = run.out.find("\n  " + std::string(check.name) + " ");
+    ASSERT_NE(line, std::string::npos) << check.name << " missing from\n" << run.out;
+    const std::string text = run.out.substr(line + 1, run.out.find('\n', line + 1) - line - 1);
+    EXPECT_NE(text.find(std::string("  ") + check.description), std::string::npos) << text;
+  }
+}
+
+// One failure (loading) and the checks that need the module skipped, not
+// failed; the text report is the failure's one line and the total.
+TEST(CheckCommand, ModuleThatDoesNotLoadIsOneFailureAndTheRestAreSkipped) {
   const nlohmann::json report = checkReport({noEntryModulePath, "--quick"}, 1);
+  EXPECT_EQ(report.at("checks").size(), checkCount);
   EXPECT_EQ(entryFor(report, "load").value("result", ""), "fail");
   EXPECT_NE(entryFor(report, "load").value("detail", "").find("no VSTPluginMain entry point"),
             std::string::npos);
+  EXPECT_EQ(entryFor(report, "speed").value("result", ""), "skip");
   EXPECT_EQ(entryFor(report, "speed").value("detail", ""), "not run: the module does not load");
-  EXPECT_EQ(report.at("failures"), checkCount);
+  EXPECT_EQ(report.at("failures"), 1);
+  EXPECT_EQ(report.at("warnings"), 0);
+  EXPECT_EQ(report.at("skipped"), checkCount - 1);
+
+  const RunResult text = runTool({"check", noEntryModulePath, "--quick"});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_EQ(text.out, "Module: " + noEntryModulePath + "\n  fail  load                " +
+                          entryFor(report, "load").value("detail", "") + "\n" + std::to_string(checkCount) +
+                          " checks: 0 passed, " + std::to_string(checkCount - 1) +
+                          " skipped (the module does not load), 0 warnings, 1 failure\n");
+}
+
+// A path that names no file is one error line and status 1, no report.
+TEST(CheckCommand, MissingFileIsOneErrorLine) {
+  const RunResult run = runTool({"check", "/no/such/module.so"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "tandrel: no module file /no/such/module.so\n");
 }
 
 TEST(CheckCommand, UsageErrorsExitWithStatusTwo) {

@@ -4,12 +4,15 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "checks.hpp"
 #include "child_process.hpp"
+#include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
 
@@ -33,6 +36,14 @@ std::string plural(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// Rows skipped because the module does not load: the text report folds them
+// into its total.
+constexpr const char* notLoadedDetail = "not run: the module does not load";
+
+bool skippedForLoading(const CheckReport& report) {
+  return report.outcome.verdict == Verdict::skip && report.outcome.detail == notLoadedDetail;
+}
+
 // A check that cannot go on says why in its failure.
 Outcome runStoppable(const CheckDefinition& check, const CheckContext& context) {
   try {
@@ -50,11 +61,19 @@ void printCheckText(const std::string& modulePath, const std::vector<CheckReport
   std::size_t width = 0;
   for (const CheckReport& report : reports)
     width = std::max(width, report.name.size());
-  for (const CheckReport& report : reports)
+  std::size_t notLoaded = 0;
+  for (const CheckReport& report : reports) {
+    if (skippedForLoading(report)) {
+      ++notLoaded;
+      continue;
+    }
     out << "  " << verdictWord(report.outcome.verdict) << "  " << std::left
         << std::setw(static_cast<int>(width)) << report.name << "  " << report.outcome.detail << '\n';
-  out << plural(reports.size(), "check", "checks") << ": " << countOf(reports, Verdict::pass) << " passed, "
-      << plural(countOf(reports, Verdict::warn), "warning", "warnings") << ", "
+  }
+  out << plural(reports.size(), "check", "checks") << ": " << countOf(reports, Verdict::pass) << " passed, ";
+  if (const std::size_t skips = countOf(reports, Verdict::skip); skips > 0)
+    out << skips << " skipped" << (notLoaded > 0 ? " (the module does not load)" : "") << ", ";
+  out << plural(countOf(reports, Verdict::warn), "warning", "warnings") << ", "
       << plural(countOf(reports, Verdict::fail), "failure", "failures") << '\n';
 }
 
@@ -68,7 +87,8 @@ void printCheckJson(const std::string& modulePath, const std::vector<CheckReport
   const nlohmann::ordered_json document{{"module", modulePath},
                                         {"checks", checks},
                                         {"failures", countOf(reports, Verdict::fail)},
-                                        {"warnings", countOf(reports, Verdict::warn)}};
+                                        {"warnings", countOf(reports, Verdict::warn)},
+                                        {"skipped", countOf(reports, Verdict::skip)}};
   // Texts from the module may hold any bytes; invalid UTF-8 is replaced.
   out << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
@@ -76,15 +96,21 @@ void printCheckJson(const std::string& modulePath, const std::vector<CheckReport
 int runCheck(const CheckOptions& options) {
   CheckContext context{
       options.modulePath.empty() ? cli::defaultModulePath() : options.modulePath, options.quick, {}, {}};
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(context.modulePath, error))
+    throw cli::CliError("no module file " + context.modulePath);
   std::vector<CheckReport> reports;
   bool loads = true;
   for (const CheckDefinition& check : allChecks()) {
+    if (check.loading == Loading::needed && !loads) {
+      reports.push_back({check.name, skipped(notLoadedDetail)});
+      continue;
+    }
     const std::chrono::milliseconds timeLimit = timeLimitFor(check, options);
     context.timeLimit = timeLimit;
     context.deadline = std::chrono::steady_clock::now() + timeLimit;
-    Outcome outcome = loads ? runInChild([&] { return runStoppable(check, context); }, timeLimit)
-                            : failed("not run: the module does not load");
-    if (reports.empty() && outcome.verdict == Verdict::fail) loads = false;
+    Outcome outcome = runInChild([&] { return runStoppable(check, context); }, timeLimit);
+    if (check.loading == Loading::decides && outcome.verdict == Verdict::fail) loads = false;
     reports.push_back({check.name, std::move(outcome)});
   }
   if (options.json)
@@ -93,6 +119,18 @@ int runCheck(const CheckOptions& options) {
     printCheckText(context.modulePath, reports, std::cout);
   std::cout.flush();
   return countOf(reports, Verdict::fail) > 0 ? 1 : 0;
+}
+
+std::string checkListText() {
+  std::ostringstream text;
+  text << "Checks, in the order they run:\n";
+  std::size_t width = 0;
+  for (const CheckDefinition& check : allChecks())
+    width = std::max(width, std::string(check.name).size());
+  for (const CheckDefinition& check : allChecks())
+    text << "  " << std::left << std::setw(static_cast<int>(width)) << check.name << "  " << check.description
+         << '\n';
+  return text.str();
 }
 
 void add(CLI::App& app) {
@@ -107,6 +145,7 @@ void add(CLI::App& app) {
       ->add_option("--time-limit", options->timeLimitSeconds,
                    "Seconds each check may take (default: its own)")
       ->check(CLI::PositiveNumber);
+  check->footer(checkListText());
   check->callback([options] { cli::runCommand([&] { return runCheck(*options); }, cli::Interruptible::no); });
 }
 

@@ -28,9 +28,14 @@ struct CheckReport {
 };
 
 // Runs every check and prints the report. Answers 0 when no check failed,
-// 1 when one did. Throws cli::CliError when no module was given and none is
-// found. [main]
+// 1 when one did (a module that does not load is the one failure of its
+// loading check; the checks that need it are skipped). Throws cli::CliError
+// when no module was given and none is found, or the file does not exist.
+// [main]
 int runCheck(const CheckOptions& options);
+
+// Every check's name and one-line description, one a line, for --help.
+std::string checkListText();
 
 // Registers `tandrel check`: the battery of checks on a module. [main]
 void add(CLI::App& app);

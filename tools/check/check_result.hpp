@@ -1,11 +1,13 @@
-// What one check concludes: pass, warn or fail, with one line of detail.
+// What one check concludes: pass, skip (not run, or not applicable to this
+// module), warn or fail, with one line of detail.
 #pragma once
 
 #include <string>
 
 namespace tandrel::check {
 
-enum class Verdict { pass, warn, fail };
+// In rising order of concern: a series of findings takes the largest.
+enum class Verdict { pass, skip, warn, fail };
 
 struct Outcome {
   Verdict verdict = Verdict::pass;
@@ -13,10 +15,11 @@ struct Outcome {
 };
 
 inline Outcome passed(std::string detail) { return {Verdict::pass, std::move(detail)}; }
+inline Outcome skipped(std::string detail) { return {Verdict::skip, std::move(detail)}; }
 inline Outcome warned(std::string detail) { return {Verdict::warn, std::move(detail)}; }
 inline Outcome failed(std::string detail) { return {Verdict::fail, std::move(detail)}; }
 
-// "pass", "warn" or "fail".
+// "pass", "skip", "warn" or "fail".
 const char* verdictWord(Verdict verdict);
 
 } // namespace tandrel::check

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "checks.hpp"
 
 namespace tandrel::check {
@@ -6,6 +8,8 @@ const char* verdictWord(Verdict verdict) {
   switch (verdict) {
   case Verdict::pass:
     return "pass";
+  case Verdict::skip:
+    return "skip";
   case Verdict::warn:
     return "warn";
   case Verdict::fail:
@@ -14,28 +18,37 @@ const char* verdictWord(Verdict verdict) {
   return "fail";
 }
 
-const std::vector<CheckDefinition>& allChecks() {
-  using std::chrono::seconds;
-  static const std::vector<CheckDefinition> checks{
-      {"load", checkLoad, seconds(30)},
-      {"record", checkRecord, seconds(30)},
-      {"opcodes", checkOpcodes, seconds(30)},
-      {"null-pointers", checkNullPointers, seconds(30)},
-      {"text-bounds", checkTextBounds, seconds(60)},
-      {"parameters", checkParameters, seconds(60)},
-      {"process-sizes", checkProcessSizes, seconds(30)},
-      {"block-independence", checkBlockIndependence, seconds(60)},
-      {"in-place", checkInPlace, seconds(60)},
-      {"finite-output", checkFiniteOutput, seconds(60)},
-      {"subnormal-output", checkSubnormalOutput, seconds(60)},
-      {"latency", checkLatency, seconds(90)},
-      {"determinism", checkDeterminism, seconds(60)},
-      {"allocation", checkAllocation, seconds(30)},
-      {"threads", checkThreads, seconds(60)},
-      {"lifecycle", checkLifecycle, seconds(180)},
-      {"speed", checkSpeed, seconds(30)},
-  };
+namespace {
+
+// The files that contribute checks, each listed once.
+using CheckRows = std::vector<CheckDefinition> (*)();
+constexpr CheckRows checkFiles[] = {interfaceChecks, audioChecks, runtimeChecks};
+
+std::vector<CheckDefinition> collectChecks() {
+  std::vector<CheckDefinition> checks;
+  for (const CheckRows rows : checkFiles) {
+    const std::vector<CheckDefinition> added = rows();
+    checks.insert(checks.end(), added.begin(), added.end());
+  }
+  std::stable_partition(checks.begin(), checks.end(),
+                        [](const CheckDefinition& check) { return check.loading == Loading::decides; });
   return checks;
+}
+
+} // namespace
+
+const std::vector<CheckDefinition>& allChecks() {
+  static const std::vector<CheckDefinition> checks = collectChecks();
+  return checks;
+}
+
+std::string listText(const std::vector<long>& numbers) {
+  std::string text;
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) text += i + 1 == numbers.size() ? " and " : ", ";
+    text += std::to_string(numbers[i]);
+  }
+  return text;
 }
 
 } // namespace tandrel::check

@@ -1,9 +1,11 @@
-// The checks of `tandrel check`, one function each, and their table. Each
-// runs inside a child process (child_process.hpp) and loads the module for
-// itself.
+// The registry of `tandrel check`'s checks. Each checks_*.cpp contributes its
+// own rows through one function (interfaceChecks(), audioChecks(), ...), and
+// check_table.cpp lists those functions once. Each check runs inside a child
+// process (child_process.hpp) and loads the module for itself.
 #pragma once
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "check_result.hpp"
@@ -13,36 +15,31 @@ namespace tandrel::check {
 
 using CheckFunction = Outcome (*)(const CheckContext&);
 
+// What a check needs of the module before it can run.
+enum class Loading {
+  decides,   // it loads the module itself; its failure means the module does not load
+  needed,    // skipped when a deciding check found that the module does not load
+  notNeeded, // runs whether or not the module loads
+};
+
 struct CheckDefinition {
   const char* name;
+  const char* description; // one line, for --help and the README
+  Loading loading;
   CheckFunction run;
   std::chrono::seconds timeLimit; // the default time limit of its child
 };
 
-// Every check, in the order they run; "load" first.
+// Every check, in the order they run: the rows that decide loading first,
+// then the others in the order of their files' lists. [any]
 const std::vector<CheckDefinition>& allChecks();
 
-// The interface: checks_interface.cpp.
-Outcome checkLoad(const CheckContext& context);
-Outcome checkRecord(const CheckContext& context);
-Outcome checkOpcodes(const CheckContext& context);
-Outcome checkNullPointers(const CheckContext& context);
-Outcome checkTextBounds(const CheckContext& context);
-Outcome checkParameters(const CheckContext& context);
+// The rows of each file, in the order they run.
+std::vector<CheckDefinition> interfaceChecks(); // checks_interface.cpp
+std::vector<CheckDefinition> audioChecks();     // checks_audio.cpp
+std::vector<CheckDefinition> runtimeChecks();   // checks_runtime.cpp
 
-// The audio: checks_audio.cpp.
-Outcome checkProcessSizes(const CheckContext& context);
-Outcome checkBlockIndependence(const CheckContext& context);
-Outcome checkInPlace(const CheckContext& context);
-Outcome checkFiniteOutput(const CheckContext& context);
-Outcome checkSubnormalOutput(const CheckContext& context);
-Outcome checkLatency(const CheckContext& context);
-Outcome checkDeterminism(const CheckContext& context);
-
-// The run-time behaviour: checks_runtime.cpp.
-Outcome checkAllocation(const CheckContext& context);
-Outcome checkThreads(const CheckContext& context);
-Outcome checkLifecycle(const CheckContext& context);
-Outcome checkSpeed(const CheckContext& context);
+// "0, 1, 7 and 64": a list of numbers as a pass text names them.
+std::string listText(const std::vector<long>& numbers);
 
 } // namespace tandrel::check

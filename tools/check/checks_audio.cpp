@@ -51,14 +51,15 @@ std::string framesText(std::size_t frames) {
 
 } // namespace
 
-Outcome checkProcessSizes(const CheckContext& context) {
+static Outcome checkProcessSizes(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   const int inputs = instance->record().inputCount;
   const int outputs = instance->record().outputCount;
   const int repeats = context.quick ? 2 : 4;
-  const std::size_t sizes[] = {0, 1, 7, 64, 512, announcedBlockSize};
-  for (const std::size_t size : sizes) {
+  const std::vector<long> sizes = {0, 1, 7, 64, typicalCallSize, announcedBlockSize};
+  for (const auto callSize : sizes) {
+    const auto size = static_cast<std::size_t>(callSize);
     for (int repeat = 0; repeat < repeats; ++repeat) {
       GuardedChannels in(inputs, size, 11 + static_cast<std::uint32_t>(repeat));
       GuardedChannels out(outputs, size, 23);
@@ -73,11 +74,11 @@ Outcome checkProcessSizes(const CheckContext& context) {
     }
   }
   host.stopAndClose(instance);
-  return passed("calls of 0, 1, 7, 64, 512 and 4096 frames (the announced block size), " +
+  return passed("calls of " + listText(sizes) + " frames (the last the announced block size), " +
                 std::to_string(repeats) + " each, stay within their buffers");
 }
 
-Outcome checkBlockIndependence(const CheckContext& context) {
+static Outcome checkBlockIndependence(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto fixed = host.createRunning();
   const Channels input = programme(fixed->record().inputCount, frames(context, 2 * oneSecond), 5);
@@ -87,15 +88,15 @@ Outcome checkBlockIndependence(const CheckContext& context) {
   const Channels got = render(*varied, input, randomCalls(announcedBlockSize, 77));
   host.stopAndClose(varied);
   const Difference difference = compare(expected, got);
-  if (difference.identical)
-    return passed("calls of 512 frames and of 1 to 4096 frames give identical output");
+  const std::string calls = "calls of " + std::to_string(typicalCallSize) + " frames and of 1 to " +
+                            std::to_string(announcedBlockSize) + " frames";
+  if (difference.identical) return passed(calls + " give identical output");
   if (difference.largest <= roundingTolerance)
-    return passed("calls of 512 frames and of 1 to 4096 frames give the same output within rounding (" +
-                  describe(difference) + ")");
-  return failed("calls of 1 to 4096 frames give other output than calls of 512: " + describe(difference));
+    return passed(calls + " give the same output within rounding (" + describe(difference) + ")");
+  return failed(calls + " give other output: " + describe(difference));
 }
 
-Outcome checkInPlace(const CheckContext& context) {
+static Outcome checkInPlace(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto separate = host.createRunning();
   const Channels input = programme(separate->record().inputCount, frames(context, oneSecond), 9);
@@ -124,7 +125,7 @@ std::vector<TestSignal> finiteInputs(int channels, std::size_t length) {
 
 } // namespace
 
-Outcome checkFiniteOutput(const CheckContext& context) {
+static Outcome checkFiniteOutput(const CheckContext& context) {
   CheckHost host(context.modulePath);
   std::size_t samples = 0;
   std::vector<TestSignal> signals;
@@ -148,7 +149,7 @@ Outcome checkFiniteOutput(const CheckContext& context) {
                 " output samples for silence, full-scale noise and impulses: all finite");
 }
 
-Outcome checkSubnormalOutput(const CheckContext& context) {
+static Outcome checkSubnormalOutput(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   // Sound that stops: decaying tails are where subnormal numbers appear.
@@ -253,7 +254,7 @@ ReportedDelay reportedDelay(CheckHost& host) {
 
 } // namespace
 
-Outcome checkLatency(const CheckContext& context) {
+static Outcome checkLatency(const CheckContext& context) {
   CheckHost host(context.modulePath);
   const ReportedDelay reported = reportedDelay(host);
   const int inputs = reported.inputs;
@@ -282,7 +283,7 @@ Outcome checkLatency(const CheckContext& context) {
   return failed(measured + ", but " + claim);
 }
 
-Outcome checkDeterminism(const CheckContext& context) {
+static Outcome checkDeterminism(const CheckContext& context) {
   CheckHost host(context.modulePath);
   Channels outputs[2];
   for (Channels& output : outputs) {
@@ -294,6 +295,26 @@ Outcome checkDeterminism(const CheckContext& context) {
   const Difference difference = compare(outputs[0], outputs[1]);
   if (difference.identical) return passed("two fresh instances give identical output for the same input");
   return failed("two fresh instances give other output for the same input: " + describe(difference));
+}
+
+std::vector<CheckDefinition> audioChecks() {
+  using std::chrono::seconds;
+  return {
+      {"process-sizes", "calls of 0 frames up to the announced block size, with guards behind every buffer",
+       Loading::needed, checkProcessSizes, seconds(30)},
+      {"block-independence", "the same audio in calls of one size and of random sizes gives the same output",
+       Loading::needed, checkBlockIndependence, seconds(60)},
+      {"in-place", "outputs in the inputs' buffers give the same output", Loading::needed, checkInPlace,
+       seconds(60)},
+      {"finite-output", "silence, full-scale noise and impulses give no NaN or infinity", Loading::needed,
+       checkFiniteOutput, seconds(60)},
+      {"subnormal-output", "counts subnormal output samples after the sound stops", Loading::needed,
+       checkSubnormalOutput, seconds(60)},
+      {"latency", "the delay measured after an impulse or by correlation against the reported initial delay",
+       Loading::needed, checkLatency, seconds(90)},
+      {"determinism", "two fresh instances give the same output for the same input", Loading::needed,
+       checkDeterminism, seconds(60)},
+  };
 }
 
 } // namespace tandrel::check

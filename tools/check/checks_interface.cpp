@@ -63,11 +63,15 @@ std::string describeFields(const RecordFields& f) {
          identifierText(f.uniqueIdentifier);
 }
 
+bool contains(const auto& codes, std::int32_t code) {
+  return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
+}
+
 bool insane(std::int32_t count, std::int32_t largest) { return count < 0 || count > largest; }
 
 } // namespace
 
-Outcome checkLoad(const CheckContext& context) {
+static Outcome checkLoad(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.create(true);
   const EffectRecord& record = instance->record();
@@ -90,7 +94,7 @@ Outcome checkLoad(const CheckContext& context) {
   return passed("the entry point asked the host's version first and answered a record with magic 'VstP'");
 }
 
-Outcome checkRecord(const CheckContext& context) {
+static Outcome checkRecord(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto first = host.create();
   auto second = host.create();
@@ -140,8 +144,7 @@ struct Request {
 // no buffer gets a null pointer: what a pointer would mean there is not
 // defined, so no memory is a valid one.
 Request validRequest(std::int32_t code, RequestMemory& memory) {
-  const bool takesBuffer = std::find(std::begin(opcodesTakingBuffer), std::end(opcodesTakingBuffer), code) !=
-                           std::end(opcodesTakingBuffer);
+  const bool takesBuffer = contains(opcodesTakingBuffer, code);
   Request request{0, 0, takesBuffer ? memory.block : nullptr, 0.0f};
   std::memset(memory.block, 0, sizeof memory.block);
   const auto text = [&memory](const char* contents) {
@@ -202,8 +205,12 @@ bool takesParameterIndex(std::int32_t code) {
 
 // Requests a real host never makes that way: closing comes last, opening the
 // editor needs a window, restoring a chunk needs one the module gave.
-bool sentSeparately(std::int32_t code) {
-  return code == opcode::close || code == opcode::editorOpen || code == opcode::setChunk;
+constexpr std::int32_t sentSeparately[] = {opcode::close, opcode::editorOpen, opcode::setChunk};
+// Numbers beyond the interface, which a module must answer without harm.
+constexpr std::int32_t beyondInterface[] = {80, 81, 90, 100, 1000, -1};
+
+std::vector<long> asNumbers(const auto& codes) {
+  return std::vector<long>(std::begin(codes), std::end(codes));
 }
 
 // The chunk the module gave, handed back from the host's own copy.
@@ -219,9 +226,8 @@ void restoreChunk(Instance& instance, std::intptr_t size, void* chunk) {
 std::vector<std::int32_t> opcodesToSend() {
   std::vector<std::int32_t> codes;
   for (std::int32_t code = 0; code <= opcode::lastExtended; ++code)
-    if (!sentSeparately(code)) codes.push_back(code);
-  for (const std::int32_t beyond : {80, 81, 90, 100, 1000, -1})
-    codes.push_back(beyond);
+    if (!contains(sentSeparately, code)) codes.push_back(code);
+  codes.insert(codes.end(), std::begin(beyondInterface), std::end(beyondInterface));
   return codes;
 }
 
@@ -229,7 +235,7 @@ std::vector<std::int32_t> opcodesToSend() {
 
 // Each request goes to the instance the earlier ones went to, as in a host;
 // after a crash the rest go to a fresh instance.
-Outcome checkOpcodes(const CheckContext& context) {
+static Outcome checkOpcodes(const CheckContext& context) {
   const std::vector<std::int32_t> codes = opcodesToSend();
   RequestMemory memory;
   std::intptr_t chunkSize = 0;
@@ -254,15 +260,14 @@ Outcome checkOpcodes(const CheckContext& context) {
         if (code == opcode::getChunk) chunkSize = answer;
       });
   if (!result.crashes.empty()) return summarise(result);
-  return passed(
-      std::to_string(codes.size()) +
-      " opcodes answered without a crash (0 to 79, 80, 81, 90, 100, 1000, -1; not 14, which needs a "
-      "window), a chunk handed back, then processing");
+  return passed(std::to_string(codes.size()) + " opcodes answered without a crash (0 to " +
+                std::to_string(opcode::lastExtended) + " but " + listText(asNumbers(sentSeparately)) +
+                ", then " + listText(asNumbers(beyondInterface)) + "), a chunk handed back, then processing");
 }
 
 // The first request processes 0 frames with null channel arrays; the others
 // send the buffer opcodes with a null pointer.
-Outcome checkNullPointers(const CheckContext& context) {
+static Outcome checkNullPointers(const CheckContext& context) {
   const SeriesResult result = sendSeries(
       context, std::size(opcodesTakingBuffer) + 1, true, [](Instance& instance, std::size_t position) {
         if (position == 0) {
@@ -341,7 +346,7 @@ private:
 
 } // namespace
 
-Outcome checkTextBounds(const CheckContext& context) {
+static Outcome checkTextBounds(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   TextBoundsProbe probe;
@@ -433,7 +438,7 @@ void displaySweep(Instance& instance, std::int32_t p, int steps, ParameterFindin
 
 } // namespace
 
-Outcome checkParameters(const CheckContext& context) {
+static Outcome checkParameters(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestTextsChecked);
@@ -450,6 +455,27 @@ Outcome checkParameters(const CheckContext& context) {
   if (!findings.warning.empty()) return warned(findings.warning);
   return passed(count(parameters, "parameter") + " keep 0, 0.5 and 1 within 0 to 1 and display " +
                 std::to_string(steps + 1) + " values each as terminated texts");
+}
+
+std::vector<CheckDefinition> interfaceChecks() {
+  using std::chrono::seconds;
+  return {
+      {"load",
+       "loads the file and calls the entry point: a record with the right magic, its entries and sane counts",
+       Loading::decides, checkLoad, seconds(30)},
+      {"record", "reads the record's fields from two instances: they agree and the delay is not negative",
+       Loading::needed, checkRecord, seconds(30)},
+      {"opcodes", "sends every opcode with the arguments a host sends, hands a chunk back, then processes",
+       Loading::needed, checkOpcodes, seconds(30)},
+      {"null-pointers",
+       "sends the opcodes that take a buffer with a null pointer; processes 0 frames with null arrays",
+       Loading::needed, checkNullPointers, seconds(30)},
+      {"text-bounds",
+       "reads every text a host reads into a guarded buffer: no write past its documented size",
+       Loading::needed, checkTextBounds, seconds(60)},
+      {"parameters", "sets and gets every parameter at 0, 0.5 and 1 and reads its display across its range",
+       Loading::needed, checkParameters, seconds(60)},
+  };
 }
 
 } // namespace tandrel::check

@@ -56,7 +56,7 @@ CallBuffers buffersFor(Instance& instance, std::size_t frames, std::uint32_t see
 
 } // namespace
 
-Outcome checkAllocation(const CheckContext& context) {
+static Outcome checkAllocation(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   const int calls = context.quick ? 50 : 400;
@@ -88,7 +88,7 @@ Outcome checkAllocation(const CheckContext& context) {
   return passed(counted);
 }
 
-Outcome checkThreads(const CheckContext& context) {
+static Outcome checkThreads(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   const std::int32_t parameters = instance->record().parameterCount;
@@ -154,7 +154,7 @@ void oneLife(CheckHost& host, CallBuffers& buffers) {
 
 } // namespace
 
-Outcome checkLifecycle(const CheckContext& context) {
+static Outcome checkLifecycle(const CheckContext& context) {
   CheckHost host(context.modulePath);
   const int cycles = context.quick ? 100 : 1000;
   auto probe = host.create();
@@ -186,7 +186,7 @@ double processCpuSeconds() {
 
 } // namespace
 
-Outcome checkSpeed(const CheckContext& context) {
+static Outcome checkSpeed(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   CallBuffers buffers = buffersFor(*instance, typicalCallSize, 31);
@@ -209,6 +209,20 @@ Outcome checkSpeed(const CheckContext& context) {
   std::snprintf(text, sizeof text, "%.0fx real time (%.3g %% of a core) at 512-frame calls and 48 kHz",
                 audioSeconds / used, 100.0 * used / audioSeconds);
   return passed(text);
+}
+
+std::vector<CheckDefinition> runtimeChecks() {
+  using std::chrono::seconds;
+  return {
+      {"allocation", "counts memory allocations and releases during processing calls", Loading::needed,
+       checkAllocation, seconds(30)},
+      {"threads", "a second thread sets and reads parameters while processing runs", Loading::needed,
+       checkThreads, seconds(60)},
+      {"lifecycle", "many create, process and close cycles: no crash, no memory growth", Loading::needed,
+       checkLifecycle, seconds(180)},
+      {"speed", "processing cost at 512-frame calls and 48 kHz (a report, never a failure)", Loading::needed,
+       checkSpeed, seconds(30)},
+  };
 }
 
 } // namespace tandrel::check
