@@ -11,51 +11,56 @@
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
+#include "common/option_spec.hpp"
 
 namespace tandrel::cli {
 
 namespace {
 
-// Every number option of `duck`, declared once: registration, range check
-// and the message of a value out of range all come from this table.
-struct NumberOption {
-  const char* flag;
-  double& (*field)(DuckOptions&);
-  double low;
-  double high;
-  const char* unit;
-  const char* help;
-};
-
-const NumberOption numberOptions[] = {
-    {"--depth", [](DuckOptions& o) -> double& { return o.shape.depthDb; }, 0.0, largestDepthDb, "dB",
-     "How far the music goes down under the voice (dB)"},
-    {"--threshold", [](DuckOptions& o) -> double& { return o.thresholdDbfs; }, lowestThresholdDbfs, 0.0,
-     "dBFS",
-     "Voice level (10 ms RMS in the voice band, dBFS) that counts as the voice being present; default: "
-     "24 dB below the voice's own speech level"},
-    {"--attack", [](DuckOptions& o) -> double& { return o.shape.presence.attackMs; }, 0.0, longestAttackMs,
-     "ms", "Fade down, ending where the voice starts (ms)"},
-    {"--max-pause", [](DuckOptions& o) -> double& { return o.shape.presence.maxPauseMs; }, 0.0,
-     longestPauseOrReleaseMs, "ms",
-     "Longest pause in the voice that keeps the music down; a longer one brings it fully up (ms)"},
-    {"--release", [](DuckOptions& o) -> double& { return o.shape.presence.releaseMs; }, 0.0,
-     longestPauseOrReleaseMs, "ms", "Fade back up after the voice (ms); shortened to fit a pause"},
-    {"--music-gain", [](DuckOptions& o) -> double& { return o.shape.musicGainDb; }, -largestGainDb,
-     largestGainDb, "dB", "Gain of the music (dB)"},
-};
-
-std::string number(double value) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
-
-void checkRange(double value, double low, double high, const std::string& flag, const std::string& unit) {
-  if (!(value >= low && value <= high))
-    throw UsageError(flag + " " + number(value) + " is outside " + number(low) + " to " + number(high) + " " +
-                     unit + "; give a value in that range (see tandrel duck --help)");
-}
+// Every number option of `duck`, declared once (common/option_spec.hpp):
+// registration, the range refused while parsing and its message.
+constexpr RangedOption<DuckShape, double> depthOption{
+    "--depth", &DuckShape::depthDb,
+    0.0,       largestDepthDb,
+    "dB",      "How far the music goes down under the voice (dB)"};
+constexpr RangedOption<DuckOptions, double> thresholdOption{
+    "--threshold",
+    &DuckOptions::thresholdDbfs,
+    lowestThresholdDbfs,
+    0.0,
+    "dBFS",
+    "Voice level (10 ms RMS in the voice band, dBFS) that counts as the voice being present; default: 24 dB "
+    "below the voice's own speech level"};
+constexpr RangedOption<PresenceSettings, double> attackOption{
+    "--attack", &PresenceSettings::attackMs,
+    0.0,        longestAttackMs,
+    "ms",       "Fade down, ending where the voice starts (ms)"};
+constexpr RangedOption<PresenceSettings, double> maxPauseOption{
+    "--max-pause",
+    &PresenceSettings::maxPauseMs,
+    0.0,
+    longestPauseOrReleaseMs,
+    "ms",
+    "Longest pause in the voice that keeps the music down; a longer one brings it fully up (ms)"};
+constexpr RangedOption<PresenceSettings, double> releaseOption{
+    "--release", &PresenceSettings::releaseMs,
+    0.0,         longestPauseOrReleaseMs,
+    "ms",        "Fade back up after the voice (ms); shortened to fit a pause"};
+constexpr RangedOption<DuckShape, double> musicGainOption{
+    "--music-gain", &DuckShape::musicGainDb, -largestGainDb, largestGainDb, "dB", "Gain of the music (dB)"};
+// The per-voice lists: each value has the range of these.
+constexpr RangedOption<VoiceInput, double> voiceGainOption{
+    "--voice-gain", &VoiceInput::gainDb,
+    -largestGainDb, largestGainDb,
+    "dB",           "Gain of the voice in the mix (dB); once for all voices or once per --voice, in order"};
+constexpr RangedOption<VoiceInput, int> voiceChannelOption{
+    "--voice-channel",
+    &VoiceInput::channel,
+    0,
+    64,
+    "",
+    "Channel of a multi-channel voice file to use (1 = the first) instead of their average (0); once for all "
+    "voices or once per --voice"};
 
 // One, or one per voice: the value for voice v.
 template <typename T> T perVoice(const std::vector<T>& values, std::size_t v, T otherwise) {
@@ -67,22 +72,13 @@ void checkPerVoice(std::size_t given, std::size_t voices, const char* flag) {
   if (given > 1 && given != voices)
     throw UsageError(std::string(flag) + " is given " + std::to_string(given) + " times for " +
                      std::to_string(voices) +
-                     " voices; give it once for all of them or once per --voice, "
-                     "in the same order");
+                     " voices; give it once for all of them or once per --voice, in the same order");
 }
 
-void checkOptions(const DuckOptions& options, bool thresholdGiven) {
+void checkOptions(const DuckOptions& options) {
   if (options.holdMs)
     throw UsageError("--hold is replaced by --max-pause: pauses up to it keep the music down, longer ones "
                      "bring it fully up; give --max-pause MS (default 1000)");
-  DuckOptions values = options;
-  for (const NumberOption& option : numberOptions)
-    if (thresholdGiven || std::string(option.flag) != "--threshold")
-      checkRange(option.field(values), option.low, option.high, option.flag, option.unit);
-  for (double gain : options.voiceGainsDb)
-    checkRange(gain, -largestGainDb, largestGainDb, "--voice-gain", "dB");
-  for (int channel : options.voiceChannels)
-    checkRange(channel, 0, 64, "--voice-channel", "(1 = the first channel, 0 = their average)");
   checkPerVoice(options.voiceGainsDb.size(), options.voicePaths.size(), "--voice-gain");
   checkPerVoice(options.voiceChannels.size(), options.voicePaths.size(), "--voice-channel");
 }
@@ -174,23 +170,20 @@ void add(CLI::App& app) {
   duck->add_option("-o,--output", options->output,
                    "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg; the music's channels and rate")
       ->required();
-  CLI::Option* threshold = nullptr;
-  for (const NumberOption& option : numberOptions) {
-    CLI::Option* added = duck->add_option(option.flag, option.field(*options), option.help);
-    if (std::string(option.flag) == "--threshold")
-      threshold = added;
-    else
-      added->capture_default_str();
-  }
-  duck->add_option("--voice-channel", options->voiceChannels,
-                   "Channel of a multi-channel voice file to use (1 = the first) instead of their average; "
-                   "once for all voices or once per --voice");
+  addOption(*duck, depthOption, options->shape)->capture_default_str();
+  CLI::Option* threshold = addOption(*duck, thresholdOption, *options);
+  addOption(*duck, attackOption, options->shape.presence)->capture_default_str();
+  addOption(*duck, maxPauseOption, options->shape.presence)->capture_default_str();
+  addOption(*duck, releaseOption, options->shape.presence)->capture_default_str();
+  addOption(*duck, musicGainOption, options->shape)->capture_default_str();
+  duck->add_option(voiceGainOption.names, options->voiceGainsDb, voiceGainOption.help)
+      ->check(rangeValidator(voiceGainOption));
+  duck->add_option(voiceChannelOption.names, options->voiceChannels, voiceChannelOption.help)
+      ->check(rangeValidator(voiceChannelOption));
   duck->add_option("--hold", options->holdMs, "Retired: use --max-pause")->group("");
   duck->add_flag("--mix", options->shape.mix,
                  "Add the voices to every output channel, in time with the ducked "
                  "music");
-  duck->add_option("--voice-gain", options->voiceGainsDb,
-                   "Gain of the voice in the mix (dB); once for all voices or once per --voice");
   duck->add_option("--plot", options->plotPath,
                    "Also draw the music before and after, the voice and the gain over time into this PNG");
   duck->add_option("--module", options->modulePath,
@@ -200,7 +193,7 @@ void add(CLI::App& app) {
     runCommand(
         [&] {
           const bool thresholdGiven = threshold->count() > 0;
-          checkOptions(*options, thresholdGiven);
+          checkOptions(*options);
           DuckOptions checked = *options;
           if (thresholdGiven) checked.shape.thresholdDbfs = options->thresholdDbfs;
           return runDuck(checked);
