@@ -117,9 +117,11 @@ private:
 // a channel picked or the channels averaged, resampled.
 class VoiceChain {
 public:
+  // At `sampleRate`, or at the file's own rate when it is 0.
   VoiceChain(const VoiceInput& input, double sampleRate)
       : file_(input.open()), finite_(*file_), picked_(pick(input.channel)),
-        mono_(picked_ ? static_cast<FrameSource&>(*picked_) : finite_, sampleRate) {}
+        mono_(picked_ ? static_cast<FrameSource&>(*picked_) : finite_,
+              sampleRate > 0.0 ? sampleRate : file_->sampleRate()) {}
   FrameSource& file() { return *file_; }
   const FiniteSource& finite() const { return finite_; }
   MonoResampledSource& mono() { return mono_; }
@@ -142,10 +144,12 @@ private:
 
 // The first pass over a voice: its speech level and noise floor in the
 // voice band, and the threshold taken from them unless one is given.
-void measureVoice(const VoiceInput& input, double sampleRate, const DuckShape& shape, VoiceReport& report) {
+void measureVoice(const VoiceInput& input, const DuckShape& shape, VoiceReport& report) {
   if (input.reopenable) {
-    VoiceChain chain(input, sampleRate);
-    SpeechLevelMeter meter(sampleRate);
+    // At the voice's own rate: the levels are the same, without the cost
+    // of resampling twice.
+    VoiceChain chain(input, 0.0);
+    SpeechLevelMeter meter(chain.mono().sampleRate());
     std::vector<float> samples(static_cast<std::size_t>(chunkFrames));
     float* pointer = samples.data();
     for (std::int64_t done = 0; done < chain.mono().frameCount(); done += chunkFrames) {
@@ -377,7 +381,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
     voice.name = input.name;
     voice.channel = input.channel;
     voice.gainDb = input.gainDb;
-    measureVoice(input, report.sampleRate, job.shape, voice);
+    measureVoice(input, job.shape, voice);
     report.voices.push_back(voice);
   }
 
