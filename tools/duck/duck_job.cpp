@@ -11,8 +11,8 @@
 
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
-#include "common/effect_host.hpp"
 #include "common/interrupt.hpp"
+#include "common/loaded_effect.hpp"
 #include "common/progress.hpp"
 #include "common/resampler.hpp"
 #include "duck_mix.hpp"
@@ -77,8 +77,8 @@ class DuckingInstances {
 public:
   DuckingInstances(const std::string& modulePath, int channels, double sampleRate, double ratio) {
     for (int c = 0; c < channels; ++c) {
-      effects_.push_back(EffectHost::load(modulePath));
-      EffectHost& effect = *effects_.back();
+      effects_.push_back(LoadedEffect::load(modulePath));
+      LoadedEffect& effect = *effects_.back();
       if (c == 0) checkIsTandrel(effect);
       effect.prepare(sampleRate, static_cast<int>(chunkFrames));
       effect.setParameter(product::parameter::source, sourceAudioFirst);
@@ -108,7 +108,7 @@ public:
   }
 
 private:
-  static void checkIsTandrel(EffectHost& effect) {
+  static void checkIsTandrel(LoadedEffect& effect) {
     if (effect.uniqueIdentifier() == product::uniqueIdentifier && effect.inputCount() == 2 &&
         effect.outputCount() >= 1)
       return;
@@ -118,7 +118,7 @@ private:
                    "; duck shapes Tandrel's control signal, so give tandrel.so or leave out --module");
   }
 
-  std::vector<std::unique_ptr<EffectHost>> effects_;
+  std::vector<std::unique_ptr<LoadedEffect>> effects_;
   int latency_ = 0;
 };
 
@@ -275,7 +275,7 @@ DuckReport runDuckJob(FrameSource& music, FrameSource& voiceSource, const DuckJo
   roles.controlInputs.push_back(report.channels);
   ProgressBar progress(job.showProgress);
   std::vector<RenderObserver*> observers{&progress};
-  std::optional<EnvelopeRecorder> recorder;
+  std::optional<LevelTraceRecorder> recorder;
   if (job.measure || picture) {
     recorder.emplace(roles, report.outputFrames, report.sampleRate, report.latency, true);
     observers.push_back(&*recorder);

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "common/envelope.hpp"
+#include "common/level_trace.hpp"
 #include "common/plot.hpp"
 #include "common/signal_stream.hpp"
 #include "presence_envelope.hpp"
@@ -63,7 +63,7 @@ struct DuckReport {
   double ratio = 0.0;                 // the Ratio parameter's value
   float outputPeak = 0.0f;
   // Music before and after ducking, voice, gain: with a picture or measure.
-  std::optional<EnvelopeSeries> envelopes;
+  std::optional<LevelTrace> envelopes;
 };
 
 // Runs the job. The music's channels and rate make the output's; the
