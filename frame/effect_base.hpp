@@ -2,8 +2,9 @@
 // host holds, remembers the host's callback and keeps the sample rate, block
 // size, program and parameter counts and the current program.
 //
-// Its 50 virtual operations stand in a fixed order, the order of the
-// interface's own list of operations, and every one but processAudio has a
+// Its 49 virtual operations stand in a fixed order, the order of the
+// interface's own list of operations (less a VU-value query that no opcode
+// or entry reaches), and every one but processAudio has a
 // default that does nothing or answers 0, false or an empty text. Nothing
 // outside the module depends on that order (a host sees only the record's
 // plain entry functions, never this class); it is kept so that the classes
@@ -125,7 +126,6 @@ public:
   // The old accumulating process; does nothing and is never replaced. [audio]
   virtual void oldAccumulatingProcess(float** /*inputs*/, float** /*outputs*/,
                                       std::int32_t /*frameCount*/) noexcept {}
-  virtual float getVuValue() noexcept { return 0.0f; } // no opcode or entry reaches it [any]
   virtual void setVuIndicator(bool on) noexcept { setFlag(flag::vuIndicator, on); }     // [main]
   virtual void setClipIndicator(bool on) noexcept { setFlag(flag::clipIndicator, on); } // [main]
   virtual void setMonoCapable(bool on) noexcept { setFlag(flag::monoCapable, on); }     // [main]

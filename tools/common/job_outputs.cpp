@@ -33,7 +33,7 @@ JobOutputs::JobOutputs(const std::string& outputPath, const std::string& plotPat
   if (!plotPath.empty()) picture_.emplace(plotPath);
 }
 
-void JobOutputs::commit(const std::optional<EnvelopeSeries>& series, const PlotLabels& labels) {
+void JobOutputs::commit(const std::optional<LevelTrace>& series, const PlotLabels& labels) {
   if (picture_) writePlot(*series, labels, *picture_);
   throwIfInterrupted();
   audio_.commit();

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "audio_files.hpp"
-#include "envelope.hpp"
+#include "level_trace.hpp"
 #include "plot.hpp"
 
 namespace tandrel::cli {
@@ -33,7 +33,7 @@ public:
   // Draws the picture from `series` (when one was asked for; `series` must
   // then be set), then, unless an interrupt arrived, commits the audio and
   // the picture. Throws CliError or Interrupted.
-  void commit(const std::optional<EnvelopeSeries>& series, const PlotLabels& labels);
+  void commit(const std::optional<LevelTrace>& series, const PlotLabels& labels);
 
 private:
   PendingFile audio_;

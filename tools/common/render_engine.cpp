@@ -21,7 +21,7 @@ std::int64_t chunkFramesFor(int blockSize) {
 // One effect fed from a source, in blocks of the render's block size.
 class EffectChunks : public ChunkProcessor {
 public:
-  EffectChunks(EffectHost& effect, FrameSource& source, int blockSize, std::int64_t chunkFrames)
+  EffectChunks(LoadedEffect& effect, FrameSource& source, int blockSize, std::int64_t chunkFrames)
       : effect_(effect), source_(source), blockSize_(blockSize),
         in_(effect.inputCount(), toSize(chunkFrames)), out_(effect.outputCount(), toSize(chunkFrames)) {}
 
@@ -41,7 +41,7 @@ public:
 private:
   static std::size_t toSize(std::int64_t frames) { return static_cast<std::size_t>(frames); }
 
-  EffectHost& effect_;
+  LoadedEffect& effect_;
   FrameSource& source_;
   int blockSize_;
   host::ChannelBuffers in_;
@@ -78,7 +78,7 @@ RenderResult runChunks(ChunkProcessor& processor, const ChunkPlan& plan, FrameSi
   return result;
 }
 
-RenderResult renderThrough(EffectHost& effect, FrameSource& source, FrameSink& sink,
+RenderResult renderThrough(LoadedEffect& effect, FrameSource& source, FrameSink& sink,
                            const RenderSettings& settings, const std::vector<RenderObserver*>& observers) {
   ChunkPlan plan;
   plan.length = source.frameCount();

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "effect_host.hpp"
+#include "loaded_effect.hpp"
 #include "signal_stream.hpp"
 
 namespace tandrel::cli {
@@ -84,7 +84,7 @@ struct RenderSettings {
 // Runs a whole render on an effect that is prepared and processing. The
 // source's channels feed inputs 0, 1, ...; inputs beyond them get silence.
 // The effect gets blocks of exactly the block size but for the last.
-RenderResult renderThrough(EffectHost& effect, FrameSource& source, FrameSink& sink,
+RenderResult renderThrough(LoadedEffect& effect, FrameSource& source, FrameSink& sink,
                            const RenderSettings& settings, const std::vector<RenderObserver*>& observers);
 
 } // namespace tandrel::cli

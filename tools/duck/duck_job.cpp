@@ -12,8 +12,8 @@
 
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
-#include "common/effect_host.hpp"
 #include "common/interrupt.hpp"
+#include "common/loaded_effect.hpp"
 #include "common/progress.hpp"
 #include "common/resampler.hpp"
 #include "duck_mix.hpp"
@@ -68,8 +68,8 @@ class DuckingInstances {
 public:
   DuckingInstances(const std::string& modulePath, int channels, double sampleRate, double ratio) {
     for (int c = 0; c < channels; ++c) {
-      effects_.push_back(EffectHost::load(modulePath));
-      EffectHost& effect = *effects_.back();
+      effects_.push_back(LoadedEffect::load(modulePath));
+      LoadedEffect& effect = *effects_.back();
       if (c == 0) checkIsTandrel(effect);
       effect.prepare(sampleRate, static_cast<int>(chunkFrames));
       effect.setParameter(product::parameter::source, sourceAudioFirst);
@@ -99,7 +99,7 @@ public:
   }
 
 private:
-  static void checkIsTandrel(EffectHost& effect) {
+  static void checkIsTandrel(LoadedEffect& effect) {
     if (effect.uniqueIdentifier() == product::uniqueIdentifier && effect.inputCount() == 2 &&
         effect.outputCount() >= 1)
       return;
@@ -109,7 +109,7 @@ private:
                    "; duck shapes Tandrel's control signal, so give tandrel.so or leave out --module");
   }
 
-  std::vector<std::unique_ptr<EffectHost>> effects_;
+  std::vector<std::unique_ptr<LoadedEffect>> effects_;
   int latency_ = 0;
 };
 
@@ -409,7 +409,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   roles.controlInputs.push_back(report.channels);
   ProgressBar progress(job.showProgress);
   std::vector<RenderObserver*> observers{&progress};
-  std::optional<EnvelopeRecorder> recorder;
+  std::optional<LevelTraceRecorder> recorder;
   if (job.measure || picture) {
     recorder.emplace(roles, report.outputFrames, report.sampleRate, report.latency, true);
     observers.push_back(&*recorder);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "common/envelope.hpp"
+#include "common/level_trace.hpp"
 #include "common/plot.hpp"
 #include "common/signal_stream.hpp"
 #include "presence_envelope.hpp"
@@ -111,7 +111,7 @@ struct DuckReport {
   float outputPeak = 0.0f;               // of the file written
   bool clips = false;                    // the format clips at full scale
   // Music before and after ducking, voice, gain: with a picture or measure.
-  std::optional<EnvelopeSeries> envelopes;
+  std::optional<LevelTrace> envelopes;
 };
 
 // Runs the job. The music's channels and rate make the output's; the

@@ -7,7 +7,7 @@
 
 namespace tandrel::cli {
 
-RenderReport runRenderJob(EffectHost& effect, FrameSource& source, const RenderJob& job) {
+RenderReport runRenderJob(LoadedEffect& effect, FrameSource& source, const RenderJob& job) {
   JobOutputs files(job.outputPath, job.plotPath);
   RenderReport report;
   report.sampleRate = source.sampleRate();
@@ -17,10 +17,10 @@ RenderReport runRenderJob(EffectHost& effect, FrameSource& source, const RenderJ
   effect.startProcessing();
   // Some effects settle their delay only when processing is switched on.
   const int latency = std::max(0, effect.initialDelay());
-  std::optional<EnvelopeRecorder> recorder;
+  std::optional<LevelTraceRecorder> recorder;
   ProgressBar progress(job.showProgress);
   std::vector<RenderObserver*> observers{&progress};
-  if (files.wantsPicture() || job.measureEnvelopes) {
+  if (files.wantsPicture() || job.measureLevels) {
     recorder.emplace(job.roles ? *job.roles : effect.signalRoles(), source.frameCount(), source.sampleRate(),
                      latency, job.settings.compensateLatency);
     observers.push_back(&*recorder);
@@ -29,12 +29,12 @@ RenderReport runRenderJob(EffectHost& effect, FrameSource& source, const RenderJ
   effect.stopProcessing();
   writer.close();
 
-  if (recorder) report.envelopes = recorder->series();
+  if (recorder) report.levels = recorder->series();
   PlotLabels labels = job.labels;
   labels.subtitle += (labels.subtitle.empty() ? "" : "   ·   ") + std::string("latency ") +
                      std::to_string(latency) + " frames" +
                      (job.settings.compensateLatency ? " (compensated)" : " (not compensated)");
-  files.commit(report.envelopes, labels);
+  files.commit(report.levels, labels);
   return report;
 }
 
