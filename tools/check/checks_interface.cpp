@@ -12,7 +12,7 @@
 #include "check_protocol.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
-#include "fuzz/guarded_buffer.hpp"
+#include "host/guarded_buffer.hpp"
 
 namespace tandrel::check {
 
@@ -313,7 +313,7 @@ public:
 
   void read(Instance& instance, const std::string& what, std::int32_t code, std::int32_t index,
             std::intptr_t value, int capacity) {
-    fuzz::GuardedBuffer buffer(hostBufferBytes, untouched);
+    host::GuardedBuffer buffer(hostBufferBytes, untouched);
     markStep(what.c_str());
     instance.dispatch(code, index, value, buffer.data(), 0.0f);
     ++texts_;
