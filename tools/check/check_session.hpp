@@ -48,10 +48,12 @@ CallSizes fixedCalls(int size);
 // Sizes from 1 to `largest`, from a fixed seed, so runs repeat.
 CallSizes randomCalls(int largest, std::uint32_t seed);
 
-class CheckHost {
+// The module a check loads in its child process, and the instances it
+// makes of it.
+class ModuleUnderCheck {
 public:
   // Loads the module. Throws CheckStopped with the loader's reason.
-  explicit CheckHost(const std::string& modulePath);
+  explicit ModuleUnderCheck(const std::string& modulePath);
 
   const host::Module& module() const { return *module_; }
 
@@ -73,7 +75,11 @@ private:
   std::unique_ptr<host::Module> module_;
 };
 
-// Sample rate and block size (opcodes 10 and 11).
+// The former name, for checks written before the rename.
+using CheckHost = ModuleUnderCheck;
+
+// Sample rate and block size (opcodes 10 and 11), without opening: a step
+// host::Instance::prepare() does not take alone.
 void tellRateAndBlockSize(Instance& instance, int blockSize = announcedBlockSize);
 // Sample rate, block size, open, switch on, processing starts.
 void switchOn(Instance& instance, int blockSize = announcedBlockSize);

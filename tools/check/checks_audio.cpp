@@ -12,6 +12,7 @@
 
 #include "checks.hpp"
 #include "child_process.hpp"
+#include "host/channel_buffers.hpp"
 
 namespace tandrel::check {
 
@@ -24,22 +25,25 @@ constexpr std::size_t oneSecond = 48000;
 constexpr std::uint32_t guardBits = 0x7fa5a5a5u;
 constexpr std::size_t guardSamples = 64;
 
+// Noise in every channel, each followed by guardSamples guard samples.
 struct GuardedChannels {
-  Channels buffers;
-  std::vector<float*> pointers;
-  GuardedChannels(int channels, std::size_t frames, std::uint32_t seed) {
-    buffers = noise(channels, frames + guardSamples, seed);
-    for (auto& buffer : buffers) {
-      std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(frames), buffer.end(),
-                std::bit_cast<float>(guardBits));
-      pointers.push_back(buffer.data());
+  host::ChannelBuffers buffers;
+  std::size_t frames;
+  GuardedChannels(int channels, std::size_t frameCount, std::uint32_t seed)
+      : buffers(std::max(channels, 0), frameCount + guardSamples), frames(frameCount) {
+    const Channels samples = noise(buffers.channelCount(), frames, seed);
+    for (int c = 0; c < buffers.channelCount(); ++c) {
+      std::copy(samples[static_cast<std::size_t>(c)].begin(), samples[static_cast<std::size_t>(c)].end(),
+                buffers.channel(c));
+      std::fill_n(buffers.channel(c) + frames, guardSamples, std::bit_cast<float>(guardBits));
     }
   }
+  float** pointers() { return buffers.pointers(); }
   // The first channel whose guard was written, or -1.
   int overrunChannel() const {
-    for (std::size_t c = 0; c < buffers.size(); ++c)
-      for (std::size_t i = buffers[c].size() - guardSamples; i < buffers[c].size(); ++i)
-        if (std::bit_cast<std::uint32_t>(buffers[c][i]) != guardBits) return static_cast<int>(c);
+    for (int c = 0; c < buffers.channelCount(); ++c)
+      for (std::size_t i = frames; i < frames + guardSamples; ++i)
+        if (std::bit_cast<std::uint32_t>(buffers.channel(c)[i]) != guardBits) return c;
     return -1;
   }
 };
@@ -51,7 +55,7 @@ std::string framesText(std::size_t frames) {
 } // namespace
 
 static Outcome checkProcessSizes(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int inputs = instance->record().inputCount;
   const int outputs = instance->record().outputCount;
@@ -63,7 +67,7 @@ static Outcome checkProcessSizes(const CheckContext& context) {
       GuardedChannels in(inputs, size, 11 + static_cast<std::uint32_t>(repeat));
       GuardedChannels out(outputs, size, 23);
       markStep("processing a call, frame count %ld", static_cast<long>(size));
-      instance->processReplacing(in.pointers.data(), out.pointers.data(), static_cast<std::int32_t>(size));
+      instance->processReplacing(in.pointers(), out.pointers(), static_cast<std::int32_t>(size));
       if (const int channel = out.overrunChannel(); channel >= 0)
         return failed("wrote past the end of output " + std::to_string(channel) + " in a call of " +
                       framesText(size));
@@ -179,7 +183,7 @@ std::string describe(const Divergence& d) {
 // calls of other sizes cannot be told apart from that, and determinism
 // reports it.
 static Outcome checkBlockIndependence(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   Channels expected, again, got;
   Channels input;
   for (Channels* output : {&expected, &again}) {
@@ -210,7 +214,7 @@ static Outcome checkBlockIndependence(const CheckContext& context) {
 }
 
 static Outcome checkInPlace(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto separate = host.createRunning();
   const std::size_t length = frames(context, oneSecond);
   const Channels input = programme(separate->record().inputCount, length, 9);
@@ -249,7 +253,7 @@ std::vector<TestSignal> finiteInputs(int channels, std::size_t length) {
 } // namespace
 
 static Outcome checkFiniteOutput(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   std::size_t samples = 0;
   const std::size_t length = frames(context, oneSecond);
   std::vector<TestSignal> signals;
@@ -274,7 +278,7 @@ static Outcome checkFiniteOutput(const CheckContext& context) {
 }
 
 static Outcome checkSubnormalOutput(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   // Sound that stops: decaying tails are where subnormal numbers appear.
   const std::size_t length = frames(context, 2 * oneSecond);
@@ -321,7 +325,7 @@ struct ImpulseResponse {
 
 // The response of every output to an impulse on one input: where it starts
 // and where it peaks.
-ImpulseResponse impulseResponse(CheckHost& host, int input) {
+ImpulseResponse impulseResponse(ModuleUnderCheck& host, int input) {
   auto instance = host.createRunning();
   Channels signal = silence(instance->record().inputCount, settleFrames + responseFrames);
   signal[static_cast<std::size_t>(input)][settleFrames] = 1.0f;
@@ -359,7 +363,7 @@ struct Measurement {
 
 // The lag at which the output follows noise on one input most closely, and
 // how closely.
-Measurement correlationDelay(CheckHost& host, int input) {
+Measurement correlationDelay(ModuleUnderCheck& host, int input) {
   auto instance = host.createRunning();
   const std::size_t length = settleFrames + correlationFrames + longestMeasuredDelay;
   Channels signal = silence(instance->record().inputCount, length);
@@ -393,7 +397,7 @@ struct ReportedDelay {
 
 // The initial delay as the record shows it once processing has begun: a
 // module may set it when it knows the sample rate and tell the host then.
-ReportedDelay reportedDelay(CheckHost& host) {
+ReportedDelay reportedDelay(ModuleUnderCheck& host) {
   auto instance = host.createRunning();
   render(*instance, silence(instance->record().inputCount, settleFrames), fixedCalls(typicalCallSize));
   const ReportedDelay reported{instance->record().initialDelay,
@@ -432,7 +436,7 @@ std::string correlationText(const Measurement& correlation) {
 // (a wet-only reverb, a room's propagation time, a head-related filter) is
 // reported and passes: there is nothing a host would compensate.
 static Outcome checkLatency(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   const ReportedDelay reported = reportedDelay(host);
   const int inputs = reported.inputs;
   const std::string claim = "the reported initial delay is " + std::to_string(reported.frames);
@@ -459,7 +463,7 @@ static Outcome checkLatency(const CheckContext& context) {
 }
 
 static Outcome checkDeterminism(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   Channels outputs[2];
   for (Channels& output : outputs) {
     auto instance = host.createRunning();
