@@ -11,6 +11,8 @@ packages="
   clang-format help2man sox
   espeak-ng
   lsp-plugins-vst
+  lv2-dev lilv-utils sordi
+  libjack-jackd2-dev jackd2 python3-jack-client python3-numpy
   locales
 "
 

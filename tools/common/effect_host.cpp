@@ -94,7 +94,7 @@ std::unique_ptr<EffectHost> EffectHost::load(const std::string& modulePath) {
 
 EffectHost::~EffectHost() {
   if (!instance_) return;
-  if (processing_) stopProcessing();
+  if (instance_->processing()) instance_->stop();
   instance_->close();
   instance_.reset();
 }
@@ -102,21 +102,7 @@ EffectHost::~EffectHost() {
 void EffectHost::prepare(double sampleRate, int blockSize) {
   state_->sampleRate = sampleRate;
   state_->blockSize = blockSize;
-  instance_->dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
-  instance_->dispatch(opcode::setBlockSize, 0, blockSize);
-  instance_->dispatch(opcode::open);
-}
-
-void EffectHost::startProcessing() {
-  instance_->dispatch(opcode::processingSwitch, 0, 1);
-  instance_->dispatch(opcode::processingStarts);
-  processing_ = true;
-}
-
-void EffectHost::stopProcessing() {
-  instance_->dispatch(opcode::processingStops);
-  instance_->dispatch(opcode::processingSwitch, 0, 0);
-  processing_ = false;
+  instance_->prepare(sampleRate, blockSize);
 }
 
 int EffectHost::findParameter(std::string_view nameOrIndex) {

@@ -65,8 +65,8 @@ public:
   void prepare(double sampleRate, int blockSize);
   // Processing switched on, then "processing starts"; and "processing
   // stops", then switched off.
-  void startProcessing();
-  void stopProcessing();
+  void startProcessing() { instance_->start(); }
+  void stopProcessing() { instance_->stop(); }
   void process(float** inputs, float** outputs, int frameCount) {
     instance_->processReplacing(inputs, outputs, frameCount);
   }
@@ -106,7 +106,6 @@ private:
   std::unique_ptr<HostState> state_ = std::make_unique<HostState>();
   std::unique_ptr<host::Module> module_;
   std::unique_ptr<host::Instance> instance_;
-  bool processing_ = false;
 };
 
 // The blanks (spaces and tabs) at both ends removed.
