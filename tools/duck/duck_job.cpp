@@ -13,13 +13,15 @@
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/interrupt.hpp"
+#include "common/job_outputs.hpp"
 #include "common/loaded_effect.hpp"
+#include "common/option_spec.hpp"
 #include "common/progress.hpp"
+#include "common/render_engine.hpp"
 #include "common/resampler.hpp"
 #include "duck_mix.hpp"
 #include "duck_sources.hpp"
 #include "effect/tandrel_vocabulary.hpp"
-#include "render/render_job.hpp"
 
 namespace tandrel::cli {
 
@@ -50,16 +52,8 @@ struct Planar {
     for (std::size_t c = 0; c < samples.size(); ++c)
       pointers[c] = samples[c].data();
   }
-  // The table shifted to frame `offset` of every channel.
-  const float* const* at(std::int64_t offset) {
-    shifted.resize(pointers.size());
-    for (std::size_t c = 0; c < pointers.size(); ++c)
-      shifted[c] = pointers[c] + offset;
-    return shifted.data();
-  }
   std::vector<std::vector<float>> samples;
   std::vector<float*> pointers;
-  std::vector<const float*> shifted;
 };
 
 // One Tandrel instance per music channel, prepared, set to the depth and
@@ -212,7 +206,7 @@ struct VoiceStream {
 };
 
 // The streams of one job and the state that carries from chunk to chunk.
-class DuckPipeline {
+class DuckPipeline : public ChunkProcessor {
 public:
   DuckPipeline(FrameSource& music, std::vector<std::unique_ptr<VoiceStream>>& voices, const DuckShape& shape,
                DuckingInstances& effects, std::int64_t length)
@@ -238,10 +232,8 @@ public:
         voice->readAhead(std::min(chunkFrames, latency - done));
   }
 
-  // Processes frames [first, first + count) of the effects' time line and
-  // writes those past the module's delay into `sink`.
-  void processChunk(std::int64_t first, std::int64_t count, FrameSink& sink,
-                    const std::vector<RenderObserver*>& observers, std::int64_t total) {
+  // Processes frames [first, first + count) of the effects' time line.
+  ChunkView process(std::int64_t first, std::int64_t count) override {
     music_.read(musicIn_.pointers.data(), count);
     for (float* channel : musicIn_.pointers)
       applyGain(channel, count, musicGain_);
@@ -250,17 +242,16 @@ public:
       effects_.process(c, musicIn_.pointers[static_cast<std::size_t>(c)], presence_.data(),
                        ducked_.pointers[static_cast<std::size_t>(c)], spare_.data(), count);
     countFullyDucked(first, count);
+    return {first, count, inputs_.data(), channels_ + 1, ducked_.pointers.data(), channels_};
+  }
 
-    const ChunkView view{first, count, inputs_.data(), channels_ + 1, ducked_.pointers.data(), channels_};
-    for (RenderObserver* observer : observers)
-      observer->chunkProcessed(view, first + count, total);
-
-    // The module's delay: output frames before it are dropped, and the
-    // voices are delayed by as much to stay in time with the ducked music.
+  // The module's delay: output frames before it are dropped, and the
+  // voices are delayed by as much to stay in time with the ducked music;
+  // the kept frames get the voices and are measured.
+  void beforeWrite(const ChunkView& chunk, std::int64_t keepFrom) override {
     for (auto& voice : voices_)
-      voice->forMix.process(voice->now.data(), voice->mixed.data(), count);
-    const std::int64_t keepFrom = std::clamp<std::int64_t>(effects_.latency() - first, 0, count);
-    const std::int64_t kept = count - keepFrom;
+      voice->forMix.process(voice->now.data(), voice->mixed.data(), chunk.count);
+    const std::int64_t kept = chunk.count - keepFrom;
     if (kept == 0) return;
     for (float* channel : ducked_.pointers) {
       if (mix_)
@@ -268,7 +259,6 @@ public:
           addScaled(channel + keepFrom, voice->mixed.data() + keepFrom, kept, voice->gain);
       peak_ = finiteWithPeak(peak_, channel + keepFrom, kept);
     }
-    sink.write(ducked_.at(keepFrom), channels_, kept);
   }
 
   float peak() const { return peak_; }
@@ -337,7 +327,7 @@ void withWriteAdvice(const std::string& outputPath, const std::function<void()>&
 
 // The picture comes after the audio: when it cannot be written, the audio
 // stays written and the message says so.
-void writePictureAfterAudio(const EnvelopeSeries& series, const PlotLabels& labels, PendingFile& picture,
+void writePictureAfterAudio(const LevelTrace& series, const PlotLabels& labels, PendingFile& picture,
                             const std::string& audioPath) {
   try {
     writePlot(series, labels, picture);
@@ -355,6 +345,21 @@ BadSamples badSamplesOf(const std::string& name, const FiniteSource& source) {
 bool formatClips(const std::string& outputPath) { return !outputKeepsPeaks(outputPath); }
 
 } // namespace
+
+void checkDuckShape(const DuckShape& shape) {
+  const auto check = [](double value, double low, double high, const char* option, const char* unit) {
+    const std::string problem = option_text::valueProblem(value, low, high, unit);
+    if (!problem.empty())
+      throw UsageError(std::string(option) + " " + problem + " (see tandrel live --help)");
+  };
+  check(shape.depthDb, 0.0, largestDepthDb, "--depth", "dB");
+  check(shape.presence.thresholdDbfs, lowestThresholdDbfs, 0.0, "--threshold", "dBFS");
+  check(shape.presence.attackMs, 0.0, longestAttackMs, "--attack", "ms");
+  check(shape.presence.holdMs, 0.0, longestPauseOrReleaseMs, "--hold", "ms");
+  check(shape.presence.releaseMs, 0.0, longestPauseOrReleaseMs, "--release", "ms");
+  check(shape.musicGainDb, -largestGainDb, largestGainDb, "--music-gain", "dB");
+  check(shape.voiceGainDb, -largestGainDb, largestGainDb, "--voice-gain", "dB");
+}
 
 DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInputs, const DuckJob& job) {
   // Both targets are reserved first, so an unwritable path fails before
@@ -416,13 +421,12 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   }
 
   pipeline.prime();
-  const std::int64_t total = report.outputFrames + report.latency;
+  ChunkPlan plan;
+  plan.length = report.outputFrames;
+  plan.latency = report.latency;
+  plan.chunkFrames = chunkFrames;
   withWriteAdvice(job.outputPath, [&] {
-    for (std::int64_t first = 0; first < total; first += chunkFrames) {
-      throwIfInterrupted();
-      pipeline.processChunk(first, std::min(chunkFrames, total - first), writer, observers, total);
-    }
-    throwIfInterrupted();
+    runChunks(pipeline, plan, writer, observers);
     writer.close();
   });
 
@@ -438,10 +442,10 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   }
   if (music.replaced() > 0)
     report.badSamples.insert(report.badSamples.begin(), badSamplesOf(job.musicName, music));
-  if (recorder) report.envelopes = recorder->series();
+  if (recorder) report.levels = recorder->series();
   throwIfInterrupted();
   output.commit();
-  if (picture) writePictureAfterAudio(*report.envelopes, job.labels, *picture, job.outputPath);
+  if (picture) writePictureAfterAudio(*report.levels, job.labels, *picture, job.outputPath);
   return report;
 }
 

@@ -145,8 +145,8 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
               "excluded\n",
               percent(report.fullyDuckedFrames, report.outputFrames).c_str(), job.shape.presence.maxPauseMs);
   std::string deepest = "not measured";
-  if (report.envelopes) {
-    const std::optional<double> gain = report.envelopes->deepestGainDb();
+  if (report.levels) {
+    const std::optional<double> gain = report.levels->deepestGainDb();
     deepest = gain ? number("%.1f dB", *gain) : "none (the music is silent)";
   }
   std::printf("depth %.1f dB (Ratio %.6f); deepest gain measured %s; latency %d frames (compensated)\n",
