@@ -83,7 +83,7 @@ void DuckingEngine::loadInstances() {
   for (const auto& effect : effects_)
     effect->startProcessing();
   // The module settles its delay once processing is on.
-  moduleLatency_ = std::max(0, effects_.front()->initialDelay());
+  moduleLatency_.store(std::max(0, effects_.front()->initialDelay()));
 }
 
 void DuckingEngine::setPeriod(int frames) {
@@ -96,7 +96,7 @@ void DuckingEngine::setPeriod(int frames) {
   loadInstances();
   if (musicDelays_.empty()) {
     musicDelays_.assign(static_cast<std::size_t>(shape_.channels), SampleDelay(lookaheadFrames_));
-    voiceDelay_ = SampleDelay(lookaheadFrames_ + moduleLatency_);
+    voiceDelay_ = SampleDelay(latency());
   }
 }
 

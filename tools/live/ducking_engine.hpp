@@ -55,7 +55,7 @@ public:
 
   std::vector<std::string> inputNames() const override;
   std::vector<std::string> outputNames() const override;
-  int latency() const override { return lookaheadFrames_ + moduleLatency_; }
+  int latency() const override { return lookaheadFrames_ + moduleLatency_.load(std::memory_order_relaxed); }
   int lookaheadFrames() const { return lookaheadFrames_; }
   void setPeriod(int frames) override;
   void process(const float* const* inputs, float* const* outputs, int frames,
@@ -73,7 +73,7 @@ private:
   double sampleRate_;
   int periodFrames_ = 0;
   int lookaheadFrames_;
-  int moduleLatency_ = 0;
+  std::atomic<int> moduleLatency_{0}; // set when the modules are prepared, read by any thread
   float musicGain_;
   float voiceGain_;
   float appliedDepthDb_ = -1.0f;
