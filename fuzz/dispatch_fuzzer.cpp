@@ -28,7 +28,7 @@
 #include "frame/extended_effect_base.hpp"
 #include "frame/speaker_arrangement.hpp"
 #include "fuzz_values.hpp"
-#include "guarded_buffer.hpp"
+#include "host/guarded_buffer.hpp"
 #include "host/module_host.hpp"
 
 extern "C" tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback);
@@ -39,7 +39,7 @@ using tandrel::EffectRecord;
 using tandrel::fuzz::anyFloat;
 using tandrel::fuzz::anyInteger;
 using tandrel::fuzz::bitsOf;
-using tandrel::fuzz::GuardedBuffer;
+using tandrel::host::GuardedBuffer;
 
 // An editor that records what the frame asks of it and answers as the input
 // says.

@@ -4,6 +4,10 @@
 // and the command line's mistakes exit with status 2.
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 
@@ -75,28 +79,154 @@ TEST_P(PlantedDefectTest, NamedCheckReportsItAndTheOthersStillRun) {
   EXPECT_NE(reported.value("detail", "").find(defect.detailMentions), std::string::npos) << reported.dump();
   EXPECT_EQ(entryFor(report, "load").value("result", ""), "pass");
   EXPECT_GE(report.at(fails ? "failures" : "warnings").get<int>(), 1);
+  // The totals count the entries of each kind, no more.
+  for (const auto& [total, result] :
+       {std::pair{"failures", "fail"}, {"warnings", "warn"}, {"skipped", "skip"}}) {
+    int counted = 0;
+    for (const auto& check : report.at("checks"))
+      counted += check.at("result") == result ? 1 : 0;
+    EXPECT_EQ(report.at(total).get<int>(), counted) << total;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     CheckModules, PlantedDefectTest,
     ::testing::Values(
         PlantedDefect{"nan_from_silence", "finite-output", "NaN at output 0 frame 0 for silence"},
-        PlantedDefect{"allocating_new", "allocation", "the first in call 0"},
-        PlantedDefect{"allocating_malloc", "allocation", "the first in call 0"},
+        PlantedDefect{"allocating_new", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_malloc", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_calloc", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_realloc", "allocation",
+                      "steady state: 43 allocations and 0 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"allocating_aligned", "allocation",
+                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+        PlantedDefect{"output_overrun", "process-sizes",
+                      "wrote past the end of output 0 in a call of 1 frame"},
+        PlantedDefect{"infinity", "finite-output", "infinity at output 1 frame 999 for silence"},
+        PlantedDefect{"start_up", "block-independence", "differ at the start only", "warn"},
+        PlantedDefect{"instrument_nan", "finite-output", "NaN at output 0 frame 0 for silence"},
         PlantedDefect{"hidden_delay", "latency", "peaks 64 frames later"},
         PlantedDefect{"crash_on_one_frame", "process-sizes",
                       "SIGSEGV (Segmentation fault) while processing a call, frame count 1"},
         PlantedDefect{"text_overflow", "text-bounds", "parameter 0 name wrote 100 bytes"},
-        PlantedDefect{"block_size_dependent", "block-independence", "other output"},
+        PlantedDefect{"block_size_dependent", "block-independence", "differ at the start only", "warn"},
+        PlantedDefect{"slight_drift", "block-independence", "give other output: output 0 differs from frame"},
         PlantedDefect{"hang", "opcodes", "time limit of 3 s while opcode 52", "fail", "3"},
         PlantedDefect{"leaking", "lifecycle", "more than 2 MB"},
         PlantedDefect{"dithering", "determinism", "other output"},
         PlantedDefect{"long_name", "text-bounds", "parameter 0 name wrote 12 bytes into a text of 9", "warn"},
         PlantedDefect{"crossed_channels", "in-place", "other output", "warn"},
-        PlantedDefect{"first_sample", "null-pointers",
-                      "while processing 0 frames with null channel arrays; 31 other requests answered",
+        PlantedDefect{"first_sample", "null-pointers", "while processing 0 frames with null channel arrays; ",
                       "warn"}),
     [](const ::testing::TestParamInfo<PlantedDefect>& info) { return std::string(info.param.module); });
+
+// What a module does beyond its checks: each is reported on the check where
+// it happened, and none of it reaches the tool's own output, the working
+// directory, or outlives the run.
+struct Escape {
+  const char* module;
+  const char* check;
+  const char* result;
+  const char* detailMentions;
+};
+
+void PrintTo(const Escape& escape, std::ostream* out) { *out << escape.module << ": " << escape.check; }
+
+class EscapeTest : public ::testing::TestWithParam<Escape> {};
+
+// The process ids a detail names as "name (1234)".
+std::vector<pid_t> processIdsIn(const std::string& detail) {
+  std::vector<pid_t> ids;
+  for (std::size_t at = detail.find(" ("); at != std::string::npos; at = detail.find(" (", at + 1)) {
+    const long id = std::strtol(detail.c_str() + at + 2, nullptr, 10);
+    if (id > 0) ids.push_back(static_cast<pid_t>(id));
+  }
+  return ids;
+}
+
+TEST_P(EscapeTest, IsReportedAndUndone) {
+  const Escape& escape = GetParam();
+  const std::vector<std::string> filesBefore = listDirectory(".");
+  const RunResult run = runTool({"check", "--json", "--quick", testModule(escape.module)});
+  const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << run.out;
+  EXPECT_EQ(run.status, report.at("failures").get<int>() > 0 ? 1 : 0);
+  const nlohmann::json& reported = entryFor(report, escape.check);
+  EXPECT_EQ(reported.value("result", ""), escape.result) << reported.dump();
+  const std::string detail = reported.value("detail", "");
+  EXPECT_NE(detail.find(escape.detailMentions), std::string::npos) << detail;
+  // The module still counts as loading: the other checks ran.
+  EXPECT_EQ(report.at("skipped"), 0) << report.dump(2);
+  EXPECT_EQ(listDirectory("."), filesBefore);
+  for (const pid_t id : processIdsIn(detail))
+    EXPECT_NE(kill(id, 0), 0) << "process " << id << " still runs";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CheckModules, EscapeTest,
+    ::testing::Values(Escape{"escaping_fork", "record", "fail",
+                             "outlived the check and were killed: tandrel ("},
+                      Escape{"file_writer", "record", "warn",
+                             "wrote into its working directory, removed: file_writer_settings.txt"},
+                      Escape{"thread_left", "speed", "warn",
+                             "1 thread still running after every instance was closed and the module unloaded "
+                             "(left_worker)"}),
+    [](const ::testing::TestParamInfo<Escape>& info) { return std::string(info.param.module); });
+
+// 64 KiB a processing call: the report is still clean JSON, each check keeps
+// the first 64 KiB of what was printed and counts the rest.
+TEST(CheckCommand, WhatTheModulePrintsIsCapturedPerCheck) {
+  const RunResult run = runTool({"check", "--json", "--quick", testModule("spew")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << run.out.substr(0, 200);
+  const nlohmann::json& speed = entryFor(report, "speed");
+  EXPECT_EQ(speed.at("output").get<std::string>().size(), 65536u);
+  EXPECT_GT(speed.at("outputBytes").get<std::size_t>(), 65536u);
+  EXPECT_FALSE(entryFor(report, "record").contains("output"));
+  const RunResult text = runTool({"check", "--verbose", "--quick", testModule("spew")});
+  EXPECT_NE(text.out.find("the module printed "), std::string::npos);
+  EXPECT_NE(text.out.find("        | xxxx"), std::string::npos);
+}
+
+// A module that hangs in every processing call costs at most the total limit;
+// the checks left are skipped, each hang names its step.
+TEST(CheckCommand, HangingModuleCostsAtMostTheTotalLimit) {
+  const auto start = std::chrono::steady_clock::now();
+  const nlohmann::json report = checkReport(
+      {testModule("hang_everywhere"), "--quick", "--time-limit", "2", "--total-time-limit", "7"}, 1);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LE(seconds, 12);
+  EXPECT_NE(entryFor(report, "process-sizes").value("detail", "").find("time limit of 2 s while processing"),
+            std::string::npos);
+  EXPECT_NE(entryFor(report, "speed").value("detail", "").find("total time limit of 7 s was reached"),
+            std::string::npos)
+      << report.dump(2);
+}
+
+// No module shape brings the tool down: a record with null entries is one
+// failure; a module without any channel, and one whose entry point is only
+// exported as main, pass.
+TEST(CheckCommand, RecordWithNullEntriesIsOneFailure) {
+  const nlohmann::json report = checkReport({testModule("null_entries"), "--quick"}, 1);
+  EXPECT_EQ(entryFor(report, "load").value("detail", ""),
+            "the record has no dispatcher entry, which hosts call");
+  EXPECT_EQ(report.at("failures"), 1);
+}
+
+TEST(CheckCommand, ModulesOfEveryShapeRunEveryCheck) {
+  for (const char* module : {"no_channels", "only_main"}) {
+    const nlohmann::json report = checkReport({testModule(module), "--quick"}, 0);
+    EXPECT_EQ(report.at("failures"), 0) << module << notPassing(report);
+    EXPECT_EQ(report.at("warnings"), 0) << module << notPassing(report);
+  }
+  EXPECT_EQ(runTool({"info", testModule("only_main")}).status, 0);
+}
 
 TEST(CheckCommand, DefectFreeTestModulePassesEveryCheck) {
   const nlohmann::json report = checkReport({testModule("clean"), "--quick"}, 0);

@@ -29,10 +29,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UsageCase{
             "NoCommand", {}, "give a command: info, render, duck, demo, check or live (see tandrel --help)"},
-        UsageCase{"MistypedCommand",
-                  {"rendr"},
-                  "unknown command 'rendr'; the commands are info, render, duck, demo, check and live (see "
-                  "tandrel --help)"},
+        UsageCase{
+            "MistypedCommand",
+            {"rendr"},
+            "unknown command 'rendr'; the commands are info, render, duck, demo, check and live (see tandrel "
+            "--help)"},
         UsageCase{
             "BlockNotANumber",
             {"render", "-i", "in.wav", "-o", "out.wav", "--block", "abc"},

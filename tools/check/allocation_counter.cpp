@@ -16,15 +16,17 @@
 
 namespace {
 
-std::atomic<bool> counting{false};
+// Whether this thread counts. Initial-exec TLS: reading it never allocates,
+// which the allocation functions below rely on.
+thread_local __attribute__((tls_model("initial-exec"))) bool countingHere = false;
 std::atomic<std::size_t> allocationTotal{0};
 std::atomic<std::size_t> releaseTotal{0};
 
 void noteAllocation() {
-  if (counting.load(std::memory_order_relaxed)) allocationTotal.fetch_add(1, std::memory_order_relaxed);
+  if (countingHere) allocationTotal.fetch_add(1, std::memory_order_relaxed);
 }
 void noteRelease() {
-  if (counting.load(std::memory_order_relaxed)) releaseTotal.fetch_add(1, std::memory_order_relaxed);
+  if (countingHere) releaseTotal.fetch_add(1, std::memory_order_relaxed);
 }
 
 } // namespace
@@ -36,7 +38,7 @@ void countAllocations(bool on) {
     allocationTotal.store(0, std::memory_order_relaxed);
     releaseTotal.store(0, std::memory_order_relaxed);
   }
-  counting.store(on, std::memory_order_seq_cst);
+  countingHere = on;
 }
 
 AllocationCounts allocationCounts() {

@@ -1,12 +1,16 @@
-// Counts the memory allocations and releases that happen while counting is
-// switched on, from any thread and any code in the process: the tool's own
+// Counts the memory allocations and releases made on the thread that switched
+// counting on, while it is on, by any code (the module's, the C++ runtime's,
+// the C library's): the tool's own
 // replacements of the C allocation functions and of operator new and delete
 // (sanitizer builds, whose runtime owns those functions, use the runtime's
 // allocation hooks instead). A module that links its C++ runtime statically
 // still allocates through the C functions, so it is seen too.
 //
-// Thread: counting may be switched and read from any thread; the counters are
-// atomic and the counting path neither allocates nor locks.
+// Threads the module runs itself are not counted: what they do is not the
+// processing call's business.
+//
+// Thread: [any]; one thread counts at a time. The counters are atomic and the
+// counting path neither allocates nor locks.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +22,8 @@ struct AllocationCounts {
   std::size_t releases = 0;
 };
 
-// Switches counting on or off; switching on also clears the counts.
+// Switches counting on or off for the calling thread; switching on also
+// clears the counts.
 void countAllocations(bool on);
 AllocationCounts allocationCounts();
 

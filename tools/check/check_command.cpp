@@ -44,6 +44,16 @@ bool skippedForLoading(const CheckReport& report) {
   return report.outcome.verdict == Verdict::skip && report.outcome.detail == notLoadedDetail;
 }
 
+// What the module printed during a check, indented under its line.
+void printModuleOutput(const Outcome& outcome, std::ostream& out) {
+  if (outcome.outputBytes == 0) return;
+  out << "        the module printed " << outcome.outputBytes << " bytes"
+      << (outcome.outputBytes > outcome.output.size() ? ", the first of them:\n" : ":\n");
+  std::istringstream lines(outcome.output);
+  for (std::string line; std::getline(lines, line);)
+    out << "        | " << line << '\n';
+}
+
 // A check that cannot go on says why in its failure.
 Outcome runStoppable(const CheckDefinition& check, const CheckContext& context) {
   try {
@@ -55,8 +65,8 @@ Outcome runStoppable(const CheckDefinition& check, const CheckContext& context) 
 
 } // namespace
 
-void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
-                    std::ostream& out) {
+void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports, std::ostream& out,
+                    bool showOutput) {
   out << "Module: " << modulePath << '\n';
   std::size_t width = 0;
   for (const CheckReport& report : reports)
@@ -69,6 +79,7 @@ void printCheckText(const std::string& modulePath, const std::vector<CheckReport
     }
     out << "  " << verdictWord(report.outcome.verdict) << "  " << std::left
         << std::setw(static_cast<int>(width)) << report.name << "  " << report.outcome.detail << '\n';
+    if (showOutput) printModuleOutput(report.outcome, out);
   }
   out << plural(reports.size(), "check", "checks") << ": " << countOf(reports, Verdict::pass) << " passed, ";
   if (const std::size_t skips = countOf(reports, Verdict::skip); skips > 0)
@@ -80,10 +91,16 @@ void printCheckText(const std::string& modulePath, const std::vector<CheckReport
 void printCheckJson(const std::string& modulePath, const std::vector<CheckReport>& reports,
                     std::ostream& out) {
   nlohmann::ordered_json checks = nlohmann::ordered_json::array();
-  for (const CheckReport& report : reports)
-    checks.push_back({{"name", report.name},
-                      {"result", verdictWord(report.outcome.verdict)},
-                      {"detail", report.outcome.detail}});
+  for (const CheckReport& report : reports) {
+    nlohmann::ordered_json entry{{"name", report.name},
+                                 {"result", verdictWord(report.outcome.verdict)},
+                                 {"detail", report.outcome.detail}};
+    if (report.outcome.outputBytes > 0) {
+      entry["output"] = report.outcome.output;
+      entry["outputBytes"] = report.outcome.outputBytes;
+    }
+    checks.push_back(entry);
+  }
   const nlohmann::ordered_json document{{"module", modulePath},
                                         {"checks", checks},
                                         {"failures", countOf(reports, Verdict::fail)},
@@ -94,11 +111,14 @@ void printCheckJson(const std::string& modulePath, const std::vector<CheckReport
 }
 
 int runCheck(const CheckOptions& options) {
-  CheckContext context{
-      options.modulePath.empty() ? cli::defaultModulePath() : options.modulePath, options.quick, {}, {}};
+  const std::string shownPath = options.modulePath.empty() ? cli::defaultModulePath() : options.modulePath;
   std::error_code error;
-  if (!std::filesystem::is_regular_file(context.modulePath, error))
-    throw cli::CliError("no module file " + context.modulePath);
+  if (!std::filesystem::is_regular_file(shownPath, error)) throw cli::CliError("no module file " + shownPath);
+  // Each check runs in a working directory of its own.
+  CheckContext context{std::filesystem::absolute(shownPath, error).string(), options.quick, {}, {}};
+  becomeSubreaper();
+  const auto runEnds = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(static_cast<long>(options.totalTimeLimitSeconds * 1000.0));
   std::vector<CheckReport> reports;
   bool loads = true;
   for (const CheckDefinition& check : allChecks()) {
@@ -106,17 +126,26 @@ int runCheck(const CheckOptions& options) {
       reports.push_back({check.name, skipped(notLoadedDetail)});
       continue;
     }
-    const std::chrono::milliseconds timeLimit = timeLimitFor(check, options);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(runEnds - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds(0)) {
+      reports.push_back(
+          {check.name,
+           skipped("not run: the run's total time limit of " +
+                   std::to_string(static_cast<long>(options.totalTimeLimitSeconds)) + " s was reached")});
+      continue;
+    }
+    const std::chrono::milliseconds timeLimit = std::min(timeLimitFor(check, options), left);
     context.timeLimit = timeLimit;
     context.deadline = std::chrono::steady_clock::now() + timeLimit;
     Outcome outcome = runInChild([&] { return runStoppable(check, context); }, timeLimit);
-    if (check.loading == Loading::decides && outcome.verdict == Verdict::fail) loads = false;
+    if (check.loading == Loading::decides && outcome.ownVerdict() == Verdict::fail) loads = false;
     reports.push_back({check.name, std::move(outcome)});
   }
   if (options.json)
-    printCheckJson(context.modulePath, reports, std::cout);
+    printCheckJson(shownPath, reports, std::cout);
   else
-    printCheckText(context.modulePath, reports, std::cout);
+    printCheckText(shownPath, reports, std::cout, options.verbose);
   std::cout.flush();
   return countOf(reports, Verdict::fail) > 0 ? 1 : 0;
 }
@@ -141,9 +170,15 @@ void add(CLI::App& app) {
                     "Effect module (.so); default: the tandrel.so beside the tool");
   check->add_flag("--json", options->json, "Print JSON instead of text");
   check->add_flag("--quick", options->quick, "Fewer repeats: a run of a few seconds");
+  check->add_flag("--verbose", options->verbose, "Show what the module printed during each check");
   check
       ->add_option("--time-limit", options->timeLimitSeconds,
                    "Seconds each check may take (default: its own)")
+      ->check(CLI::PositiveNumber);
+  check
+      ->add_option("--total-time-limit", options->totalTimeLimitSeconds,
+                   "Seconds the whole run may take; checks left when it is reached are skipped")
+      ->capture_default_str()
       ->check(CLI::PositiveNumber);
   check->footer(checkListText());
   check->callback([options] { cli::runCommand([&] { return runCheck(*options); }, cli::Interruptible::no); });

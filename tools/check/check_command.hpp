@@ -20,6 +20,8 @@ struct CheckOptions {
   bool json = false;
   bool quick = false;
   double timeLimitSeconds = 0.0; // per check; 0: each check's own default
+  double totalTimeLimitSeconds = 600.0;
+  bool verbose = false; // the text report shows what the module printed
 };
 
 struct CheckReport {
@@ -40,8 +42,8 @@ std::string checkListText();
 // Registers `tandrel check`: the battery of checks on a module. [main]
 void add(CLI::App& app);
 
-void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
-                    std::ostream& out);
+void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports, std::ostream& out,
+                    bool showOutput = false);
 void printCheckJson(const std::string& modulePath, const std::vector<CheckReport>& reports,
                     std::ostream& out);
 

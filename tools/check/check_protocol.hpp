@@ -9,6 +9,11 @@
 
 namespace tandrel::check {
 
+// An opcode without a case in the frame that hosts send with the block size
+// in its value and the sample rate in its option; some modules size their
+// buffers from it and fail on zeros.
+constexpr std::int32_t opcodeBlockSizeAndRate = 43;
+
 // Opcodes that take a buffer or a record through their pointer (42 and 69
 // through their value too).
 constexpr std::int32_t opcodesTakingBuffer[] = {opcode::renameProgram,

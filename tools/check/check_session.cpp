@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "check_protocol.hpp"
@@ -25,6 +26,15 @@ std::intptr_t checkHostAnswer(const host::HostCall& call) {
   default:
     return 0;
   }
+}
+
+// The first entry of the record a host calls that is null, or null.
+const char* missingEntry(const EffectRecord& record) {
+  if (record.dispatcherEntry == nullptr) return "dispatcher";
+  if (record.replacingProcessEntry == nullptr) return "replacing process";
+  if (record.setParameterEntry == nullptr) return "set-parameter";
+  if (record.getParameterEntry == nullptr) return "get-parameter";
+  return nullptr;
 }
 
 } // namespace
@@ -55,8 +65,20 @@ std::unique_ptr<Instance> CheckHost::create(bool recordCalls) {
   std::string error;
   auto instance = Instance::create(*module_, error, checkHostAnswer);
   if (instance == nullptr) throw CheckStopped(error);
+  if (const char* missing = missingEntry(instance->record())) {
+    // Closing goes through the dispatcher entry: without one the instance
+    // can only be left behind (the child ends soon after).
+    if (instance->record().dispatcherEntry == nullptr) static_cast<void>(instance.release());
+    throw CheckStopped(std::string("the record has no ") + missing + " entry, which hosts call");
+  }
   // Recording allocates; it must not show in the counts of a processing call.
   instance->setRecording(recordCalls);
+  return instance;
+}
+
+std::unique_ptr<Instance> CheckHost::createConfigured() {
+  auto instance = create();
+  tellRateAndBlockSize(*instance);
   return instance;
 }
 
@@ -75,19 +97,25 @@ void CheckHost::stopAndClose(std::unique_ptr<Instance>& instance) {
   instance.reset();
 }
 
-void switchOn(Instance& instance, int blockSize) {
-  markStep("telling the sample rate and block size, opening and switching on");
+void tellRateAndBlockSize(Instance& instance, int blockSize) {
+  markStep("telling the sample rate and block size");
   instance.dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(checkSampleRate));
   instance.dispatch(opcode::setBlockSize, 0, blockSize);
+}
+
+void switchOn(Instance& instance, int blockSize) {
+  tellRateAndBlockSize(instance, blockSize);
+  markStep("opening and switching on");
   instance.dispatch(opcode::open);
   instance.dispatch(opcode::processingSwitch, 0, 1);
   instance.dispatch(opcode::processingStarts);
 }
 
-Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace) {
+Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace,
+                std::size_t frames) {
   const int inputCount = instance.record().inputCount;
   const int outputCount = instance.record().outputCount;
-  const std::size_t total = input.empty() ? 0 : input[0].size();
+  const std::size_t total = frames > 0 ? frames : input.empty() ? 0 : input[0].size();
   Channels inBuffers(static_cast<std::size_t>(std::max(inputCount, 0)),
                      std::vector<float>(announcedBlockSize));
   Channels outBuffers(static_cast<std::size_t>(std::max(outputCount, 0)),
@@ -193,7 +221,21 @@ namespace {
 constexpr std::chrono::milliseconds seriesMargin{1000};
 } // namespace
 
-SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool switchedOn,
+namespace {
+std::unique_ptr<Instance> prepared(CheckHost& host, Preparation preparation) {
+  switch (preparation) {
+  case Preparation::created:
+    return host.create();
+  case Preparation::configured:
+    return host.createConfigured();
+  case Preparation::running:
+    return host.createRunning();
+  }
+  return host.create();
+}
+} // namespace
+
+SeriesResult sendSeries(const CheckContext& context, std::size_t count, Preparation preparation,
                         const SeriesRequest& send) {
   SeriesResult result;
   for (std::size_t first = 0; first < count;) {
@@ -202,7 +244,7 @@ SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool swi
     const ChildEnding ending = runChildProcess(
         [&] {
           CheckHost host(context.modulePath);
-          auto instance = switchedOn ? host.createRunning() : host.create();
+          auto instance = prepared(host, preparation);
           for (std::size_t position = first; position < count; ++position) {
             markProgress(static_cast<long>(position));
             send(*instance, position);
@@ -212,6 +254,11 @@ SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool swi
           return passed("");
         },
         std::max(left - seriesMargin, std::chrono::milliseconds(100)), context.timeLimit);
+    // What the request's child printed joins what this check prints.
+    if (!ending.outcome.output.empty()) {
+      std::fwrite(ending.outcome.output.data(), 1, ending.outcome.output.size(), stdout);
+      std::fflush(stdout);
+    }
     if (ending.returned && ending.outcome.verdict == Verdict::pass) {
       result.answered += count - first;
       break;
@@ -242,6 +289,12 @@ Outcome summarise(const SeriesResult& result) {
   }
   summary.detail += "; " + std::to_string(result.answered) + " other requests answered";
   return summary;
+}
+
+bool displayPresent() {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"})
+    if (const char* value = std::getenv(variable); value != nullptr && value[0] != '\0') return true;
+  return false;
 }
 
 std::size_t frames(const CheckContext& context, std::size_t full) { return context.quick ? full / 4 : full; }

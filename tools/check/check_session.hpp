@@ -59,6 +59,9 @@ public:
   // until `recordCalls` is false. Throws CheckStopped when the entry point
   // answers null.
   std::unique_ptr<Instance> create(bool recordCalls = false);
+  // A new instance told the sample rate and block size, as a host does
+  // before it opens one: every later request meets a configured instance.
+  std::unique_ptr<Instance> createConfigured();
   // A new instance, told the sample rate and block size, opened and
   // switched on, as a host does before processing.
   std::unique_ptr<Instance> createRunning();
@@ -70,13 +73,21 @@ private:
   std::unique_ptr<host::Module> module_;
 };
 
+// Sample rate and block size (opcodes 10 and 11).
+void tellRateAndBlockSize(Instance& instance, int blockSize = announcedBlockSize);
 // Sample rate, block size, open, switch on, processing starts.
 void switchOn(Instance& instance, int blockSize = announcedBlockSize);
+
+// How far an instance is brought before a series of requests.
+enum class Preparation { created, configured, running };
 
 // Runs `input` (one vector per input) through the instance in calls of the
 // given sizes and returns one vector per output. In place: output i shares
 // the buffer of input i where both exist.
-Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace = false);
+// `frames` frames in all, or as many as the inputs hold when it is 0 (a
+// module without inputs is rendered by its outputs: give `frames`).
+Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace = false,
+                std::size_t frames = 0);
 
 // Test signals, one vector per channel.
 Channels silence(int channels, std::size_t frames);
@@ -107,11 +118,14 @@ struct SeriesResult {
   std::vector<Outcome> crashes; // each with the crash verdict of its step
   std::vector<std::string> crashSteps = {};
 };
-SeriesResult sendSeries(const CheckContext& context, std::size_t count, bool switchedOn,
+SeriesResult sendSeries(const CheckContext& context, std::size_t count, Preparation preparation,
                         const SeriesRequest& send);
 // The first crash in full, the steps of the others, and how many requests
 // were answered, with the worst verdict.
 Outcome summarise(const SeriesResult& result);
+
+// Whether an editor could open on a display here (X11 or Wayland).
+bool displayPresent();
 
 // Frames to render for a check: the full count, or a quarter with --quick.
 std::size_t frames(const CheckContext& context, std::size_t full);

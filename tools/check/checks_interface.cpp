@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@
 #include "check_protocol.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
-#include "fuzz/guarded_buffer.hpp"
+#include "host/guarded_buffer.hpp"
 
 namespace tandrel::check {
 
@@ -77,9 +78,6 @@ static Outcome checkLoad(const CheckContext& context) {
   const EffectRecord& record = instance->record();
   if (record.magic != recordMagic)
     return failed("the record's magic is " + hexText(record.magic) + " instead of 'VstP'");
-  if (record.dispatcherEntry == nullptr) return failed("the record has no dispatcher entry");
-  if (record.replacingProcessEntry == nullptr)
-    return failed("the record has no replacing process entry, through which hosts process");
   if (insane(record.programCount, largestSaneCount) || insane(record.parameterCount, largestSaneCount) ||
       insane(record.inputCount, largestSaneChannelCount) ||
       insane(record.outputCount, largestSaneChannelCount))
@@ -187,6 +185,10 @@ Request validRequest(std::int32_t code, RequestMemory& memory) {
   case opcode::totalSamplesToProcess:
     request.value = static_cast<std::intptr_t>(checkSampleRate);
     break;
+  case opcodeBlockSizeAndRate:
+    request.value = typicalCallSize;
+    request.option = static_cast<float>(checkSampleRate);
+    break;
   case opcode::panLaw:
     request.option = 1.0f;
     break;
@@ -204,8 +206,14 @@ bool takesParameterIndex(std::int32_t code) {
 }
 
 // Requests a real host never makes that way: closing comes last, opening the
-// editor needs a window, restoring a chunk needs one the module gave.
-constexpr std::int32_t sentSeparately[] = {opcode::close, opcode::editorOpen, opcode::setChunk};
+// editor needs a window, restoring a chunk needs one the module gave. Without
+// a display, the editor's rectangle (13) is left out as well: a host asks for
+// it only to open the editor, and modules may reach for the display there.
+std::vector<std::int32_t> sentSeparately() {
+  std::vector<std::int32_t> codes{opcode::close, opcode::editorOpen, opcode::setChunk};
+  if (!displayPresent()) codes.insert(codes.begin() + 1, opcode::editorRectangle);
+  return codes;
+}
 // Numbers beyond the interface, which a module must answer without harm.
 constexpr std::int32_t beyondInterface[] = {80, 81, 90, 100, 1000, -1};
 
@@ -225,8 +233,9 @@ void restoreChunk(Instance& instance, std::intptr_t size, void* chunk) {
 // Every opcode of the interface, then a few beyond it.
 std::vector<std::int32_t> opcodesToSend() {
   std::vector<std::int32_t> codes;
+  const std::vector<std::int32_t> separately = sentSeparately();
   for (std::int32_t code = 0; code <= opcode::lastExtended; ++code)
-    if (!contains(sentSeparately, code)) codes.push_back(code);
+    if (!contains(separately, code)) codes.push_back(code);
   codes.insert(codes.end(), std::begin(beyondInterface), std::end(beyondInterface));
   return codes;
 }
@@ -240,13 +249,13 @@ static Outcome checkOpcodes(const CheckContext& context) {
   RequestMemory memory;
   std::intptr_t chunkSize = 0;
   // After the opcodes: the chunk handed back, then one processing call.
-  const SeriesResult result =
-      sendSeries(context, codes.size() + 2, false, [&](Instance& instance, std::size_t position) {
+  const SeriesResult result = sendSeries(
+      context, codes.size() + 2, Preparation::configured, [&](Instance& instance, std::size_t position) {
         if (position == codes.size()) return restoreChunk(instance, chunkSize, memory.chunk);
         if (position > codes.size()) {
           markStep("processing after every opcode");
           render(instance, silence(instance.record().inputCount, typicalCallSize),
-                 fixedCalls(typicalCallSize));
+                 fixedCalls(typicalCallSize), false, typicalCallSize);
           return;
         }
         const std::int32_t code = codes[position];
@@ -261,27 +270,32 @@ static Outcome checkOpcodes(const CheckContext& context) {
       });
   if (!result.crashes.empty()) return summarise(result);
   return passed(std::to_string(codes.size()) + " opcodes answered without a crash (0 to " +
-                std::to_string(opcode::lastExtended) + " but " + listText(asNumbers(sentSeparately)) +
-                ", then " + listText(asNumbers(beyondInterface)) + "), a chunk handed back, then processing");
+                std::to_string(opcode::lastExtended) + " but " + listText(asNumbers(sentSeparately())) +
+                (displayPresent() ? "" : " (13: no display)") + ", then " +
+                listText(asNumbers(beyondInterface)) + "), a chunk handed back, then processing");
 }
 
 // The first request processes 0 frames with null channel arrays; the others
-// send the buffer opcodes with a null pointer.
+// send the buffer opcodes with a null pointer (without a display, not 13:
+// see sentSeparately()).
 static Outcome checkNullPointers(const CheckContext& context) {
+  std::vector<std::int32_t> codes;
+  for (const std::int32_t code : opcodesTakingBuffer)
+    if (code != opcode::editorRectangle || displayPresent()) codes.push_back(code);
   const SeriesResult result = sendSeries(
-      context, std::size(opcodesTakingBuffer) + 1, true, [](Instance& instance, std::size_t position) {
+      context, codes.size() + 1, Preparation::running, [&codes](Instance& instance, std::size_t position) {
         if (position == 0) {
           markStep("processing 0 frames with null channel arrays", Verdict::warn);
           instance.processReplacing(nullptr, nullptr, 0);
           return;
         }
-        const std::int32_t code = opcodesTakingBuffer[position - 1];
+        const std::int32_t code = codes[position - 1];
         markStep("opcode %ld with a null pointer", code, Verdict::warn);
         instance.dispatch(code, 0, 0, nullptr, 0.0f);
       });
   if (!result.crashes.empty()) return summarise(result);
   return passed(
-      std::to_string(std::size(opcodesTakingBuffer)) +
+      std::to_string(codes.size()) +
       " buffer opcodes with null pointers and processing of 0 frames with null channel arrays: no crash");
 }
 
@@ -299,7 +313,7 @@ public:
 
   void read(Instance& instance, const std::string& what, std::int32_t code, std::int32_t index,
             std::intptr_t value, int capacity) {
-    fuzz::GuardedBuffer buffer(hostBufferBytes, untouched);
+    host::GuardedBuffer buffer(hostBufferBytes, untouched);
     markStep(what.c_str());
     instance.dispatch(code, index, value, buffer.data(), 0.0f);
     ++texts_;

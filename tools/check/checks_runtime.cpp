@@ -37,16 +37,16 @@ namespace {
 struct CallBuffers {
   Channels in, out;
   std::vector<float*> inPointers, outPointers;
-  CallBuffers(int inputs, int outputs, std::size_t frames, std::uint32_t seed)
-      : in(noise(inputs, frames, seed, 0.5f)), out(silence(outputs, frames)) {
+  std::size_t frames;
+  CallBuffers(int inputs, int outputs, std::size_t frameCount, std::uint32_t seed)
+      : in(noise(inputs, frameCount, seed, 0.5f)), out(silence(outputs, frameCount)), frames(frameCount) {
     for (auto& channel : in)
       inPointers.push_back(channel.data());
     for (auto& channel : out)
       outPointers.push_back(channel.data());
   }
   void process(Instance& instance) {
-    instance.processReplacing(inPointers.data(), outPointers.data(),
-                              static_cast<std::int32_t>(in.empty() ? out[0].size() : in[0].size()));
+    instance.processReplacing(inPointers.data(), outPointers.data(), static_cast<std::int32_t>(frames));
   }
 };
 
@@ -56,36 +56,71 @@ CallBuffers buffersFor(Instance& instance, std::size_t frames, std::uint32_t see
 
 } // namespace
 
+namespace {
+
+std::string counted(std::size_t number, const char* noun) {
+  return std::to_string(number) + " " + noun + (number == 1 ? "" : "s");
+}
+
+// Allocations counted over the processing calls of one kind.
+struct AllocationTally {
+  std::size_t allocations = 0, releases = 0;
+  int calls = 0;      // calls of this kind
+  int firstCall = -1; // the first that allocated or released, or -1
+  void add(const AllocationCounts& counts, int call) {
+    ++calls;
+    if (firstCall < 0 && counts.allocations + counts.releases > 0) firstCall = call;
+    allocations += counts.allocations;
+    releases += counts.releases;
+  }
+  bool any() const { return allocations + releases > 0; }
+  std::string text(const char* kind) const {
+    std::string line = std::string(kind) + ": " + counted(allocations, "allocation") + " and " +
+                       counted(releases, "release") + " in " +
+                       counted(static_cast<std::size_t>(calls), "call");
+    if (firstCall >= 0) line += ", the first in call " + std::to_string(firstCall);
+    return line;
+  }
+};
+
+} // namespace
+
+// Counts on the processing thread only, by kind of call: the first (where a
+// module may set up late), the first after a parameter change (where it may
+// rebuild tables), and the rest, the steady state a host depends on.
 static Outcome checkAllocation(const CheckContext& context) {
   CheckHost host(context.modulePath);
   auto instance = host.createRunning();
   const int calls = context.quick ? 50 : 400;
   const std::int32_t parameters = instance->record().parameterCount;
   std::mt19937 generator(3);
-  AllocationCounts total;
-  int firstCall = -1;
+  AllocationTally first, afterChange, steady;
+  bool changed = false;
   for (int call = 0; call < calls; ++call) {
     // Sizes change and parameters move between calls, as in a real session.
     CallBuffers buffers = buffersFor(*instance, static_cast<std::size_t>(1 + (call * 97) % typicalCallSize),
                                      static_cast<std::uint32_t>(call));
-    if (parameters > 0 && call % 8 == 7)
+    if (parameters > 0 && call % 8 == 7) {
       instance->setParameter(call % parameters, std::uniform_real_distribution<float>(0.0f, 1.0f)(generator));
+      changed = true;
+    }
     markStep("processing call %ld", call);
     {
       const AllocationCounting counting;
       buffers.process(*instance);
     }
-    const AllocationCounts counts = allocationCounts();
-    if (firstCall < 0 && counts.allocations + counts.releases > 0) firstCall = call;
-    total.allocations += counts.allocations;
-    total.releases += counts.releases;
+    AllocationTally& kind = call == 0 ? first : changed ? afterChange : steady;
+    kind.add(allocationCounts(), call);
+    changed = false;
   }
   host.stopAndClose(instance);
-  const std::string counted = std::to_string(total.allocations) + " allocations and " +
-                              std::to_string(total.releases) + " releases in " + std::to_string(calls) +
-                              " processing calls";
-  if (firstCall >= 0) return failed(counted + ", the first in call " + std::to_string(firstCall));
-  return passed(counted);
+  const std::string counted = steady.text("steady state") + "; " + first.text("first call") + "; " +
+                              afterChange.text("after a parameter change");
+  if (steady.any()) return failed(counted);
+  if (first.any() || afterChange.any()) return warned(counted);
+  return passed("0 allocations and 0 releases on the processing thread in " + std::to_string(calls) +
+                " processing calls (the first, " + std::to_string(afterChange.calls) +
+                " after a parameter change, the rest steady)");
 }
 
 static Outcome checkThreads(const CheckContext& context) {
@@ -112,13 +147,14 @@ static Outcome checkThreads(const CheckContext& context) {
   // Processing goes on until the other thread has made enough changes, so
   // that the two overlap whatever the machine's scheduling.
   const long wantedChanges = context.quick ? 2000 : 20000;
-  const Channels input = programme(instance->record().inputCount, frames(context, 48000), 19);
+  const std::size_t length = frames(context, 48000);
+  const Channels input = programme(instance->record().inputCount, length, 19);
   long calls = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   const long changesBefore = changes.load();
   do {
-    render(*instance, input, fixedCalls(typicalCallSize));
-    calls += static_cast<long>(input.empty() ? 0 : input[0].size() / typicalCallSize);
+    render(*instance, input, fixedCalls(typicalCallSize), false, length);
+    calls += static_cast<long>(length / typicalCallSize);
   } while (changes.load() - changesBefore < wantedChanges && std::chrono::steady_clock::now() < deadline);
   const long changesDuring = changes.load() - changesBefore;
   stop.store(true);
@@ -214,8 +250,8 @@ static Outcome checkSpeed(const CheckContext& context) {
 std::vector<CheckDefinition> runtimeChecks() {
   using std::chrono::seconds;
   return {
-      {"allocation", "counts memory allocations and releases during processing calls", Loading::needed,
-       checkAllocation, seconds(30)},
+      {"allocation", "counts memory allocations and releases on the processing thread while it processes",
+       Loading::needed, checkAllocation, seconds(30)},
       {"threads", "a second thread sets and reads parameters while processing runs", Loading::needed,
        checkThreads, seconds(60)},
       {"lifecycle", "many create, process and close cycles: no crash, no memory growth", Loading::needed,

@@ -68,11 +68,11 @@ float parseParameterValue(std::string_view text, std::string_view what) {
   double value = 0.0;
   const auto result = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
   if (trimmed.empty() || result.ec != std::errc() || result.ptr != trimmed.data() + trimmed.size())
-    throw CliError("the value '" + std::string(text) + "' for " + std::string(what) +
-                   " is not a number; give a normalised value from 0 to 1");
+    throw UsageError("the value '" + std::string(text) + "' for " + std::string(what) +
+                     " is not a number; give a normalised value from 0 to 1");
   if (!(value >= 0.0 && value <= 1.0))
-    throw CliError("the value " + std::string(trimmed) + " for " + std::string(what) +
-                   " is outside 0 to 1; parameters take normalised values from 0 to 1");
+    throw UsageError("the value " + std::string(trimmed) + " for " + std::string(what) +
+                     " is outside 0 to 1; parameters take normalised values from 0 to 1");
   return static_cast<float>(value);
 }
 
@@ -94,7 +94,7 @@ std::unique_ptr<EffectHost> EffectHost::load(const std::string& modulePath) {
 
 EffectHost::~EffectHost() {
   if (!instance_) return;
-  if (processing_) stopProcessing();
+  if (instance_->processing()) instance_->stop();
   instance_->close();
   instance_.reset();
 }
@@ -102,21 +102,7 @@ EffectHost::~EffectHost() {
 void EffectHost::prepare(double sampleRate, int blockSize) {
   state_->sampleRate = sampleRate;
   state_->blockSize = blockSize;
-  instance_->dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
-  instance_->dispatch(opcode::setBlockSize, 0, blockSize);
-  instance_->dispatch(opcode::open);
-}
-
-void EffectHost::startProcessing() {
-  instance_->dispatch(opcode::processingSwitch, 0, 1);
-  instance_->dispatch(opcode::processingStarts);
-  processing_ = true;
-}
-
-void EffectHost::stopProcessing() {
-  instance_->dispatch(opcode::processingStops);
-  instance_->dispatch(opcode::processingSwitch, 0, 0);
-  processing_ = false;
+  instance_->prepare(sampleRate, blockSize);
 }
 
 int EffectHost::findParameter(std::string_view nameOrIndex) {
@@ -126,24 +112,24 @@ int EffectHost::findParameter(std::string_view nameOrIndex) {
   for (int index = 0; index < count; ++index) {
     if (trimBlanks(parameterName(index)) != wanted) continue;
     if (found >= 0)
-      throw CliError("parameter name " + quoteName(wanted) + " is shared by parameters " +
-                     std::to_string(found) + " and " + std::to_string(index) + "; give the index instead");
+      throw UsageError("parameter name " + quoteName(wanted) + " is shared by parameters " +
+                       std::to_string(found) + " and " + std::to_string(index) + "; give the index instead");
     found = index;
   }
   if (found >= 0) return found;
   if (isDecimalIndex(wanted)) {
     const int index = std::stoi(std::string(wanted));
     if (index < count) return index;
-    throw CliError("parameter index " + std::string(wanted) + " is out of range; the module has " +
-                   std::to_string(count) + " parameters (0 to " + std::to_string(count - 1) + ")");
+    throw UsageError("parameter index " + std::string(wanted) + " is out of range; the module has " +
+                     std::to_string(count) + " parameters (0 to " + std::to_string(count - 1) + ")");
   }
   std::string names;
   for (int index = 0; index < count; ++index) {
     names += (index == 0 ? "" : ", ") + quoteName(trimBlanks(parameterName(index)));
   }
   if (count == 0) names = "none";
-  throw CliError("unknown parameter " + quoteName(wanted) + "; the module's parameters are " + names +
-                 " (or give an index)");
+  throw UsageError("unknown parameter " + quoteName(wanted) + "; the module's parameters are " + names +
+                   " (or give an index)");
 }
 
 EffectInfo EffectHost::describe() {
@@ -190,8 +176,7 @@ SignalRoles EffectHost::signalRoles() {
 std::pair<std::string, float> parseParameterSetting(const std::string& setting) {
   const auto equals = setting.rfind('=');
   if (equals == std::string::npos || trimBlanks(std::string_view(setting).substr(0, equals)).empty())
-    throw CliError("--param '" + setting +
-                   "' is not NAME=VALUE; write e.g. --param Source=1 or --param 1=0.5");
+    throw UsageError("'" + setting + "' is not NAME=VALUE; write e.g. --param Source=1 or --param 1=0.5");
   const std::string name(trimBlanks(std::string_view(setting).substr(0, equals)));
   const float value =
       parseParameterValue(std::string_view(setting).substr(equals + 1), "parameter '" + name + "'");

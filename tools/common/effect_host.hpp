@@ -65,15 +65,15 @@ public:
   void prepare(double sampleRate, int blockSize);
   // Processing switched on, then "processing starts"; and "processing
   // stops", then switched off.
-  void startProcessing();
-  void stopProcessing();
+  void startProcessing() { instance_->start(); }
+  void stopProcessing() { instance_->stop(); }
   void process(float** inputs, float** outputs, int frameCount) {
     instance_->processReplacing(inputs, outputs, frameCount);
   }
 
   // The parameter that `nameOrIndex` designates: a name as the module
   // reports it, compared with blanks trimmed from both ends, or else a
-  // decimal index. Throws CliError listing the names when none matches.
+  // decimal index. Throws UsageError listing the names when none matches.
   int findParameter(std::string_view nameOrIndex);
   void setParameter(int index, float value) { instance_->setParameter(index, value); }
   float parameter(int index) { return instance_->getParameter(index); }
@@ -106,22 +106,21 @@ private:
   std::unique_ptr<HostState> state_ = std::make_unique<HostState>();
   std::unique_ptr<host::Module> module_;
   std::unique_ptr<host::Instance> instance_;
-  bool processing_ = false;
 };
 
 // The blanks (spaces and tabs) at both ends removed.
 std::string_view trimBlanks(std::string_view text);
 
 // Parses a normalised parameter value: a decimal number from 0 to 1. Throws
-// CliError naming `what` otherwise.
+// UsageError naming `what` otherwise.
 float parseParameterValue(std::string_view text, std::string_view what);
 
 // One --param argument split into the parameter (name or index) and its
-// value. Throws CliError when it is not NAME=VALUE with a value from 0 to 1.
+// value. Throws UsageError when it is not NAME=VALUE with a value from 0 to 1.
 std::pair<std::string, float> parseParameterSetting(const std::string& setting);
 
 // Finds each parameter named in `settings` and sets it, in order. Throws
-// CliError for a name the effect does not have.
+// UsageError for a name or index the effect does not have.
 void applyParameters(EffectHost& effect, const std::vector<std::pair<std::string, float>>& settings);
 
 } // namespace tandrel::cli

@@ -13,6 +13,7 @@
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
+#include "common/option_spec.hpp"
 #include "duck/duck_job.hpp"
 #include "render/render_job.hpp"
 
@@ -212,16 +213,32 @@ int runDemo(const DemoOptions& options) {
 
 namespace tandrel::cli::demo {
 
+namespace {
+
+// Each of demo's options, declared once.
+constexpr PlainOption<DemoOptions, std::string> outputOption{"-o,--output", &DemoOptions::output,
+                                                             "Ducked mix"};
+constexpr PlainOption<DemoOptions, std::string> plotOption{"--plot", &DemoOptions::plotPath,
+                                                           "Picture of the job (PNG)"};
+constexpr PlainOption<DemoOptions, std::string> musicCopyOption{
+    "--save-music", &DemoOptions::musicCopy, "Also write the synthesised music to this file"};
+constexpr PlainOption<DemoOptions, std::string> voiceCopyOption{
+    "--save-voice", &DemoOptions::voiceCopy, "Also write the synthesised voice to this file"};
+constexpr PlainOption<DemoOptions, bool> quietFlag{"-q,--quiet", &DemoOptions::quiet,
+                                                   "No progress bar and no summary"};
+
+} // namespace
+
 void add(CLI::App& app) {
   auto options = std::make_shared<DemoOptions>();
   CLI::App* demo = app.add_subcommand(
       "demo",
       "Duck a built-in stereo music bed under a speech-like voice and mix them, as `duck --mix` does");
-  demo->add_option("-o,--output", options->output, "Ducked mix")->capture_default_str();
-  demo->add_option("--plot", options->plotPath, "Picture of the job (PNG)")->capture_default_str();
-  demo->add_option("--save-music", options->musicCopy, "Also write the synthesised music to this file");
-  demo->add_option("--save-voice", options->voiceCopy, "Also write the synthesised voice to this file");
-  demo->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary");
+  addOption(*demo, outputOption, *options)->capture_default_str();
+  addOption(*demo, plotOption, *options)->capture_default_str();
+  addOption(*demo, musicCopyOption, *options);
+  addOption(*demo, voiceCopyOption, *options);
+  addFlag(*demo, quietFlag, *options);
   demo->callback([options] { runCommand([&] { return runDemo(*options); }, Interruptible::yes); });
 }
 

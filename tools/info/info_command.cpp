@@ -12,6 +12,7 @@
 #include "common/command.hpp"
 #include "common/json_text.hpp"
 #include "common/module_locator.hpp"
+#include "common/option_spec.hpp"
 
 namespace tandrel::cli {
 
@@ -183,12 +184,20 @@ int runInfo(const InfoOptions& options) {
 
 namespace tandrel::cli::info {
 
+namespace {
+
+// Each of info's options, declared once.
+constexpr PlainOption<InfoOptions, std::string> moduleArgument{
+    "module", &InfoOptions::modulePath, "Effect module (.so); default: the tandrel.so beside the tool"};
+constexpr PlainOption<InfoOptions, bool> jsonFlag{"--json", &InfoOptions::json, "Print JSON instead of text"};
+
+} // namespace
+
 void add(CLI::App& app) {
   auto options = std::make_shared<InfoOptions>();
   CLI::App* info = app.add_subcommand("info", "Show what a host learns about an effect module");
-  info->add_option("module", options->modulePath,
-                   "Effect module (.so); default: the tandrel.so beside the tool");
-  info->add_flag("--json", options->json, "Print JSON instead of text");
+  addOption(*info, moduleArgument, *options);
+  addFlag(*info, jsonFlag, *options);
   info->callback([options] { runCommand([&] { return runInfo(*options); }, Interruptible::no); });
 }
 

@@ -10,6 +10,7 @@
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
+#include "common/option_spec.hpp"
 #include "render_job.hpp"
 
 namespace tandrel::cli {
@@ -78,7 +79,6 @@ PlotLabels plotLabels(EffectHost& effect, const RenderOptions& options,
 
 int runRender(const RenderOptions& options) {
   if (options.inputs.empty()) throw CliError("no input file; give one or more with --input FILE");
-  if (options.blockSize < 1) throw CliError("--block must be at least 1");
   std::vector<std::pair<std::string, float>> settings;
   for (const std::string& setting : options.parameters)
     settings.push_back(parseParameterSetting(setting));
@@ -126,19 +126,41 @@ namespace tandrel::cli::render {
 
 namespace {
 
-constexpr int largestBlockSize = 1 << 20;
+// Each of render's options, declared once.
+constexpr PlainOption<RenderOptions, std::string> moduleArgument{
+    "module", &RenderOptions::modulePath, "Effect module (.so); default: the tandrel.so beside the tool"};
+constexpr PlainOption<RenderOptions, std::vector<std::string>> inputOption{
+    "-i,--input", &RenderOptions::inputs,
+    "Input audio file; repeat for more. Channels feed the inputs in order"};
+constexpr PlainOption<RenderOptions, std::string> outputOption{
+    "-o,--output", &RenderOptions::output, "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg"};
+constexpr RangedOption<RenderOptions, int> blockOption{
+    "-b,--block", &RenderOptions::blockSize, 1, largestBlockSize, "frames", "Frames per processing call"};
+constexpr PlainOption<RenderOptions, std::vector<std::string>> parameterOption{
+    "-p,--param", &RenderOptions::parameters,
+    "NAME=VALUE: set a parameter (by name or index) to a normalised value from 0 to 1"};
+constexpr PlainOption<RenderOptions, bool> noCompensationFlag{
+    "--no-latency-compensation{false}", &RenderOptions::compensateLatency,
+    "Keep the effect's delay in the output instead of dropping it"};
+constexpr PlainOption<RenderOptions, std::string> plotOption{
+    "--plot", &RenderOptions::plotPath, "Also draw the levels and the gain over time into this PNG"};
+constexpr PlainOption<RenderOptions, bool> quietFlag{"-q,--quiet", &RenderOptions::quiet,
+                                                     "No progress bar and no summary"};
 
-// A whole number of frames from 1 to largestBlockSize, said in the tool's words.
-CLI::Validator blockSizeCheck() {
-  const std::string range = "a whole number of frames from 1 to " + std::to_string(largestBlockSize);
+// A --param argument that is not NAME=VALUE with a value from 0 to 1 is
+// refused while the command line is parsed; the name is checked once the
+// module is loaded (findParameter).
+CLI::Validator parameterSettingCheck() {
   return CLI::Validator(
-      [range](std::string& text) {
-        int value = 0;
-        if (!CLI::detail::lexical_cast(text, value) || value < 1 || value > largestBlockSize)
-          return "'" + text + "' is not " + range;
-        return std::string();
+      [](std::string& text) {
+        try {
+          parseParameterSetting(text);
+          return std::string();
+        } catch (const CliError& error) {
+          return std::string(error.what());
+        }
       },
-      "1 to " + std::to_string(largestBlockSize));
+      "NAME=VALUE");
 }
 
 } // namespace
@@ -146,29 +168,14 @@ CLI::Validator blockSizeCheck() {
 void add(CLI::App& app) {
   auto options = std::make_shared<RenderOptions>();
   CLI::App* render = app.add_subcommand("render", "Process audio files through an effect module");
-  render->add_option("module", options->modulePath,
-                     "Effect module (.so); default: the tandrel.so beside the tool");
-  render
-      ->add_option("-i,--input", options->inputs,
-                   "Input audio file; repeat for more. Channels feed the inputs in order")
-      ->required()
-      ->allow_extra_args(false);
-  render
-      ->add_option("-o,--output", options->output,
-                   "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg")
-      ->required();
-  render->add_option("-b,--block", options->blockSize, "Frames per processing call")
-      ->check(blockSizeCheck())
-      ->capture_default_str();
-  render
-      ->add_option("-p,--param", options->parameters,
-                   "NAME=VALUE: set a parameter (by name or index) to a normalised value from 0 to 1")
-      ->allow_extra_args(false);
-  render->add_flag("--no-latency-compensation{false}", options->compensateLatency,
-                   "Keep the effect's delay in the output instead of dropping it");
-  render->add_option("--plot", options->plotPath,
-                     "Also draw the levels and the gain over time into this PNG");
-  render->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary");
+  addOption(*render, moduleArgument, *options);
+  addOption(*render, inputOption, *options)->required()->allow_extra_args(false);
+  addOption(*render, outputOption, *options)->required();
+  addOption(*render, blockOption, *options)->capture_default_str();
+  addOption(*render, parameterOption, *options)->check(parameterSettingCheck())->allow_extra_args(false);
+  addFlag(*render, noCompensationFlag, *options);
+  addOption(*render, plotOption, *options);
+  addFlag(*render, quietFlag, *options);
   render->callback([options] { runCommand([&] { return runRender(*options); }, Interruptible::yes); });
 }
 

@@ -12,6 +12,9 @@ class App;
 
 namespace tandrel::cli {
 
+// The largest number of frames per processing call (--block).
+constexpr int largestBlockSize = 1 << 20;
+
 struct RenderOptions {
   std::string modulePath; // empty: the tandrel.so beside the tool
   std::vector<std::string> inputs;

@@ -11,6 +11,7 @@
 
 #include "common/effect_host.hpp"
 #include "common/envelope.hpp"
+#include "common/job_outputs.hpp"
 #include "common/plot.hpp"
 #include "common/render_engine.hpp"
 #include "common/signal_stream.hpp"
@@ -35,10 +36,6 @@ struct RenderReport {
   int outputChannels = 0;
   std::optional<EnvelopeSeries> envelopes; // with a picture or measureEnvelopes
 };
-
-// Checks that a picture can be written under that name (.png). Throws
-// CliError otherwise.
-void checkPlotPath(const std::string& path);
 
 // Switches the effect's processing on, renders the whole source, switches
 // it off and commits the files. The effect must be prepared (sample rate,
