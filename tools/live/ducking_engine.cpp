@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/cli_error.hpp"
+#include "common/levels.hpp"
 #include "duck/duck_mix.hpp"
 #include "effect/tandrel_vocabulary.hpp"
 
@@ -44,7 +45,13 @@ void checkIsTandrel(EffectHost& effect) {
 } // namespace
 
 void checkLiveShape(const LiveShape& shape) {
-  checkDuckShape(shape.duck);
+  checkRange(shape.depthDb, 0.0, largestLiveDepthDb, "--depth", "dB");
+  checkRange(shape.presence.thresholdDbfs, lowestLiveThresholdDbfs, 0.0, "--threshold", "dBFS");
+  checkRange(shape.presence.attackMs, 0.0, longestLiveFadeMs, "--attack", "ms");
+  checkRange(shape.presence.holdMs, 0.0, longestLiveFadeMs, "--hold", "ms");
+  checkRange(shape.presence.releaseMs, 0.0, longestLiveFadeMs, "--release", "ms");
+  checkRange(shape.musicGainDb, -largestLiveGainDb, largestLiveGainDb, "--music-gain", "dB");
+  checkRange(shape.voiceGainDb, -largestLiveGainDb, largestLiveGainDb, "--voice-gain", "dB");
   checkRange(shape.lookaheadMs, 0.0, longestLookaheadMs, "--lookahead", "ms");
   checkRange(shape.channels, 1, largestLiveChannels, "--channels", "channels");
 }
@@ -53,10 +60,10 @@ DuckingEngine::DuckingEngine(const std::string& modulePath, const LiveShape& sha
                              int periodFrames)
     : modulePath_(modulePath), shape_(shape), sampleRate_(sampleRate),
       lookaheadFrames_(static_cast<int>(std::lround(shape.lookaheadMs * sampleRate / 1000.0))),
-      musicGain_(static_cast<float>(decibelsToFactor(shape.duck.musicGainDb))),
-      voiceGain_(static_cast<float>(decibelsToFactor(shape.duck.voiceGainDb))),
-      presence_(shape.duck.presence, sampleRate), voiceDelay_(0) {
-  controls_.depthDb.store(static_cast<float>(shape.duck.depthDb));
+      musicGain_(static_cast<float>(decibelsToFactor(shape.musicGainDb))),
+      voiceGain_(static_cast<float>(decibelsToFactor(shape.voiceGainDb))),
+      presence_(shape.presence, sampleRate), voiceDelay_(0) {
+  controls_.depthDb.store(static_cast<float>(shape.depthDb));
   setPeriod(periodFrames);
 }
 
@@ -83,7 +90,7 @@ void DuckingEngine::loadInstances() {
   for (const auto& effect : effects_)
     effect->startProcessing();
   // The module settles its delay once processing is on.
-  moduleLatency_ = std::max(0, effects_.front()->initialDelay());
+  moduleLatency_.store(std::max(0, effects_.front()->initialDelay()));
 }
 
 void DuckingEngine::setPeriod(int frames) {
@@ -96,7 +103,7 @@ void DuckingEngine::setPeriod(int frames) {
   loadInstances();
   if (musicDelays_.empty()) {
     musicDelays_.assign(static_cast<std::size_t>(shape_.channels), SampleDelay(lookaheadFrames_));
-    voiceDelay_ = SampleDelay(lookaheadFrames_ + moduleLatency_);
+    voiceDelay_ = SampleDelay(latency());
   }
 }
 
@@ -151,7 +158,7 @@ void DuckingEngine::process(const float* const* inputs, float* const* outputs, i
     float* moduleOutputs[2] = {outputs[c], spareBuffer_.data()};
     effects_[c]->process(moduleInputs, moduleOutputs, frames);
   }
-  if (shape_.duck.mix) {
+  if (shape_.mix) {
     voiceDelay_.process(inputs[channels], voiceBuffer_.data(), frames);
     for (std::size_t c = 0; c < channels; ++c)
       addScaled(outputs[c], voiceBuffer_.data(), frames, voiceGain_);

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "common/effect_host.hpp"
-#include "duck/duck_job.hpp"
 #include "duck/duck_mix.hpp"
 #include "live_presence.hpp"
 #include "live_processor.hpp"
@@ -24,13 +23,22 @@
 namespace tandrel::cli {
 
 struct LiveShape {
-  DuckShape duck;          // depth, presence, gains, mix
-  double lookaheadMs = 20; // the music's delay ahead of the module
-  int channels = 2;        // music channels
+  double depthDb = 12.0;         // how far the music goes down under the voice
+  LivePresenceSettings presence; // what counts as the voice being present
+  double lookaheadMs = 20;       // the music's delay ahead of the module
+  double musicGainDb = 0.0;
+  double voiceGainDb = 0.0; // for the mix only
+  bool mix = false;         // add the voice to every output
+  int channels = 2;         // music channels
 };
 
+// The accepted ranges of the shape's values.
 constexpr int largestLiveChannels = 64;
 constexpr double longestLookaheadMs = 1000.0;
+constexpr double largestLiveDepthDb = 100.0;
+constexpr double lowestLiveThresholdDbfs = -120.0;
+constexpr double longestLiveFadeMs = 60000.0; // attack, hold, release
+constexpr double largestLiveGainDb = 40.0;
 
 // Throws UsageError naming the option whose value is outside its range.
 void checkLiveShape(const LiveShape& shape);
@@ -55,7 +63,7 @@ public:
 
   std::vector<std::string> inputNames() const override;
   std::vector<std::string> outputNames() const override;
-  int latency() const override { return lookaheadFrames_ + moduleLatency_; }
+  int latency() const override { return lookaheadFrames_ + moduleLatency_.load(std::memory_order_relaxed); }
   int lookaheadFrames() const { return lookaheadFrames_; }
   void setPeriod(int frames) override;
   void process(const float* const* inputs, float* const* outputs, int frames,
@@ -73,7 +81,7 @@ private:
   double sampleRate_;
   int periodFrames_ = 0;
   int lookaheadFrames_;
-  int moduleLatency_ = 0;
+  std::atomic<int> moduleLatency_{0}; // set when the modules are prepared, read by any thread
   float musicGain_;
   float voiceGain_;
   float appliedDepthDb_ = -1.0f;

@@ -1,8 +1,11 @@
 #include "jack_session.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "common/cli_error.hpp"

@@ -67,7 +67,7 @@ bool handleKey(int key, LiveRun& run) {
   float depth = controls.depthDb.load();
   if (key == '+' || key == '=') depth += depthStepDb;
   if (key == '-' || key == '_') depth -= depthStepDb;
-  controls.depthDb.store(std::clamp(depth, 0.0f, static_cast<float>(largestDepthDb)));
+  controls.depthDb.store(std::clamp(depth, 0.0f, static_cast<float>(largestLiveDepthDb)));
   return false;
 }
 
@@ -103,9 +103,9 @@ void printStart(const LiveRun& run, const LiveOptions& options, const std::strin
   if (run.ducking != nullptr)
     std::printf(
         "ducking %d music channel%s under the voice: depth %g dB, threshold %g dBFS, look-ahead %g ms%s\n",
-        options.shape.channels, options.shape.channels == 1 ? "" : "s", options.shape.duck.depthDb,
-        options.shape.duck.presence.thresholdDbfs, options.shape.lookaheadMs,
-        options.shape.duck.mix ? ", voice mixed in" : "");
+        options.shape.channels, options.shape.channels == 1 ? "" : "s", options.shape.depthDb,
+        options.shape.presence.thresholdDbfs, options.shape.lookaheadMs,
+        options.shape.mix ? ", voice mixed in" : "");
   else
     std::printf("hosting %s live\n", modulePath.c_str());
   std::printf("latency %d frames (%.1f ms), reported to JACK\n", latency, 1000.0 * latency / rate);
@@ -129,7 +129,7 @@ void add(CLI::App& app) {
                   "and out_1 ..). In a terminal, ") +
       keyHelp + ". Ends on Ctrl-C, SIGTERM or SIGHUP (status 0) or when the JACK server stops (status 1).");
   LiveShape& shape = options.shape;
-  DuckShape& duck = shape.duck;
+  LiveShape& duck = shape;
   live->add_option("-c,--channels", shape.channels, "Music channels (ports music_N and out_N)")
       ->capture_default_str();
   live->add_option("--depth", duck.depthDb, "How far the music goes down under the voice (dB)")

@@ -21,8 +21,8 @@ constexpr double silenceDbfs = -200.0;
 
 } // namespace
 
-LivePresence::LivePresence(const PresenceSettings& settings, double sampleRate)
-    : windowFrames_(std::max<std::int64_t>(1, framesOf(presenceWindowMs, sampleRate))),
+LivePresence::LivePresence(const LivePresenceSettings& settings, double sampleRate)
+    : windowFrames_(std::max<std::int64_t>(1, framesOf(liveWindowMs, sampleRate))),
       attackFrames_(framesOf(settings.attackMs, sampleRate)),
       releaseFrames_(framesOf(settings.releaseMs, sampleRate)),
       holdWindows_(ceilDiv(framesOf(settings.holdMs, sampleRate), windowFrames_)),
@@ -89,9 +89,7 @@ double LivePresence::lastWindowDbfs() const {
 
 float LivePresence::stretchValue(std::int64_t riseStart, std::int64_t fallStart, std::int64_t frame) const {
   if (riseStart == noStretch || frame < riseStart) return 0.0f;
-  // The same expressions as the offline envelope, so that the values agree
-  // to the bit: a rise ends at riseStart + attack, a fall starts at
-  // fallStart.
+  // A rise ends at riseStart + attack, a fall starts at fallStart.
   const std::int64_t riseEnd = riseStart + attackFrames_;
   if (frame < riseEnd)
     return static_cast<float>(1.0 -

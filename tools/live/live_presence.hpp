@@ -2,16 +2,15 @@
 // `tandrel live` feeds Tandrel, computed as the voice arrives.
 //
 // The voice's level is measured over windows of 10 ms (RMS against full
-// scale), as `tandrel duck` does. At the end of each window it is decided:
+// scale). At the end of each window it is decided:
 // a window at or above the threshold is active, and a window is held while
 // an active one lies at most `hold` behind it. When the held state begins
 // the envelope rises from 0 to 1 over `attack`; it stays at 1 until
 // `attack` after the held state ends, then falls over `release`. Where the
 // fall of one held stretch meets the rise of the next, the larger wins.
 //
-// Delaying the music by one window plus the attack puts every value of this
-// envelope at the music frame where `tandrel duck` puts it offline: the
-// rise then ends where the voice's first active window begins. The window
+// Delaying the music by one window plus the attack puts the end of every
+// rise at the start of the voice's first active window. The window
 // grid can be anchored to an outside frame count (JACK's frame time), so
 // that material played from a known frame meets the same grid as offline.
 //
@@ -23,14 +22,23 @@
 
 #include <cstdint>
 
-#include "duck/presence_envelope.hpp"
-
 namespace tandrel::cli {
+
+// What counts as the voice being present, and the envelope's fades.
+struct LivePresenceSettings {
+  double thresholdDbfs = -40.0;
+  double attackMs = 10.0;
+  double holdMs = 300.0;
+  double releaseMs = 300.0;
+};
+
+// The length of the windows over which the voice's level is measured.
+constexpr double liveWindowMs = 10.0;
 
 class LivePresence {
 public:
   // Settings must be finite with attack, hold and release not negative.
-  LivePresence(const PresenceSettings& settings, double sampleRate);
+  LivePresence(const LivePresenceSettings& settings, double sampleRate);
 
   std::int64_t windowFrames() const { return windowFrames_; }
   std::int64_t attackFrames() const { return attackFrames_; }

@@ -41,7 +41,7 @@ void ModuleEngine::loadInstance() {
   effect_->prepare(sampleRate_, periodFrames_);
   applyParameters(*effect_, parameters_);
   effect_->startProcessing();
-  latency_ = std::max(0, effect_->initialDelay());
+  latency_.store(std::max(0, effect_->initialDelay()));
 }
 
 void ModuleEngine::setPeriod(int frames) {

@@ -3,6 +3,7 @@
 // `tandrel render` sets them.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,7 +23,7 @@ public:
 
   std::vector<std::string> inputNames() const override;
   std::vector<std::string> outputNames() const override;
-  int latency() const override { return latency_; }
+  int latency() const override { return latency_.load(std::memory_order_relaxed); }
   void setPeriod(int frames) override;
   void process(const float* const* inputs, float* const* outputs, int frames,
                std::uint64_t frameTime) noexcept override;
@@ -38,7 +39,7 @@ private:
   int periodFrames_ = 0;
   int inputCount_ = 0;
   int outputCount_ = 0;
-  int latency_ = 0;
+  std::atomic<int> latency_{0}; // set when the module is prepared, read by any thread
   std::unique_ptr<EffectHost> effect_;
   // The inputs copied, so that the module never reads a buffer it writes.
   std::vector<std::vector<float>> inputCopies_;
