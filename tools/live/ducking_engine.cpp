@@ -35,7 +35,7 @@ void checkRange(double value, double low, double high, const char* option, const
                      number(high) + " " + unit + "; give a value in that range (see tandrel live --help)");
 }
 
-void checkIsTandrel(EffectHost& effect) {
+void checkIsTandrel(LoadedEffect& effect) {
   if (effect.uniqueIdentifier() == product::uniqueIdentifier && effect.inputCount() == 2 &&
       effect.outputCount() >= 1)
     return;
@@ -79,8 +79,8 @@ void DuckingEngine::loadInstances() {
     effect->stopProcessing();
   effects_.clear();
   for (int c = 0; c < shape_.channels; ++c) {
-    effects_.push_back(EffectHost::load(modulePath_));
-    EffectHost& effect = *effects_.back();
+    effects_.push_back(LoadedEffect::load(modulePath_));
+    LoadedEffect& effect = *effects_.back();
     if (c == 0) checkIsTandrel(effect);
     effect.prepare(sampleRate_, periodFrames_);
     effect.setParameter(product::parameter::source, sourceAudioFirst);

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "common/effect_host.hpp"
+#include "common/loaded_effect.hpp"
 #include "duck/duck_mix.hpp"
 #include "live_presence.hpp"
 #include "live_processor.hpp"
@@ -88,7 +88,7 @@ private:
 
   LiveControls controls_;
   LivePresence presence_;
-  std::vector<std::unique_ptr<EffectHost>> effects_;
+  std::vector<std::unique_ptr<LoadedEffect>> effects_;
   std::vector<SampleDelay> musicDelays_;
   SampleDelay voiceDelay_; // the voice in time with the ducked music
   std::vector<float> presenceBuffer_;

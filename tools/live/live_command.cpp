@@ -9,7 +9,7 @@
 
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
-#include "common/effect_host.hpp"
+#include "common/loaded_effect.hpp"
 #include "common/module_locator.hpp"
 #include "effect/tandrel_vocabulary.hpp"
 #include "jack_session.hpp"
@@ -36,7 +36,7 @@ std::string format(const char* pattern, double a, double b = 0.0, double c = 0.0
 }
 
 bool isTandrel(const std::string& modulePath) {
-  const auto effect = EffectHost::load(modulePath);
+  const auto effect = LoadedEffect::load(modulePath);
   return effect->uniqueIdentifier() == product::uniqueIdentifier;
 }
 

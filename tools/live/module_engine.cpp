@@ -33,7 +33,7 @@ ModuleEngine::~ModuleEngine() {
 void ModuleEngine::loadInstance() {
   if (effect_) effect_->stopProcessing();
   effect_.reset();
-  effect_ = EffectHost::load(modulePath_);
+  effect_ = LoadedEffect::load(modulePath_);
   inputCount_ = std::max(0, effect_->inputCount());
   outputCount_ = std::max(0, effect_->outputCount());
   if (outputCount_ == 0)

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/effect_host.hpp"
+#include "common/loaded_effect.hpp"
 #include "live_processor.hpp"
 
 namespace tandrel::cli {
@@ -40,7 +40,7 @@ private:
   int inputCount_ = 0;
   int outputCount_ = 0;
   std::atomic<int> latency_{0}; // set when the module is prepared, read by any thread
-  std::unique_ptr<EffectHost> effect_;
+  std::unique_ptr<LoadedEffect> effect_;
   // The inputs copied, so that the module never reads a buffer it writes.
   std::vector<std::vector<float>> inputCopies_;
   std::vector<float*> inputPointers_;
