@@ -21,6 +21,7 @@
 #include "common/resampler.hpp"
 #include "duck_mix.hpp"
 #include "duck_sources.hpp"
+#include "effect/depth_law.hpp"
 #include "effect/tandrel_vocabulary.hpp"
 
 namespace tandrel::cli {
@@ -38,11 +39,6 @@ constexpr std::int64_t chunkFrames = 65536;
 constexpr float sourceAudioFirst = 1.0f;
 constexpr int audioInput = product::audioInput(sourceAudioFirst);
 constexpr int controlInput = product::controlInput(sourceAudioFirst);
-
-// The Ratio with which a control peak of 1, full presence, gives exactly the
-// gain of `depthDb` down: the gain law 1 - Ratio x ratioScale x peak solved
-// for that gain. A presence p in [0, 1] then gives 1 - p x (1 - that gain).
-double ratioForDepth(double depthDb) { return (1.0 - std::pow(10.0, -depthDb / 20.0)) / product::ratioScale; }
 
 // Channels of one chunk, one array each.
 struct Planar {
@@ -377,7 +373,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   report.sampleRate = musicFile.sampleRate();
   report.channels = musicFile.channelCount();
   report.musicFrames = musicFile.frameCount();
-  report.ratio = ratioForDepth(job.shape.depthDb);
+  report.ratio = product::ratioForDepth(job.shape.depthDb);
   report.clips = formatClips(job.outputPath);
   FiniteSource music(musicFile);
 

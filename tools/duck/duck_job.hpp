@@ -17,6 +17,7 @@
 #include "common/level_trace.hpp"
 #include "common/plot.hpp"
 #include "common/signal_stream.hpp"
+#include "effect/depth_law.hpp"
 #include "presence_envelope.hpp"
 
 namespace tandrel::cli {
@@ -34,7 +35,7 @@ struct DuckShape {
 };
 
 // The accepted ranges of the shape's values.
-constexpr double largestDepthDb = 100.0;
+constexpr double largestDepthDb = product::largestDepthDb;
 constexpr double lowestThresholdDbfs = -120.0;
 constexpr double longestAttackMs = 5000.0;
 constexpr double longestPauseOrReleaseMs = 60000.0;

@@ -7,6 +7,7 @@
 #include "common/cli_error.hpp"
 #include "common/levels.hpp"
 #include "duck/duck_mix.hpp"
+#include "effect/depth_law.hpp"
 #include "effect/tandrel_vocabulary.hpp"
 
 namespace tandrel::cli {
@@ -18,10 +19,6 @@ namespace {
 constexpr float sourceAudioFirst = 1.0f;
 constexpr int audioInput = product::audioInput(sourceAudioFirst);
 constexpr int controlInput = product::controlInput(sourceAudioFirst);
-
-// The Ratio with which full presence gives exactly `depthDb` down: the gain
-// law 1 - Ratio x ratioScale x peak solved for that gain.
-double ratioForDepth(double depthDb) { return (1.0 - std::pow(10.0, -depthDb / 20.0)) / product::ratioScale; }
 
 std::string number(double value) {
   char text[32];
@@ -125,7 +122,7 @@ std::vector<std::string> DuckingEngine::outputNames() const {
 void DuckingEngine::applyDepth(float depthDb) noexcept {
   if (depthDb == appliedDepthDb_) return;
   appliedDepthDb_ = depthDb;
-  const auto ratio = static_cast<float>(ratioForDepth(depthDb));
+  const auto ratio = static_cast<float>(product::ratioForDepth(depthDb));
   for (const auto& effect : effects_)
     effect->setParameter(product::parameter::ratio, ratio);
 }
