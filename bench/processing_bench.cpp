@@ -31,13 +31,11 @@
 
 #include "effect/ducking_run.hpp"
 #include "effect/tandrel_effect.hpp"
+#include "frame/entry.hpp"
 #include "host/module_host.hpp"
 
-namespace tandrel {
-EffectBase* createEffect(HostCallback callback);
-}
-// The module's entry point, linked into this program from the core library.
-extern "C" tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback);
+// The module's entry point and createEffect (frame/entry.hpp) are linked
+// into this program from the core library.
 
 namespace {
 

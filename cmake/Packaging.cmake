@@ -5,12 +5,22 @@
 # default; ~/.lxvst and LXVST_PATH are the per-user alternatives). The
 # command-line host goes into bin; it finds the module at ../lib/lxvst.
 #
+# The LV2 bundle tandrel.lv2 (the shared object tandrel_lv2.so and its Turtle
+# files) goes where LV2 hosts look: lib/lv2 under the prefix (/usr/lib/lv2
+# for the package; ~/.lv2 and LV2_PATH are the per-user alternatives).
+#
 #   cmake --install build --prefix /opt/tandrel   # or the default /usr/local
 #   cpack --config build/CPackConfig.cmake -G DEB  # tandrel_<version>_<arch>.deb
 
 set(TANDREL_INSTALL_MODULE_DIR "lib/lxvst" CACHE STRING "Where the module is installed, relative to the prefix")
 
 install(TARGETS tandrel LIBRARY DESTINATION ${TANDREL_INSTALL_MODULE_DIR})
+set(TANDREL_INSTALL_LV2_DIR "lib/lv2" CACHE STRING "Where the LV2 bundle is installed, relative to the prefix")
+if(TARGET tandrel_lv2)
+  install(TARGETS tandrel_lv2 LIBRARY DESTINATION ${TANDREL_INSTALL_LV2_DIR}/tandrel.lv2)
+  install(FILES ${PROJECT_SOURCE_DIR}/lv2/manifest.ttl ${PROJECT_SOURCE_DIR}/lv2/tandrel.ttl
+          DESTINATION ${TANDREL_INSTALL_LV2_DIR}/tandrel.lv2)
+endif()
 if(TARGET tandrel_tool)
   install(TARGETS tandrel_tool RUNTIME DESTINATION bin)
 endif()
@@ -19,6 +29,9 @@ endif()
 # its relocated data read-only, as Debian's hardened builds do.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   target_link_options(tandrel PRIVATE LINKER:-z,relro,-z,now)
+  if(TARGET tandrel_lv2)
+    target_link_options(tandrel_lv2 PRIVATE LINKER:-z,relro,-z,now)
+  endif()
   if(TARGET tandrel_tool)
     target_link_options(tandrel_tool PRIVATE LINKER:-z,relro,-z,now)
   endif()
@@ -61,13 +74,15 @@ endif()
 set(CPACK_PACKAGE_NAME "tandrel")
 set(CPACK_PACKAGE_VENDOR "Mirvex")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo ducking effect for VST 2 hosts")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Stereo ducking effect for VST 2 and LV2 hosts")
 # Lines of at most 80 columns, as Debian asks.
 set(CPACK_PACKAGE_DESCRIPTION
     "Tandrel turns one signal down while another one is loud: the music dips\n"
     "under the voice. The package holds the module tandrel.so in /usr/lib/lxvst,\n"
-    "where Linux hosts look for VST 2 effects, and the command-line host\n"
-    "tandrel, which renders audio files through it.")
+    "where Linux hosts look for VST 2 effects; the LV2 bundle tandrel.lv2 in\n"
+    "/usr/lib/lv2, with Tandrel and Tandrel Sidechain (mono and stereo, the\n"
+    "voice on a sidechain input); and the command-line host tandrel, which\n"
+    "renders audio files through the module.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_GENERATOR "DEB")

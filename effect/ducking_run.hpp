@@ -9,13 +9,15 @@
 // At each block end (every 128 frames), from the block's peak:
 //   target = 1 - Ratio x peak x 4, stored as float, at least 0.
 //
-// This header includes only <atomic>, <stdint.h> and Tandrel's vocabulary
-// (which includes only <cstdint>).
+// This header includes only <atomic>, <new> (for the delay line's
+// allocation), <stdint.h> and Tandrel's vocabulary (which includes only
+// <cstdint>).
 #pragma once
 
 #include <stdint.h>
 
 #include <atomic>
+#include <new>
 
 #include "tandrel_vocabulary.hpp"
 
@@ -23,7 +25,7 @@ namespace tandrel::ducking {
 
 // Frames per peak-measuring block. A power of two, so that scaling by its
 // reciprocal rounds exactly like dividing by it.
-constexpr int32_t blockFrames = product::blockFrames;
+using product::blockFrames;
 constexpr int32_t latencyFrames = 2 * blockFrames;
 // Slots of the delay line; a multiple of the block, so that both positions
 // wrap exactly at block ends (see State).
@@ -213,6 +215,30 @@ static inline void endBlock(State& state, float high, float low) {
 static inline void endBlock(State& state) {
   endBlock(state, highestLane(state.peakHighs), lowestLane(state.peakLows));
   clearLanes(state);
+}
+
+// A new ducker: both gains at 0 (the output starts silent), both positions
+// and the block counter at the start, the lanes cleared, Ratio at its
+// default of 0.25, and the delay line obtained zero-filled, so the frames
+// before the first audio leaves it are silent. False, with a null line,
+// when the line's memory cannot be obtained: the ducker cannot process.
+// [main] allocates; never while processing.
+static inline bool start(State& state) {
+  state.startGain = 0.0f;
+  state.line = new (std::nothrow) float[lineFrames]();
+  state.readPosition = 0; // the write position and the block counter follow it
+  state.rampStart = 0.0;
+  state.rampSpan = 0.0;
+  clearLanes(state);
+  state.targetGain = 0.0f;
+  state.ratio.store(0.25f, std::memory_order_relaxed);
+  return state.line != nullptr;
+}
+
+// Gives the delay line back. [main]
+static inline void release(State& state) {
+  delete[] state.line;
+  state.line = nullptr;
 }
 
 // Processes a whole call of `frames` frames (at least 1), block ends

@@ -2,11 +2,10 @@
 
 #include <new>
 
+#include "frame/entry.hpp"
 #include "frame/text_copy.hpp"
 
 namespace tandrel {
-
-static_assert(TandrelEffect::blockLengthFrames == ducking::blockFrames);
 
 EffectBase* createEffect(HostCallback callback) {
   auto* effect = new (std::nothrow) TandrelEffect(callback);
@@ -22,24 +21,14 @@ TandrelEffect::TandrelEffect(HostCallback callback)
     : ExtendedEffectBase(callback, 1, product::parameter::count), kernel_(&ducking::bestKernel()) {
   setInputCount(2);
   setOutputCount(2);
-  assignUniqueIdentifier(uniqueId);
-  setReplacingProcess(true);
-  setInitialDelay(latencyFrames);
+  assignUniqueIdentifier(product::uniqueIdentifier);
+  setInitialDelay(ducking::latencyFrames);
   source_.store(1.0f, std::memory_order_relaxed);
   copyText(programName_, "Default", programNameLength);
-  ducker_.startGain = 0.0f;
-  // Zero-filled, so the frames before the first audio leaves the line are silent.
-  ducker_.line = new (std::nothrow) float[delayLineLength]();
-  ducker_.readPosition = 0; // the write position and the block counter follow it
-  ducker_.rampStart = 0.0;
-  ducker_.rampSpan = 0.0;
-  channelSwap_ = false;
-  ducking::clearLanes(ducker_);
-  ducker_.targetGain = 0.0f;
-  ducker_.ratio.store(0.25f, std::memory_order_relaxed);
+  ducking::start(ducker_); // isUsable() tells whether the delay line was obtained
 }
 
-TandrelEffect::~TandrelEffect() { delete[] ducker_.line; }
+TandrelEffect::~TandrelEffect() { ducking::release(ducker_); }
 
 void TandrelEffect::setParameter(std::int32_t index, float value) noexcept {
   if (index == product::parameter::source) {
@@ -52,9 +41,6 @@ void TandrelEffect::setParameter(std::int32_t index, float value) noexcept {
 float TandrelEffect::getParameter(std::int32_t index) noexcept {
   return index == product::parameter::ratio ? ratio() : source();
 }
-
-void TandrelEffect::processAudio64(double** /*inputs*/, double** /*outputs*/,
-                                   std::int32_t /*frameCount*/) noexcept {}
 
 namespace {
 
@@ -93,7 +79,6 @@ inline void processFrames(ducking::State& state, const float* audio, const float
 // output does not depend on how the host divides the audio into calls.
 void TandrelEffect::processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept {
   const bool controlFromInputZero = routesControlFromInputZero(source());
-  channelSwap_ = controlFromInputZero;
   // Hosts may pass null channel arrays with an empty block.
   if (frameCount <= 0) return;
   if (inputs == nullptr || outputs == nullptr) [[unlikely]] {

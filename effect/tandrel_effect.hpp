@@ -16,10 +16,6 @@ namespace tandrel {
 
 class TandrelEffect : public ExtendedEffectBase {
 public:
-  static constexpr std::int32_t delayLineLength = ducking::lineFrames;
-  static constexpr std::int32_t blockLengthFrames = ducking::blockFrames;
-  static constexpr std::int32_t latencyFrames = ducking::latencyFrames;
-  static constexpr std::int32_t uniqueId = product::uniqueIdentifier;
   static constexpr std::int32_t programNameLength = textCapacity::programName;
 
   // A null callback is allowed: every host service then gives its fallback,
@@ -41,7 +37,6 @@ public:
   // (a subnormal result is written as it is).
   // Never allocates, locks or calls the library. [audio]
   void processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept override;
-  void processAudio64(double** inputs, double** outputs, std::int32_t frameCount) noexcept override;
 
   // Index 0 stores Source, 1 stores Ratio, others are ignored; no clamping.
   // When a change takes effect: Source at the start of the next processing
@@ -88,7 +83,6 @@ private:
   //   ducker_      start and target gains, the delay line, Ratio (parameter 1),
   //                the block's peaks, both positions and the block counter
   //                (ducking_run.hpp)
-  //   channelSwap_ recomputed from source_ at the start of every call
   // Everything but the parameters persists across calls, so block
   // boundaries do not depend on how the host divides the audio. The two
   // parameters are written by the host's parameter calls while processing
@@ -96,7 +90,6 @@ private:
   std::atomic<float> source_{1.0f};
   char programName_[programNameLength + 1] = {};
   ducking::State ducker_;
-  bool channelSwap_ = false;
   const ducking::Kernel* kernel_;
 
   static_assert(std::atomic<float>::is_always_lock_free);

@@ -8,7 +8,9 @@
 // operation that writes or reads a text, or writes through an address the
 // host gives for its answer (opcodes 4 to 8 and 23), is not called when that
 // pointer is null, and the request answers what it answers when nothing is
-// done (0). Operations therefore never see a null text pointer from the
+// done (0); frame/opcode_arguments.hpp lists these opcodes, and each of their
+// handlers names its opcode to pointerMissing, which checks it against the
+// list at compile time. Operations therefore never see a null text pointer from the
 // dispatcher; the empty-text defaults still check as a second line.
 
 #include <array>
@@ -23,6 +25,7 @@ namespace {
 
 using dispatch::fits32;
 using dispatch::low32;
+using dispatch::pointerMissing;
 using dispatch::Request;
 using dispatch::text;
 using dispatch::truth;
@@ -54,27 +57,29 @@ std::intptr_t selectProgram(EffectBase& effect, const Request& request) {
 std::intptr_t currentProgram(EffectBase& effect, const Request&) { return effect.getCurrentProgram(); }
 
 std::intptr_t renameProgram(EffectBase& effect, const Request& request) {
-  if (request.pointer != nullptr) effect.setProgramName(text(request));
+  if (!pointerMissing<opcode::renameProgram>(request)) effect.setProgramName(text(request));
   return 0;
 }
 
 std::intptr_t programName(EffectBase& effect, const Request& request) {
-  if (request.pointer != nullptr) effect.getProgramName(text(request));
+  if (!pointerMissing<opcode::programName>(request)) effect.getProgramName(text(request));
   return 0;
 }
 
 std::intptr_t parameterLabel(EffectBase& effect, const Request& request) {
-  if (request.pointer != nullptr) effect.getParameterLabel(request.index, text(request));
+  if (!pointerMissing<opcode::parameterLabel>(request))
+    effect.getParameterLabel(request.index, text(request));
   return 0;
 }
 
 std::intptr_t parameterDisplay(EffectBase& effect, const Request& request) {
-  if (request.pointer != nullptr) effect.getParameterDisplay(request.index, text(request));
+  if (!pointerMissing<opcode::parameterDisplay>(request))
+    effect.getParameterDisplay(request.index, text(request));
   return 0;
 }
 
 std::intptr_t parameterName(EffectBase& effect, const Request& request) {
-  if (request.pointer != nullptr) effect.getParameterName(request.index, text(request));
+  if (!pointerMissing<opcode::parameterName>(request)) effect.getParameterName(request.index, text(request));
   return 0;
 }
 
@@ -121,7 +126,7 @@ std::intptr_t editorIdle(EffectBase&, const Request& request) {
 std::intptr_t identify(EffectBase&, const Request&) { return identificationAnswer; }
 
 std::intptr_t getChunk(EffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::getChunk>(request)) return 0;
   return effect.getChunk(static_cast<void**>(request.pointer), request.index != 0);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "effect_editor.hpp"
+#include "opcode_arguments.hpp"
 
 namespace tandrel::dispatch {
 
@@ -27,6 +28,15 @@ inline std::intptr_t truth(bool answer) { return answer ? 1 : 0; }
 
 // The request's pointer as the text buffer it designates.
 inline char* text(const Request& request) { return static_cast<char*>(request.pointer); }
+
+// Whether the request's pointer is null for opcode `code`, whose operation
+// the dispatcher does not call without one (the request then answers 0).
+// The handler names its opcode, and frame/opcode_arguments.hpp must list it
+// as refusing null: the rule and the table cannot drift apart.
+template <std::int32_t code> inline bool pointerMissing(const Request& request) {
+  static_assert(refusesNullPointer(code), "opcode_arguments.hpp lets this opcode run without a pointer");
+  return request.pointer == nullptr;
+}
 
 // A pointer-sized value or answer taken as a 32-bit integer: its low 32 bits.
 inline std::int32_t low32(std::intptr_t value) { return static_cast<std::int32_t>(value); }

@@ -3,13 +3,11 @@
 #include <cstring>
 
 #include "dispatch_support.hpp"
+#include "entry.hpp"
 
 namespace tandrel {
 
 using dispatch::low32;
-
-// Fills in the record's entries; defined beside them at the C boundary.
-void installRecordEntries(EffectRecord& record);
 
 EffectBase::EffectBase(HostCallback callback, std::int32_t programCount, std::int32_t parameterCount)
     : hostCallback_(callback), programCount_(programCount), parameterCount_(parameterCount) {
@@ -25,7 +23,6 @@ EffectBase::EffectBase(HostCallback callback, std::int32_t programCount, std::in
   record_.owningObject = this;
   record_.uniqueIdentifier = defaultUniqueIdentifier;
   record_.recordVersion = 1;
-  setReplacingProcess(true);
 }
 
 EffectBase::~EffectBase() { delete editor_; }

@@ -2,8 +2,9 @@
 // host holds, remembers the host's callback and keeps the sample rate, block
 // size, program and parameter counts and the current program.
 //
-// Its 50 virtual operations stand in a fixed order, the order of the
-// interface's own list of operations, and every one but processAudio has a
+// Its 49 virtual operations stand in a fixed order, the order of the
+// interface's own list of operations (less a VU-value query that no opcode
+// or entry reaches), and every one but processAudio has a
 // default that does nothing or answers 0, false or an empty text. Nothing
 // outside the module depends on that order (a host sees only the record's
 // plain entry functions, never this class); it is kept so that the classes
@@ -46,11 +47,11 @@ public:
   // The host sets the sample rate and the block size on its main thread
   // while processing is switched off; the processing thread may read them
   // afterwards without synchronisation (the switch orders the two). [main]
-  virtual void setSampleRate(float rate) noexcept { sampleRate_ = rate; }
-  virtual void setBlockSize(std::int32_t size) noexcept { blockSize_ = size; }
+  virtual void setSampleRate(float rate) noexcept { sampleRate_ = rate; }      // [main]
+  virtual void setBlockSize(std::int32_t size) noexcept { blockSize_ = size; } // [main]
 
   // Processes frameCount frames; every concrete effect supplies it. [audio]
-  virtual void processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept = 0;
+  virtual void processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept = 0; // [audio]
   // 64-bit processing; does nothing by default. [audio]
   virtual void processAudio64(double** /*inputs*/, double** /*outputs*/,
                               std::int32_t /*frameCount*/) noexcept {}
@@ -60,24 +61,28 @@ public:
   virtual float getParameter(std::int32_t /*index*/) noexcept { return 0.0f; }   // [any] real-time safe
   // Sets the parameter through the object's own operation, then tells the
   // host (host opcode 0). [main]
-  virtual void setParameterAndNotify(std::int32_t index, float value) noexcept;
+  virtual void setParameterAndNotify(std::int32_t index, float value) noexcept; // [main]
 
   // --- Programs ---
   virtual std::int32_t getCurrentProgram() noexcept { return currentProgram_; } // [main]
   // Stores the number unchecked; the dispatcher checks the range. [main]
-  virtual void setCurrentProgram(std::int32_t program) noexcept { currentProgram_ = program; }
-  virtual void setProgramName(char* /*name*/) noexcept {} // [main]
+  virtual void setCurrentProgram(std::int32_t program) noexcept { currentProgram_ = program; } // [main]
+  virtual void setProgramName(char* /*name*/) noexcept {}                                      // [main]
   // Text operations write into the caller's buffer of N + 1 bytes (N is 24
   // for program names, 8 for parameter texts). The defaults leave an empty
   // text: one zero byte at position 0 and nothing else. [main]
-  virtual void getProgramName(char* text) noexcept { writeEmptyText(text); }
+  virtual void getProgramName(char* text) noexcept { writeEmptyText(text); } // [main]
+  // [main]
   virtual void getParameterLabel(std::int32_t /*index*/, char* text) noexcept { writeEmptyText(text); }
+  // [main]
   virtual void getParameterDisplay(std::int32_t /*index*/, char* text) noexcept { writeEmptyText(text); }
+  // [main]
   virtual void getParameterName(std::int32_t /*index*/, char* text) noexcept { writeEmptyText(text); }
 
   // State as one block of data. The default offers none: answers 0 and
   // leaves *data untouched. [main]
-  virtual std::int32_t getChunk(void** /*data*/, bool /*currentProgramOnly*/) noexcept { return 0; }
+  virtual std::int32_t getChunk(void** /*data*/, bool /*currentProgramOnly*/) noexcept { return 0; } // [main]
+  // [main]
   virtual std::int32_t setChunk(void* /*data*/, std::int32_t /*byteCount*/,
                                 bool /*currentProgramOnly*/) noexcept {
     return 0;
@@ -88,12 +93,12 @@ public:
   virtual void assignUniqueIdentifier(std::int32_t identifier) noexcept {
     record_.uniqueIdentifier = identifier;
   }
-  virtual void setInputCount(std::int32_t count) noexcept { record_.inputCount = count; }
-  virtual void setOutputCount(std::int32_t count) noexcept { record_.outputCount = count; }
-  virtual void setReplacingProcess(bool on) noexcept { setFlag(flag::replacingProcess, on); }
-  virtual void setReplacing64(bool on) noexcept { setFlag(flag::replacing64, on); }
-  virtual void setProgramsAsChunks(bool on) noexcept { setFlag(flag::programsAsChunks, on); }
-  virtual void setInitialDelay(std::int32_t frames) noexcept { record_.initialDelay = frames; }
+  virtual void setInputCount(std::int32_t count) noexcept { record_.inputCount = count; }       // [main]
+  virtual void setOutputCount(std::int32_t count) noexcept { record_.outputCount = count; }     // [main]
+  virtual void setReplacingProcess(bool on) noexcept { setFlag(flag::replacingProcess, on); }   // [main]
+  virtual void setReplacing64(bool on) noexcept { setFlag(flag::replacing64, on); }             // [main]
+  virtual void setProgramsAsChunks(bool on) noexcept { setFlag(flag::programsAsChunks, on); }   // [main]
+  virtual void setInitialDelay(std::int32_t frames) noexcept { record_.initialDelay = frames; } // [main]
 
   // --- Editor, record and cached host values ---
   virtual EffectEditor* getEditor() noexcept { return editor_; }         // [main]
@@ -110,29 +115,31 @@ public:
   // --- Number texts ---
   // Write into text[0..maxLength], at most maxLength characters
   // and zeros up to and including index maxLength. Stateless. [any]
-  virtual void formatDecibels(float amplitude, char* text, std::int32_t maxLength) noexcept;
-  virtual void formatHertz(float periodSamples, char* text, std::int32_t maxLength) noexcept;
+  virtual void formatDecibels(float amplitude, char* text, std::int32_t maxLength) noexcept;  // [any]
+  virtual void formatHertz(float periodSamples, char* text, std::int32_t maxLength) noexcept; // [any]
+  // [any]
   virtual void formatMilliseconds(float durationSamples, char* text, std::int32_t maxLength) noexcept;
-  virtual void formatFloat(float value, char* text, std::int32_t maxLength) noexcept;
-  virtual void formatInteger(std::int32_t value, char* text, std::int32_t maxLength) noexcept;
+  virtual void formatFloat(float value, char* text, std::int32_t maxLength) noexcept;          // [any]
+  virtual void formatInteger(std::int32_t value, char* text, std::int32_t maxLength) noexcept; // [any]
 
   // --- Processing ---
   // The old accumulating process; does nothing and is never replaced. [audio]
   virtual void oldAccumulatingProcess(float** /*inputs*/, float** /*outputs*/,
                                       std::int32_t /*frameCount*/) noexcept {}
-  virtual float getVuValue() noexcept { return 0.0f; } // no opcode or entry reaches it
-  virtual void setVuIndicator(bool on) noexcept { setFlag(flag::vuIndicator, on); }
-  virtual void setClipIndicator(bool on) noexcept { setFlag(flag::clipIndicator, on); }
-  virtual void setMonoCapable(bool on) noexcept { setFlag(flag::monoCapable, on); }
+  virtual void setVuIndicator(bool on) noexcept { setFlag(flag::vuIndicator, on); }     // [main]
+  virtual void setClipIndicator(bool on) noexcept { setFlag(flag::clipIndicator, on); } // [main]
+  virtual void setMonoCapable(bool on) noexcept { setFlag(flag::monoCapable, on); }     // [main]
+  // [main]
   virtual void setRealtimeQualities(std::int32_t qualities) noexcept {
     record_.realtimeQualities = qualities;
   }
+  // [main]
   virtual void setOfflineQualities(std::int32_t qualities) noexcept { record_.offlineQualities = qualities; }
 
   // --- Host services ---
   // True when the host answers 0 (its answer for a connected pin) or is absent. [main]
-  virtual bool inputPinConnected(std::int32_t pin) noexcept;
-  virtual bool outputPinConnected(std::int32_t pin) noexcept;
+  virtual bool inputPinConnected(std::int32_t pin) noexcept;  // [main]
+  virtual bool outputPinConnected(std::int32_t pin) noexcept; // [main]
 
 protected:
   // One call of the host callback with the record's address (never the

@@ -3,13 +3,9 @@
 // is ordinary C++. Each entry checks its pointers first, recovers the object
 // from the record's owning-object field and makes one virtual call.
 
-#include "effect_base.hpp"
+#include "entry.hpp"
 
 namespace tandrel {
-
-// Supplied by the concrete effect: one new object, or null when its memory
-// (or a resource it needs) cannot be obtained.
-EffectBase* createEffect(HostCallback callback);
 
 namespace {
 
@@ -71,18 +67,7 @@ void installRecordEntries(EffectRecord& record) {
 
 } // namespace tandrel
 
-// What the module exports. ELF: default visibility, everything else hidden
-// (and frame/exports.map). Windows: the list in frame/exports.def, which also
-// gives the entry point its second name, main.
-#if defined(_WIN32)
-#define TANDREL_EXPORTED
-#else
-#define TANDREL_EXPORTED __attribute__((visibility("default")))
-#endif
-
-// The exported entry point. Asks the host for its version with a null record;
-// a host that answers 0 gets null. Otherwise creates one instance and answers
-// its record's address, or null when the instance cannot be made. [main]
+// The exported entry point (entry.hpp). [main]
 extern "C" TANDREL_EXPORTED tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback) {
   if (callback == nullptr) return nullptr;
   if (callback(nullptr, tandrel::hostOpcode::version, 0, 0, nullptr, 0.0f) == 0) return nullptr;

@@ -25,13 +25,13 @@
 
 #include "effect/tandrel_effect.hpp"
 #include "frame/effect_record.hpp"
+#include "frame/entry.hpp"
 #include "frame/extended_effect_base.hpp"
+#include "frame/opcode_arguments.hpp"
 #include "frame/speaker_arrangement.hpp"
 #include "fuzz_values.hpp"
-#include "guarded_buffer.hpp"
+#include "host/guarded_buffer.hpp"
 #include "host/module_host.hpp"
-
-extern "C" tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback);
 
 namespace {
 
@@ -39,7 +39,7 @@ using tandrel::EffectRecord;
 using tandrel::fuzz::anyFloat;
 using tandrel::fuzz::anyInteger;
 using tandrel::fuzz::bitsOf;
-using tandrel::fuzz::GuardedBuffer;
+using tandrel::host::GuardedBuffer;
 
 // An editor that records what the frame asks of it and answers as the input
 // says.
@@ -120,27 +120,9 @@ struct Model {
   float ratio = 0.25f;
 };
 
-// The text operations' buffers hold N + 1 bytes; -1 for opcodes that write
-// no text.
-int textLength(std::int32_t opcode) {
-  switch (opcode) {
-  case tandrel::opcode::programName:
-  case tandrel::opcode::programNameByCategory:
-    return tandrel::textCapacity::programName;
-  case tandrel::opcode::parameterLabel:
-  case tandrel::opcode::parameterDisplay:
-  case tandrel::opcode::parameterName:
-    return tandrel::textCapacity::parameterText;
-  case tandrel::opcode::effectName:
-    return tandrel::textCapacity::effectName;
-  case tandrel::opcode::vendorString:
-  case tandrel::opcode::productString:
-  case tandrel::opcode::nextShellEffect:
-    return tandrel::textCapacity::identityText;
-  default:
-    return -1;
-  }
-}
+// The text operations' buffers hold N + 1 bytes (frame/opcode_arguments.hpp);
+// -1 for opcodes that write no text.
+int textLength(std::int32_t opcode) { return tandrel::textOutCapacity(opcode); }
 
 bool takesTextIn(std::int32_t opcode) {
   using namespace tandrel::opcode;

@@ -142,6 +142,24 @@ std::intptr_t Instance::close() {
   return record->dispatcherEntry(record, opcode::close, 0, 0, nullptr, 0.0f);
 }
 
+void Instance::prepare(double sampleRate, std::int32_t blockSize) {
+  dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
+  dispatch(opcode::setBlockSize, 0, blockSize);
+  dispatch(opcode::open);
+}
+
+void Instance::start() {
+  dispatch(opcode::processingSwitch, 0, 1);
+  dispatch(opcode::processingStarts);
+  processing_ = true;
+}
+
+void Instance::stop() {
+  dispatch(opcode::processingStops);
+  dispatch(opcode::processingSwitch, 0, 0);
+  processing_ = false;
+}
+
 std::string Instance::text(std::int32_t opcode, std::int32_t index, std::size_t capacity) {
   std::string buffer(capacity, '\0');
   dispatch(opcode, index, 0, buffer.data(), 0.0f);

@@ -91,6 +91,19 @@ public:
   // answered. The record is invalid afterwards.
   std::intptr_t close();
 
+  // The lifecycle every host follows around processing, each step one
+  // opcode of frame/protocol.hpp:
+  //   prepare: the sample rate, the largest block size, open;
+  //   start:   processing switched on, then "processing starts";
+  //   stop:    "processing stops", then processing switched off;
+  // and close() at the end. A host that needs a step alone (a check that
+  // sends the steps out of order) dispatches the opcodes itself.
+  void prepare(double sampleRate, std::int32_t blockSize);
+  void start();
+  void stop();
+  // Between start() and stop().
+  bool processing() const { return processing_; }
+
   // A text opcode's answer, read from a zeroed buffer of `capacity` bytes.
   std::string text(std::int32_t opcode, std::int32_t index = 0, std::size_t capacity = 256);
 
@@ -112,6 +125,7 @@ private:
   Answerer answer_;
   std::vector<HostCall> calls_;
   bool recording_ = true;
+  bool processing_ = false;
 };
 
 } // namespace tandrel::host

@@ -1,12 +1,14 @@
 #!/bin/sh
-# Usage: check_exports.sh MODULE
-# Fails unless the module's defined dynamic symbols are exactly VSTPluginMain
-# and main, and every undefined one comes from the C and C++ runtime.
+# Usage: check_exports.sh MODULE [EXPORTS]
+# Fails unless the module's defined dynamic symbols are exactly EXPORTS (in
+# sorted order, separated by spaces; VSTPluginMain and main when not given,
+# the VST 2 module's), and every undefined one comes from the C and C++ runtime.
 set -eu
 module=$1
+expected="${2:-VSTPluginMain main} "
 defined=$(nm -D --defined-only "$module" | awk '{print $NF}' | sort | tr '\n' ' ')
-if [ "$defined" != "VSTPluginMain main " ]; then
-  echo "defined dynamic symbols: '$defined' (expected 'VSTPluginMain main ')"
+if [ "$defined" != "$expected" ]; then
+  echo "defined dynamic symbols: '$defined' (expected '$expected')"
   exit 1
 fi
 # Undefined symbols must be versioned ones of the runtime (GLIBC_, GLIBCXX_, CXXABI_, GCC_).

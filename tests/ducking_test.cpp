@@ -39,8 +39,8 @@ Signal constant(std::size_t frames, float value) { return Signal(frames, value);
 // Audio delayed by the effect's latency, with silence before it.
 Signal delayed(const Signal& audio) {
   Signal result(audio.size(), 0.0f);
-  for (std::size_t i = TandrelEffect::latencyFrames; i < audio.size(); ++i)
-    result[i] = audio[i - TandrelEffect::latencyFrames];
+  for (std::size_t i = tandrel::ducking::latencyFrames; i < audio.size(); ++i)
+    result[i] = audio[i - tandrel::ducking::latencyFrames];
   return result;
 }
 

@@ -88,7 +88,7 @@ TEST_P(FuzzRegressionKernelTest, ZeroGainTimesNonFiniteAudioIsNaNWhereverTheCall
   tandrel::test::ReferenceDucker reference;
   Signal expected(frames);
   reference.process(audio.data(), control.data(), expected.data(), static_cast<std::int32_t>(frames));
-  ASSERT_TRUE(std::isnan(expected[TandrelEffect::latencyFrames + 6])); // 0 x infinity
+  ASSERT_TRUE(std::isnan(expected[tandrel::ducking::latencyFrames + 6])); // 0 x infinity
 
   for (const std::vector<int>& sizes :
        {std::vector<int>{2605}, std::vector<int>{2557, 48}, std::vector<int>{1}, std::vector<int>{125, 3},

@@ -10,6 +10,7 @@
 
 #include "allocation_control.hpp"
 #include "effect/tandrel_effect.hpp"
+#include "frame/entry.hpp"
 #include "host/module_host.hpp"
 #include "loaded_module_fixture.hpp"
 
@@ -218,11 +219,6 @@ TEST(RecordEntries, EntriesWithANullRecordDoNothing) {
 }
 
 } // namespace
-
-namespace tandrel {
-EffectBase* createEffect(HostCallback callback);
-}
-extern "C" tandrel::EffectRecord* VSTPluginMain(tandrel::HostCallback callback);
 
 TEST(CreateEffect, AnswersNullWhenTheDelayLineCannotBeObtained) {
   // The object itself is the first allocation; its delay line the second.

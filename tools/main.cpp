@@ -1,5 +1,5 @@
 // The command-line host: `tandrel info`, `tandrel render`, `tandrel duck`,
-// `tandrel demo` and `tandrel check`. Each command registers itself (its
+// `tandrel demo`, `tandrel check` and `tandrel live`. Each command registers itself (its
 // folder's add()); main parses the command line, which runs the chosen
 // command's callback.
 // Every failure ends in one line on standard error and a non-zero status
@@ -18,6 +18,7 @@
 #include "demo/demo.hpp"
 #include "duck/duck_command.hpp"
 #include "info/info_command.hpp"
+#include "live/live_command.hpp"
 #include "render/render_command.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   duck::add(app);
   demo::add(app);
   tandrel::check::add(app);
+  live::add(app);
 
   try {
     app.parse(argc, argv);

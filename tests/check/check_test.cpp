@@ -4,9 +4,13 @@
 // and the command line's mistakes exit with status 2.
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -111,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "wrote past the end of output 0 in a call of 1 frame"},
         PlantedDefect{"infinity", "finite-output", "infinity at output 1 frame 999 for silence"},
         PlantedDefect{"start_up", "block-independence", "differ at the start only", "warn"},
+        PlantedDefect{"instrument_nan", "finite-output", "NaN at output 0 frame 0 for silence"},
         PlantedDefect{"hidden_delay", "latency", "peaks 64 frames later"},
         PlantedDefect{"crash_on_one_frame", "process-sizes",
                       "SIGSEGV (Segmentation fault) while processing a call, frame count 1"},
@@ -135,6 +140,115 @@ INSTANTIATE_TEST_SUITE_P(
         PlantedDefect{"rate_change", "sample-rates",
                       "NaN at output 0 frame 0 at 44.1 kHz in calls of 512 frames"}),
     [](const ::testing::TestParamInfo<PlantedDefect>& info) { return std::string(info.param.module); });
+
+// What a module does beyond its checks: each is reported on the check where
+// it happened, and none of it reaches the tool's own output, the working
+// directory, or outlives the run.
+struct Escape {
+  const char* module;
+  const char* check;
+  const char* result;
+  const char* detailMentions;
+};
+
+void PrintTo(const Escape& escape, std::ostream* out) { *out << escape.module << ": " << escape.check; }
+
+class EscapeTest : public ::testing::TestWithParam<Escape> {};
+
+// The process ids a detail names as "killed: name (1234), name (1235)".
+std::vector<pid_t> processIdsIn(const std::string& detail) {
+  std::vector<pid_t> ids;
+  const std::size_t list = detail.find("killed: ");
+  if (list == std::string::npos) return ids;
+  for (std::size_t at = detail.find(" (", list); at != std::string::npos; at = detail.find(" (", at + 1)) {
+    const long id = std::strtol(detail.c_str() + at + 2, nullptr, 10);
+    if (id > 0) ids.push_back(static_cast<pid_t>(id));
+  }
+  return ids;
+}
+
+TEST_P(EscapeTest, IsReportedAndUndone) {
+  const Escape& escape = GetParam();
+  const std::vector<std::string> filesBefore = listDirectory(".");
+  const RunResult run = runTool({"check", "--json", "--quick", testModule(escape.module)});
+  const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << run.out;
+  EXPECT_EQ(run.status, report.at("failures").get<int>() > 0 ? 1 : 0);
+  const nlohmann::json& reported = entryFor(report, escape.check);
+  EXPECT_EQ(reported.value("result", ""), escape.result) << reported.dump();
+  const std::string detail = reported.value("detail", "");
+  EXPECT_NE(detail.find(escape.detailMentions), std::string::npos) << detail;
+  // The module still counts as loading: the other checks ran.
+  EXPECT_EQ(report.at("skipped"), 0) << report.dump(2);
+  EXPECT_EQ(listDirectory("."), filesBefore);
+  const std::vector<pid_t> killed = processIdsIn(detail);
+  EXPECT_EQ(killed.empty(), std::string(escape.module) != "escaping_fork") << detail;
+  for (const pid_t id : killed)
+    EXPECT_NE(kill(id, 0), 0) << "process " << id << " still runs";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CheckModules, EscapeTest,
+    ::testing::Values(Escape{"escaping_fork", "record", "fail",
+                             "outlived the check and were killed: tandrel ("},
+                      Escape{"file_writer", "record", "warn",
+                             "wrote into its working directory, removed: file_writer_settings.txt"},
+                      Escape{"thread_left", "speed", "warn",
+                             "1 thread still running after every instance was closed and the module unloaded "
+                             "(left_worker)"}),
+    [](const ::testing::TestParamInfo<Escape>& info) { return std::string(info.param.module); });
+
+// 64 KiB a processing call: the report is still clean JSON, each check keeps
+// the first 64 KiB of what was printed and counts the rest.
+TEST(CheckCommand, WhatTheModulePrintsIsCapturedPerCheck) {
+  const RunResult run = runTool({"check", "--json", "--quick", testModule("spew")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << run.out.substr(0, 200);
+  const nlohmann::json& speed = entryFor(report, "speed");
+  EXPECT_EQ(speed.at("output").get<std::string>().size(), 65536u);
+  EXPECT_GT(speed.at("outputBytes").get<std::size_t>(), 65536u);
+  EXPECT_FALSE(entryFor(report, "record").contains("output"));
+  const RunResult text = runTool({"check", "--verbose", "--quick", testModule("spew")});
+  EXPECT_NE(text.out.find("the module printed "), std::string::npos);
+  EXPECT_NE(text.out.find("        | xxxx"), std::string::npos);
+}
+
+// A module that hangs in every processing call costs at most the total limit;
+// the checks left are skipped, each hang names its step.
+TEST(CheckCommand, HangingModuleCostsAtMostTheTotalLimit) {
+  const auto start = std::chrono::steady_clock::now();
+  const nlohmann::json report = checkReport(
+      {testModule("hang_everywhere"), "--quick", "--time-limit", "2", "--total-time-limit", "7"}, 1);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LE(seconds, 12);
+  EXPECT_NE(entryFor(report, "process-sizes").value("detail", "").find("time limit of 2 s while processing"),
+            std::string::npos);
+  EXPECT_NE(entryFor(report, "speed").value("detail", "").find("total time limit of 7 s was reached"),
+            std::string::npos)
+      << report.dump(2);
+}
+
+// No module shape brings the tool down: a record with null entries is one
+// failure; a module without any channel, and one whose entry point is only
+// exported as main, pass.
+TEST(CheckCommand, RecordWithNullEntriesIsOneFailure) {
+  const nlohmann::json report = checkReport({testModule("null_entries"), "--quick"}, 1);
+  EXPECT_EQ(entryFor(report, "load").value("detail", ""),
+            "the record has no dispatcher entry, which hosts call");
+  EXPECT_EQ(report.at("failures"), 1);
+}
+
+TEST(CheckCommand, ModulesOfEveryShapeRunEveryCheck) {
+  for (const char* module : {"no_channels", "only_main"}) {
+    const nlohmann::json report = checkReport({testModule(module), "--quick"}, 0);
+    EXPECT_EQ(report.at("failures"), 0) << module << notPassing(report);
+    EXPECT_EQ(report.at("warnings"), 0) << module << notPassing(report);
+  }
+  EXPECT_EQ(runTool({"info", testModule("only_main")}).status, 0);
+}
 
 TEST(CheckCommand, DefectFreeTestModulePassesEveryCheck) {
   const nlohmann::json report = checkReport({testModule("clean"), "--quick"}, 0);

@@ -169,13 +169,10 @@ Channels renderDirectly(const std::string& module, const Channels& inputs, int s
     return {};
   }
   instance->setRecording(false);
-  instance->dispatch(10, 0, 0, nullptr, static_cast<float>(sampleRate));
-  instance->dispatch(11, 0, blockSize);
-  instance->dispatch(0);
+  instance->prepare(sampleRate, blockSize);
   for (const auto& [index, value] : parameters)
     instance->setParameter(index, value);
-  instance->dispatch(12, 0, 1);
-  instance->dispatch(71);
+  instance->start();
   const auto latency = static_cast<std::size_t>(instance->record().initialDelay);
   const auto inputCount = static_cast<std::size_t>(instance->record().inputCount);
   const auto outputCount = static_cast<std::size_t>(instance->record().outputCount);
@@ -196,8 +193,7 @@ Channels renderDirectly(const std::string& module, const Channels& inputs, int s
       outPointers[c] = out[c].data() + first;
     instance->processReplacing(inPointers.data(), outPointers.data(), static_cast<std::int32_t>(count));
   }
-  instance->dispatch(72);
-  instance->dispatch(12, 0, 0);
+  instance->stop();
   instance->close();
   for (auto& channel : out)
     channel.erase(channel.begin(), channel.begin() + static_cast<std::ptrdiff_t>(latency));

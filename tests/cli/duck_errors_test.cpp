@@ -77,13 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {"picture", "is the input file"}},
         ErrorCase{"DepthNegative",
                   with({"-o", "@out.wav", "--depth", "-3"}),
-                  {"--depth -3", "0 to 100 dB", "(see tandrel duck --help)"},
+                  {"--depth: -3", "0 to 100 dB", "(see tandrel duck --help)"},
                   2},
         ErrorCase{"ThresholdAboveFullScale",
                   with({"-o", "@out.wav", "--threshold", "6"}),
-                  {"--threshold 6", "dBFS"},
+                  {"--threshold: 6", "dBFS"},
                   2},
-        ErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release -1"}, 2},
+        ErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release: -1"}, 2},
         ErrorCase{"GainNotFinite", with({"-o", "@out.wav", "--voice-gain", "inf"}), {"--voice-gain"}, 2},
         ErrorCase{"UnsupportedOutputFormat", with({"-o", "@out.mp3"}), {"'.mp3'", ".wav, .flac"}},
         ErrorCase{"PictureNotPng", with({"-o", "@out.wav", "--plot", "@out.jpg"}), {"out.jpg", ".png"}},
@@ -97,14 +97,18 @@ using DuckStreaming = ToolTest;
 
 // The music arrives as a stream that delivers a little audio and stalls;
 // the signal arrives while the job waits in its middle.
-TEST_F(DuckStreaming, InterruptLeavesEveryFileAsItWas) {
+class DuckStopSignals : public ToolTest, public ::testing::WithParamInterface<int> {};
+
+// SIGINT from the keyboard, SIGTERM from a job control, SIGHUP from a
+// closed terminal: each stops the job and leaves no partial file.
+TEST_P(DuckStopSignals, InterruptLeavesEveryFileAsItWas) {
   const std::string stream = path("music.wav");
   writeAudio(path("voice.wav"), {bursts(48000, 500, 500, 3, 0.5f)}, 22050);
   writeBytes(path("out.wav"), earlierContents);
   int status = -1;
   ASSERT_NO_FATAL_FAILURE(interruptMidStream({"duck", "--music", stream, "--voice", path("voice.wav"), "-o",
                                               path("out.wav"), "--mix", "--plot", path("out.png"), "-q"},
-                                             stream, SIGINT, status));
+                                             stream, GetParam(), status));
 
   EXPECT_EQ(status, 130);
   EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
@@ -112,6 +116,9 @@ TEST_F(DuckStreaming, InterruptLeavesEveryFileAsItWas) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"music.wav", "out.wav", "voice.wav"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, DuckStopSignals, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 // Writes `frames` frames of a 220 Hz tone in pieces, never the whole file
 // in memory.

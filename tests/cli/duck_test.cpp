@@ -18,10 +18,14 @@ namespace {
 
 constexpr int musicRate = 48000;
 constexpr double seconds = 4.0;
-// Phrases of speech, in seconds; the pause between them is longer than the
-// default hold and release together.
+// Phrases of speech, in seconds; the pause between them (1.05 s from the
+// last syllable) is longer than the default --max-pause.
 constexpr double phrases[][2] = {{0.5, 1.5}, {2.5, 3.5}};
-constexpr double holdAndRelease = 0.3 + 0.3;
+constexpr double releaseMs = 300.0;
+
+// The end of the last syllable of a phrase, where the release begins (the
+// module's look-ahead starts the gain's rise a few milliseconds before).
+double lastSyllableEnd(const double (&phrase)[2]) { return phrase[0] + 0.95; }
 
 std::size_t frameAt(double time, int rate) { return static_cast<std::size_t>(std::llround(time * rate)); }
 
@@ -118,8 +122,8 @@ TEST_P(DuckDepth, GainUnderTheVoiceIsTheDepthFromItsFirstFrameAndSteady) {
   ASSERT_EQ(duck({"--depth", std::to_string(depth), "--quiet"}).status, 0);
   const AudioFile out = readAudio(path("out.wav"));
   for (const auto& phrase : phrases) {
-    const std::vector<double> gains =
-        gainsDb(music_[0], out.channels[0], frameAt(phrase[0], musicRate), frameAt(phrase[1], musicRate));
+    const std::vector<double> gains = gainsDb(music_[0], out.channels[0], frameAt(phrase[0], musicRate),
+                                              frameAt(lastSyllableEnd(phrase) - 0.01, musicRate));
     ASSERT_FALSE(gains.empty());
     const auto [low, high] = std::minmax_element(gains.begin(), gains.end());
     EXPECT_NEAR(*low, -depth, 0.5) << "phrase at " << phrase[0] << " s";
@@ -132,10 +136,12 @@ INSTANTIATE_TEST_SUITE_P(Depths, DuckDepth, ::testing::Values(3.0, 12.0, 24.0), 
   return "Depth" + std::to_string(static_cast<int>(info.param));
 });
 
-TEST_F(Duck, MusicIsBackAtFullLevelAfterTheHoldAndRelease) {
+TEST_F(Duck, APauseLongerThanTheLongestComesFullyUpAShorterOneStaysDown) {
+  // The pause between the phrases lasts 1.05 s: longer than the default
+  // --max-pause, shorter than 1.2 s.
   ASSERT_EQ(duck({"--quiet"}).status, 0);
   const AudioFile out = readAudio(path("out.wav"));
-  const std::size_t from = frameAt(phrases[0][1] + holdAndRelease + 0.01, musicRate);
+  const std::size_t from = frameAt(phrases[0][1] + releaseMs / 1000.0, musicRate);
   const std::size_t to = frameAt(phrases[1][0] - 0.02, musicRate);
   for (std::size_t c = 0; c < 2; ++c) {
     const std::vector<float> in(music_[c].begin() + static_cast<std::ptrdiff_t>(from),
@@ -144,11 +150,12 @@ TEST_F(Duck, MusicIsBackAtFullLevelAfterTheHoldAndRelease) {
                                   out.channels[c].begin() + static_cast<std::ptrdiff_t>(to));
     EXPECT_TRUE(sameBits(in, back)) << "channel " << c;
   }
-  // Still down during the hold, which begins where the last syllable ends.
-  const std::vector<double> held = gainsDb(music_[0], out.channels[0], frameAt(phrases[0][1], musicRate),
-                                           frameAt(phrases[0][1] + 0.2, musicRate));
-  ASSERT_FALSE(held.empty());
-  EXPECT_NEAR(*std::max_element(held.begin(), held.end()), -12.0, 0.01);
+  ASSERT_EQ(duck({"--quiet", "--max-pause", "1200", "--threshold", "-40"}).status, 0);
+  const AudioFile held = readAudio(path("out.wav"));
+  const std::vector<double> gains = gainsDb(music_[0], held.channels[0], frameAt(phrases[0][0], musicRate),
+                                            frameAt(phrases[1][1] - 0.05, musicRate));
+  ASSERT_FALSE(gains.empty());
+  EXPECT_NEAR(*std::max_element(gains.begin(), gains.end()), -12.0, 0.05);
 }
 
 struct VoiceFormat {
@@ -176,7 +183,7 @@ TEST_P(DuckVoiceRates, AnyRateAndChannelCountIsResampledToTheMusic) {
   ASSERT_EQ(duck({"--quiet"}, "other.wav").status, 0);
   const AudioFile ducked = readAudio(path("out.wav"));
   const std::vector<double> under = gainsDb(music_[0], ducked.channels[0], frameAt(phrases[1][0], musicRate),
-                                            frameAt(phrases[1][1], musicRate));
+                                            frameAt(lastSyllableEnd(phrases[1]) - 0.01, musicRate));
   ASSERT_FALSE(under.empty());
   EXPECT_NEAR(*std::min_element(under.begin(), under.end()), -12.0, 0.5);
   EXPECT_NEAR(*std::max_element(under.begin(), under.end()), -12.0, 0.5);
@@ -223,13 +230,17 @@ TEST_F(Duck, OutputIsAsLongAsTheLongerInput) {
 }
 
 TEST_F(Duck, SummaryAndPictureDescribeTheJob) {
-  const RunResult run = duck({"--plot", path("out.png")});
+  const RunResult run = duck({"--plot", path("out.png"), "--threshold", "-40"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err.find("tandrel:"), std::string::npos) << run.err; // no warning
   // The voice sounds in 5 syllables of 150 ms in each of 2 phrases: 1.5 s
-  // of the 4 s.
+  // of the 4 s. The music is fully down from the first syllable of each
+  // phrase to the end of its last, 0.95 s each: 1.9 s of the 4 s.
   for (const std::string& part : std::vector<std::string>{
-           "music: 4.000 s, 2 channels, 48000 Hz; voice: 4.000 s, 1 channel, 48000 Hz\n", "voice present 37.",
+           "music: 0:04.0, 2 channels, 48000 Hz\nvoice '" + path("voice.wav") +
+               "': 0:04.0, 1 channel, 48000 Hz\n",
+           "  present 37.5 % of the time: its 10 ms level (voice band) at or above -40.0 dBFS\n",
+           "music fully ducked 47.5 % of the time: under the voice and across pauses up to 1000 ms",
            "depth 12.0 dB (Ratio 0.187203); deepest gain measured -12.0 dB", "wrote " + path("out.wav"),
            "; peak -", "wrote " + path("out.png")})
     EXPECT_NE(run.out.find(part), std::string::npos) << "missing '" << part << "' in: " << run.out;
@@ -237,30 +248,68 @@ TEST_F(Duck, SummaryAndPictureDescribeTheJob) {
   EXPECT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
 }
 
+// The warnings of a run about the output's peak.
+std::vector<std::string> overloadWarnings(const std::string& err) {
+  std::vector<std::string> found;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("tandrel: warning: the output peaks at ", 0) == 0) found.push_back(line);
+  return found;
+}
+
 TEST_F(Duck, OverloadInAFormatThatClipsIsReportedWithTheGainsThatAvoidIt) {
   writeAudio(path("loud.wav"), {sine(150.0, 0.9f, music_[0].size())});
-  const std::vector<std::string> job{"--mix", "--depth", "1", "--voice-gain", "2", "--quiet"};
+  const std::vector<std::string> job{"--mix", "--depth", "1",           "--voice-gain",
+                                     "2",     "--quiet", "--threshold", "-20"};
   const RunResult run = duck(job, "loud.wav", "out.flac");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(exists(path("out.flac")));
-  EXPECT_EQ(run.err.rfind("tandrel: warning: the output peaks at +", 0), 0u) << run.err;
-  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  const std::vector<std::string> warnings = overloadWarnings(run.err);
+  ASSERT_EQ(warnings.size(), 1u) << run.err;
+  EXPECT_NE(warnings[0].find("+3.96 dBFS, above the full scale of"), std::string::npos) << warnings[0];
   // The gains the warning gives, taken as they are, avoid the overload.
-  const std::string::size_type from = run.err.find("give --music-gain ");
+  const std::string::size_type from = warnings[0].find("give --music-gain ");
   ASSERT_NE(from, std::string::npos) << run.err;
-  std::istringstream advice(run.err.substr(from + 5, run.err.find(" (", from) - from - 5));
-  std::vector<std::string> fixedJob{"--mix", "--depth", "1"};
+  std::istringstream advice(warnings[0].substr(from + 5, warnings[0].find(" (", from) - from - 5));
+  std::vector<std::string> fixedJob{"--mix", "--depth", "1", "--threshold", "-20"};
   for (std::string word; advice >> word;)
     fixedJob.push_back(word);
-  ASSERT_EQ(fixedJob.size(), 7u) << run.err;
+  ASSERT_EQ(fixedJob.size(), 9u) << run.err;
   const RunResult fixed = duck(fixedJob, "loud.wav", "out.flac");
   ASSERT_EQ(fixed.status, 0) << fixed.err;
-  EXPECT_EQ(fixed.err, "");
+  EXPECT_TRUE(overloadWarnings(fixed.err).empty()) << fixed.err;
   EXPECT_NE(fixed.out.find("; peak -"), std::string::npos) << fixed.out;
-  // A float WAV keeps the peaks: nothing clips, nothing to warn about.
-  const RunResult kept = duck({"--mix", "--depth", "1", "--voice-gain", "2"}, "loud.wav");
-  EXPECT_EQ(kept.err, "");
-  EXPECT_NE(kept.out.find("; peak +"), std::string::npos) << kept.out;
+  // The summary gives the peak of the file written: full scale, clipped.
+  const RunResult clipped =
+      duck({"--mix", "--depth", "1", "--voice-gain", "2", "--threshold", "-20"}, "loud.wav", "out.flac");
+  EXPECT_NE(clipped.out.find("; peak +0.0 dBFS (clipped there: the mix reached +4.0 dBFS)"),
+            std::string::npos)
+      << clipped.out;
+  // A float WAV keeps the peaks, and says that players will clip them.
+  const RunResult kept =
+      duck({"--mix", "--depth", "1", "--voice-gain", "2", "--threshold", "-20"}, "loud.wav");
+  EXPECT_NE(kept.out.find("; peak +4.0 dBFS\n"), std::string::npos) << kept.out;
+  const std::vector<std::string> floatWarnings = overloadWarnings(kept.err);
+  ASSERT_EQ(floatWarnings.size(), 1u) << kept.err;
+  EXPECT_NE(floatWarnings[0].find("keeps the peaks as floating point, but players"), std::string::npos);
+}
+
+TEST_F(Duck, AnOverloadOfNegativePeaksIsWarnedAndReportedAsThePeak) {
+  // Music whose negative half reaches -2 (+6 dBFS) and positive half 0.5.
+  std::vector<float> lopsided(music_[0].size());
+  for (std::size_t i = 0; i < lopsided.size(); ++i)
+    lopsided[i] = i % 100 < 50 ? 0.5f : -2.0f;
+  writeAudio(path("music.wav"), {lopsided});
+  writeAudio(path("quiet.wav"), {std::vector<float>(lopsided.size())});
+  const RunResult run = duck({}, "quiet.wav", "out.flac");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> warnings = overloadWarnings(run.err);
+  ASSERT_EQ(warnings.size(), 1u) << run.err;
+  EXPECT_NE(warnings[0].find("+6.02 dBFS"), std::string::npos) << warnings[0];
+  EXPECT_NE(run.out.find("peak +0.0 dBFS (clipped there: the mix reached +6.0 dBFS)"), std::string::npos)
+      << run.out;
+  const AudioFile out = readAudio(path("out.flac"));
+  EXPECT_EQ(*std::min_element(out.channels[0].begin(), out.channels[0].end()), -1.0f);
 }
 
 } // namespace

@@ -27,11 +27,13 @@ TEST_P(UsageErrors, ExitTwoWithOneLinePointingToHelp) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, UsageErrors,
     ::testing::Values(
-        UsageCase{"NoCommand", {}, "give a command: info, render, duck, demo or check (see tandrel --help)"},
-        UsageCase{"MistypedCommand",
-                  {"rendr"},
-                  "unknown command 'rendr'; the commands are info, render, duck, demo and check (see tandrel "
-                  "--help)"},
+        UsageCase{
+            "NoCommand", {}, "give a command: info, render, duck, demo, check or live (see tandrel --help)"},
+        UsageCase{
+            "MistypedCommand",
+            {"rendr"},
+            "unknown command 'rendr'; the commands are info, render, duck, demo, check and live (see tandrel "
+            "--help)"},
         UsageCase{
             "BlockNotANumber",
             {"render", "-i", "in.wav", "-o", "out.wav", "--block", "abc"},

@@ -62,10 +62,13 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{
             "ThresholdAboveFullScale", duck({"--threshold", "1"}), {"--threshold", "-120 to 0 dBFS"}, usage},
         ErrorCase{"AttackTooLong", duck({"--attack", "5001"}), {"--attack", "0 to 5000 ms"}, usage},
-        ErrorCase{"HoldNegative", duck({"--hold", "-1"}), {"--hold", "0 to 60000 ms"}, usage},
+        ErrorCase{"MaxPauseNegative", duck({"--max-pause", "-1"}), {"--max-pause", "0 to 60000 ms"}, usage},
+        ErrorCase{"HoldRetired", duck({"--hold", "300"}), {"--hold is replaced by --max-pause"}, usage},
         ErrorCase{"ReleaseTooLong", duck({"--release", "60001"}), {"--release"}, usage},
         ErrorCase{"MusicGainTooLarge", duck({"--music-gain", "41"}), {"--music-gain"}, usage},
-        ErrorCase{"VoiceGainTooSmall", duck({"--voice-gain", "-41"}), {"--voice-gain"}, usage}),
+        ErrorCase{"VoiceGainTooSmall", duck({"--voice-gain", "-41"}), {"--voice-gain"}, usage},
+        ErrorCase{
+            "VoiceChannelTooLarge", duck({"--voice-channel", "65"}), {"--voice-channel", "0 to 64"}, usage}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // check's rows: the owners of `check` add one per ranged option and side.

@@ -26,6 +26,17 @@
 --   ardour7-lua ardour_session.lua voice-to-master DIR NAME
 --     connects the Voice track's output to both master inputs and saves.
 --
+-- and for the LV2 sidechain test (ardour_lv2_sidechain_test.py):
+--
+--   ardour7-lua ardour_session.lua lv2-sidechain DIR NAME RATE URI DEPTH
+--     as "sidechain" with a stereo Music track, but with the LV2 plug-in
+--     URI inserted once (Ardour finds it through LV2_PATH), whose third
+--     input is its sidechain port: Ardour's own pin map, which the step
+--     prints, must connect the two music channels and the sidechain buffer
+--     to it. Sets Depth by name, prints what Ardour shows and saves.
+--   ardour7-lua ardour_session.lua reload-lv2-sidechain DIR NAME
+--     loads that session and prints the same again.
+--
 -- Every reading is printed as one line "key=value" for the test to check.
 -- Failures print "error=..." and leave the process with status 1.
 
@@ -42,13 +53,14 @@ end
 
 if not AudioEngine:set_backend("None (Dummy)", "", "") then fail("no dummy backend") end
 
--- The first plug-in insert on the route whose plug-in is called Tandrel.
+-- The first plug-in insert on the route whose plug-in is Tandrel: the VST 2
+-- module "Tandrel" or one of the LV2 plug-ins, whose names begin with it.
 local function find_insert(route)
   local i = 0
   while true do
     local proc = route:nth_plugin(i)
     if proc:isnil() then return nil end
-    if proc:to_insert():plugin(0):name() == "Tandrel" then return proc end
+    if proc:to_insert():plugin(0):name():find("^Tandrel") then return proc end
     i = i + 1
   end
 end
@@ -133,10 +145,15 @@ local function show_routing(proc, music, voice)
   report("has_sidechain", insert:has_sidechain())
   report("music_inputs", music:n_inputs():n_audio())
   report("music_outputs", music:n_outputs():n_audio())
+  local info = insert:plugin(0):get_info()
+  local function pins(map, count)
+    local list = {}
+    for pin = 0, count - 1 do list[#list + 1] = mapped(map, pin) end
+    return table.concat(list, ",")
+  end
   for n = 0, insert:get_count() - 1 do
-    local inputs, outputs = insert:input_map(n), insert:output_map(n)
-    report("instance_" .. n .. "_inputs", mapped(inputs, 0) .. "," .. mapped(inputs, 1))
-    report("instance_" .. n .. "_outputs", mapped(outputs, 0) .. "," .. mapped(outputs, 1))
+    report("instance_" .. n .. "_inputs", pins(insert:input_map(n), info.n_inputs:n_audio()))
+    report("instance_" .. n .. "_outputs", pins(insert:output_map(n), info.n_outputs:n_audio()))
   end
   report("voice_sends", count_sends(voice))
   local tracks = {music, voice}
@@ -327,6 +344,58 @@ elseif mode == "voice-to-master" then
   if not proc then fail("no Tandrel on a Music track") end
   show_routing(proc, music, voice)
   Session:save_state("")
+  close_session()
+elseif mode == "lv2-sidechain" then
+  local rate, uri, depth = tonumber(arg[4]), arg[5], tonumber(arg[6])
+  if not create_session(dir, name, rate) then fail("cannot create the session") end
+  ARDOUR.config():set_output_auto_connect(0)
+  local function new_track(inputs, outputs, track_name)
+    local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
+                                           ARDOUR.TrackMode.Normal, true)
+    if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
+    return tracks:front()
+  end
+  local music = new_track(2, 2, "Music")
+  local voice = new_track(1, 1, "Voice")
+  local master_in = Session:master_out():input()
+  for c = 0, 1 do connect(music:output():audio(c), master_in:audio(c), "Music output " .. c) end
+
+  local proc = ARDOUR.LuaAPI.new_plugin(Session, uri, ARDOUR.PluginType.LV2, "")
+  if proc:isnil() then fail(uri .. " is not among the LV2 plug-ins Ardour knows") end
+  if music:add_processor_by_index(proc, 0, nil, true) ~= 0 then fail("cannot insert " .. uri) end
+  report("step", "inserted")
+  show(proc)
+
+  -- The sidechain input and the send that feeds it, as for the VST 2
+  -- module; the pin map is left as Ardour makes it.
+  if not music:add_sidechain(proc) then fail("cannot add a sidechain input") end
+  local send = ARDOUR.LuaAPI.new_send(Session, voice, voice:amp())
+  if send:isnil() then fail("cannot add a send to Voice") end
+  connect(send:to_send():output():audio(0), proc:to_insert():sidechain_input():audio(0), "the send to the sidechain")
+
+  local j = parameter_by_name(proc, "Depth")
+  if not j then fail("no parameter named Depth") end
+  -- LuaAPI numbers the control inputs; Depth is the plug-in's only one.
+  if not ARDOUR.LuaAPI.set_processor_param(proc, 0, depth) then fail("cannot set Depth") end
+  report("step", "routed")
+  show_routing(proc, music, voice)
+  show(proc)
+  report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
+  Session:save_state("")
+  close_session()
+elseif mode == "reload-lv2-sidechain" then
+  if not load_session(dir, name) then fail("cannot load the session") end
+  local music, voice = find_track("Music"), find_track("Voice")
+  if not music or not voice then fail("no Music or no Voice track") end
+  local proc = find_insert(music)
+  if not proc then fail("no Tandrel plug-in on the Music track") end
+  ARDOUR.LuaAPI.usleep(300000)
+  for t in Session:get_tracks():iter() do show_regions(t) end
+  report("music_latency", music:signal_latency())
+  report("step", "loaded")
+  show_routing(proc, music, voice)
+  show(proc)
+  report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
   close_session()
 else
   fail("unknown mode " .. tostring(mode))

@@ -48,6 +48,16 @@ bool skippedForLoading(const CheckReport& report) {
   return report.outcome.verdict == Verdict::skip && report.outcome.detail == notLoadedDetail;
 }
 
+// What the module printed during a check, indented under its line.
+void printModuleOutput(const Outcome& outcome, std::ostream& out) {
+  if (outcome.outputBytes == 0) return;
+  out << "        the module printed " << outcome.outputBytes << " bytes"
+      << (outcome.outputBytes > outcome.output.size() ? ", the first of them:\n" : ":\n");
+  std::istringstream lines(outcome.output);
+  for (std::string line; std::getline(lines, line);)
+    out << "        | " << line << '\n';
+}
+
 // A check that cannot go on says why in its failure.
 Outcome runStoppable(const CheckDefinition& check, const CheckContext& context) {
   try {
@@ -59,8 +69,8 @@ Outcome runStoppable(const CheckDefinition& check, const CheckContext& context) 
 
 } // namespace
 
-void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
-                    std::ostream& out) {
+void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports, std::ostream& out,
+                    bool showOutput) {
   out << "Module: " << modulePath << '\n';
   std::size_t width = 0;
   for (const CheckReport& report : reports)
@@ -73,6 +83,7 @@ void printCheckText(const std::string& modulePath, const std::vector<CheckReport
     }
     out << "  " << verdictWord(report.outcome.verdict) << "  " << std::left
         << std::setw(static_cast<int>(width)) << report.name << "  " << report.outcome.detail << '\n';
+    if (showOutput) printModuleOutput(report.outcome, out);
   }
   out << plural(reports.size(), "check", "checks") << ": " << countOf(reports, Verdict::pass) << " passed, ";
   if (const std::size_t skips = countOf(reports, Verdict::skip); skips > 0)
@@ -88,10 +99,15 @@ nlohmann::ordered_json moduleDocument(const std::string& modulePath,
   nlohmann::ordered_json checks = nlohmann::ordered_json::array();
   double seconds = 0.0;
   for (const CheckReport& report : reports) {
-    checks.push_back({{"name", report.name},
-                      {"result", verdictWord(report.outcome.verdict)},
-                      {"detail", report.outcome.detail},
-                      {"seconds", std::round(report.seconds * 1000.0) / 1000.0}});
+    nlohmann::ordered_json entry{{"name", report.name},
+                                 {"result", verdictWord(report.outcome.verdict)},
+                                 {"detail", report.outcome.detail},
+                                 {"seconds", std::round(report.seconds * 1000.0) / 1000.0}};
+    if (report.outcome.outputBytes > 0) {
+      entry["output"] = report.outcome.output;
+      entry["outputBytes"] = report.outcome.outputBytes;
+    }
+    checks.push_back(entry);
     seconds += report.seconds;
   }
   return {{"module", modulePath},
@@ -140,9 +156,15 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Runs the chosen checks on one module, each in a child of its own, until
+// `runEnds` (the whole run's time limit); checks left then are skipped.
 ModuleRun checkModule(const std::string& modulePath, const std::vector<CheckDefinition>& checks,
-                      const CheckOptions& options) {
-  CheckContext context{modulePath, options.quick, {}, {}, options.seed};
+                      const CheckOptions& options, std::chrono::steady_clock::time_point runEnds) {
+  // Each check runs in a working directory of its own: the path must not
+  // depend on the tool's.
+  std::error_code error;
+  CheckContext context{
+      std::filesystem::absolute(modulePath, error).string(), options.quick, {}, {}, options.seed};
   ModuleRun run{modulePath, {}, 0.0};
   const auto moduleStart = std::chrono::steady_clock::now();
   bool loads = true;
@@ -151,12 +173,21 @@ ModuleRun checkModule(const std::string& modulePath, const std::vector<CheckDefi
       run.reports.push_back({check.name, skipped(notLoadedDetail)});
       continue;
     }
-    const std::chrono::milliseconds timeLimit = timeLimitFor(check, options);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(runEnds - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds(0)) {
+      run.reports.push_back(
+          {check.name,
+           skipped("not run: the run's total time limit of " +
+                   std::to_string(static_cast<long>(options.totalTimeLimitSeconds)) + " s was reached")});
+      continue;
+    }
+    const std::chrono::milliseconds timeLimit = std::min(timeLimitFor(check, options), left);
     context.timeLimit = timeLimit;
     context.deadline = std::chrono::steady_clock::now() + timeLimit;
     const auto start = std::chrono::steady_clock::now();
     Outcome outcome = runInChild([&] { return runStoppable(check, context); }, timeLimit);
-    if (check.loading == Loading::decides && outcome.verdict == Verdict::fail) loads = false;
+    if (check.loading == Loading::decides && outcome.ownVerdict() == Verdict::fail) loads = false;
     run.reports.push_back({check.name, std::move(outcome), secondsSince(start)});
   }
   run.seconds = secondsSince(moduleStart);
@@ -182,12 +213,15 @@ int runCheck(const CheckOptions& options) {
       options.modules.empty() ? std::vector<std::string>{cli::defaultModulePath()} : options.modules);
   const std::vector<CheckDefinition> checks = selectedChecks(options);
   if (checks.empty()) throw cli::UsageError("--only and --skip leave no check to run");
+  becomeSubreaper();
+  const auto runEnds = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(static_cast<long>(options.totalTimeLimitSeconds * 1000.0));
   std::vector<ModuleRun> runs;
   for (const std::string& module : modules) {
-    runs.push_back(checkModule(module, checks, options));
+    runs.push_back(checkModule(module, checks, options, runEnds));
     if (!options.json) {
       if (runs.size() > 1) std::cout << '\n';
-      printCheckText(module, runs.back().reports, std::cout);
+      printCheckText(module, runs.back().reports, std::cout, options.verbose);
       std::cout.flush();
     }
   }
@@ -223,6 +257,7 @@ void add(CLI::App& app) {
       "Effect modules (.so) or folders to search for them; default: the tandrel.so beside the tool");
   check->add_flag("--json", options->json, "Print JSON instead of text");
   check->add_flag("--quick", options->quick, "Fewer repeats: a run of a few seconds");
+  check->add_flag("--verbose", options->verbose, "Show what the module printed during each check");
   check
       ->add_option("--time-limit", options->timeLimitSeconds,
                    "Seconds each check may take (default: its own)")
@@ -240,6 +275,11 @@ void add(CLI::App& app) {
       ->check(CLI::IsMember(names));
   check->add_option("--seed", options->seed, "Seed of the random parameter values and changes (default 1)");
   check->add_option("--junit", options->junitPath, "Also write a JUnit XML report to this file");
+  check
+      ->add_option("--total-time-limit", options->totalTimeLimitSeconds,
+                   "Seconds the whole run may take; checks left when it is reached are skipped")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
   check->footer(checkListText());
   check->callback([options] { cli::runCommand([&] { return runCheck(*options); }, cli::Interruptible::no); });
 }

@@ -25,6 +25,8 @@ struct CheckOptions {
   std::vector<std::string> skip; // leave these checks out
   std::uint32_t seed = 1;        // of the checks' random choices
   std::string junitPath;         // where to write a JUnit XML report; empty: none
+  double totalTimeLimitSeconds = 600.0;
+  bool verbose = false; // the text report shows what the module printed
 };
 
 struct CheckReport {
@@ -48,8 +50,8 @@ std::string checkListText();
 // Registers `tandrel check`: the battery of checks on a module. [main]
 void add(CLI::App& app);
 
-void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports,
-                    std::ostream& out);
+void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports, std::ostream& out,
+                    bool showOutput = false);
 void printCheckJson(const std::string& modulePath, const std::vector<CheckReport>& reports,
                     std::ostream& out);
 

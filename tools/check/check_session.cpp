@@ -8,6 +8,7 @@
 
 #include "check_protocol.hpp"
 #include "child_process.hpp"
+#include "host/channel_buffers.hpp"
 
 namespace tandrel::check {
 
@@ -28,6 +29,15 @@ std::intptr_t checkHostAnswer(const host::HostCall& call) {
   }
 }
 
+// The first entry of the record a host calls that is null, or null.
+const char* missingEntry(const EffectRecord& record) {
+  if (record.dispatcherEntry == nullptr) return "dispatcher";
+  if (record.replacingProcessEntry == nullptr) return "replacing process";
+  if (record.setParameterEntry == nullptr) return "set-parameter";
+  if (record.getParameterEntry == nullptr) return "get-parameter";
+  return nullptr;
+}
+
 } // namespace
 
 CallSizes fixedCalls(int size) {
@@ -44,39 +54,44 @@ CallSizes randomCalls(int largest, std::uint32_t seed) {
   };
 }
 
-CheckHost::CheckHost(const std::string& modulePath) {
+ModuleUnderCheck::ModuleUnderCheck(const std::string& modulePath) {
   markStep("loading the module");
   std::string error;
   module_ = host::Module::load(modulePath, error);
   if (module_ == nullptr) throw CheckStopped(error);
 }
 
-std::unique_ptr<Instance> CheckHost::create(bool recordCalls) {
+std::unique_ptr<Instance> ModuleUnderCheck::create(bool recordCalls) {
   markStep("creating an instance through the entry point");
   std::string error;
   auto instance = Instance::create(*module_, error, checkHostAnswer);
   if (instance == nullptr) throw CheckStopped(error);
+  if (const char* missing = missingEntry(instance->record())) {
+    // Closing goes through the dispatcher entry: without one the instance
+    // can only be left behind (the child ends soon after).
+    if (instance->record().dispatcherEntry == nullptr) static_cast<void>(instance.release());
+    throw CheckStopped(std::string("the record has no ") + missing + " entry, which hosts call");
+  }
   // Recording allocates; it must not show in the counts of a processing call.
   instance->setRecording(recordCalls);
   return instance;
 }
 
-std::unique_ptr<Instance> CheckHost::createConfigured() {
+std::unique_ptr<Instance> ModuleUnderCheck::createConfigured() {
   auto instance = create();
   tellRateAndBlockSize(*instance);
   return instance;
 }
 
-std::unique_ptr<Instance> CheckHost::createRunning() {
+std::unique_ptr<Instance> ModuleUnderCheck::createRunning() {
   auto instance = create();
   switchOn(*instance);
   return instance;
 }
 
-void CheckHost::stopAndClose(std::unique_ptr<Instance>& instance) {
+void ModuleUnderCheck::stopAndClose(std::unique_ptr<Instance>& instance) {
   markStep("switching processing off");
-  instance->dispatch(opcode::processingStops);
-  instance->dispatch(opcode::processingSwitch, 0, 0);
+  instance->stop();
   markStep("closing the instance");
   instance->close();
   instance.reset();
@@ -89,36 +104,34 @@ void tellRateAndBlockSize(Instance& instance, int blockSize) {
 }
 
 void switchOn(Instance& instance, int blockSize) {
-  tellRateAndBlockSize(instance, blockSize);
-  markStep("opening and switching on");
-  instance.dispatch(opcode::open);
-  instance.dispatch(opcode::processingSwitch, 0, 1);
-  instance.dispatch(opcode::processingStarts);
+  markStep("telling the sample rate and block size, opening");
+  instance.prepare(checkSampleRate, blockSize);
+  markStep("switching processing on");
+  instance.start();
 }
 
-Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace) {
-  const int inputCount = instance.record().inputCount;
-  const int outputCount = instance.record().outputCount;
-  const std::size_t total = input.empty() ? 0 : input[0].size();
-  Channels inBuffers(static_cast<std::size_t>(std::max(inputCount, 0)),
-                     std::vector<float>(announcedBlockSize));
-  Channels outBuffers(static_cast<std::size_t>(std::max(outputCount, 0)),
-                      std::vector<float>(announcedBlockSize));
-  std::vector<float*> inPointers, outPointers;
-  for (auto& buffer : inBuffers)
-    inPointers.push_back(buffer.data());
-  for (std::size_t o = 0; o < outBuffers.size(); ++o)
-    outPointers.push_back(inPlace && o < inBuffers.size() ? inBuffers[o].data() : outBuffers[o].data());
+Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace,
+                std::size_t frames) {
+  const int inputCount = std::max(instance.record().inputCount, 0);
+  const int outputCount = std::max(instance.record().outputCount, 0);
+  const std::size_t total = frames > 0 ? frames : input.empty() ? 0 : input[0].size();
+  host::ChannelBuffers inBuffers(inputCount, announcedBlockSize);
+  host::ChannelBuffers outBuffers(outputCount, announcedBlockSize);
+  // In place, output o is written into input o's buffer where both exist.
+  std::vector<float*> outPointers(outBuffers.pointers(), outBuffers.pointers() + std::max(outputCount, 1));
+  for (int o = 0; inPlace && o < std::min(inputCount, outputCount); ++o)
+    outPointers[static_cast<std::size_t>(o)] = inBuffers.channel(o);
 
-  Channels output(outBuffers.size(), std::vector<float>(total));
+  Channels output(static_cast<std::size_t>(outputCount), std::vector<float>(total));
   for (std::size_t done = 0; done < total;) {
     const auto count = static_cast<std::size_t>(
         std::clamp<std::size_t>(static_cast<std::size_t>(std::max(sizes(done), 1)), 1,
                                 std::min<std::size_t>(announcedBlockSize, total - done)));
-    for (std::size_t i = 0; i < inBuffers.size(); ++i)
-      std::copy_n(input[i].begin() + static_cast<std::ptrdiff_t>(done), count, inBuffers[i].begin());
+    for (int i = 0; i < inputCount; ++i)
+      std::copy_n(input[static_cast<std::size_t>(i)].begin() + static_cast<std::ptrdiff_t>(done), count,
+                  inBuffers.channel(i));
     markStep("processing a call, frame count %ld", static_cast<long>(count));
-    instance.processReplacing(inPointers.data(), outPointers.data(), static_cast<std::int32_t>(count));
+    instance.processReplacing(inBuffers.pointers(), outPointers.data(), static_cast<std::int32_t>(count));
     for (std::size_t o = 0; o < output.size(); ++o)
       std::copy_n(outPointers[o], count, output[o].begin() + static_cast<std::ptrdiff_t>(done));
     done += count;
@@ -206,7 +219,7 @@ constexpr std::chrono::milliseconds seriesMargin{1000};
 } // namespace
 
 namespace {
-std::unique_ptr<Instance> prepared(CheckHost& host, Preparation preparation) {
+std::unique_ptr<Instance> prepared(ModuleUnderCheck& host, Preparation preparation) {
   switch (preparation) {
   case Preparation::created:
     return host.create();
@@ -227,7 +240,7 @@ SeriesResult sendSeries(const CheckContext& context, std::size_t count, Preparat
                                                                             std::chrono::steady_clock::now());
     const ChildEnding ending = runChildProcess(
         [&] {
-          CheckHost host(context.modulePath);
+          ModuleUnderCheck host(context.modulePath);
           auto instance = prepared(host, preparation);
           for (std::size_t position = first; position < count; ++position) {
             markProgress(static_cast<long>(position));
@@ -238,6 +251,11 @@ SeriesResult sendSeries(const CheckContext& context, std::size_t count, Preparat
           return passed("");
         },
         std::max(left - seriesMargin, std::chrono::milliseconds(100)), context.timeLimit);
+    // What the request's child printed joins what this check prints.
+    if (!ending.outcome.output.empty()) {
+      std::fwrite(ending.outcome.output.data(), 1, ending.outcome.output.size(), stdout);
+      std::fflush(stdout);
+    }
     if (ending.returned && ending.outcome.verdict == Verdict::pass) {
       result.answered += count - first;
       break;

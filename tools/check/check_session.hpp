@@ -49,10 +49,12 @@ CallSizes fixedCalls(int size);
 // Sizes from 1 to `largest`, from a fixed seed, so runs repeat.
 CallSizes randomCalls(int largest, std::uint32_t seed);
 
-class CheckHost {
+// The module a check loads in its child process, and the instances it
+// makes of it.
+class ModuleUnderCheck {
 public:
   // Loads the module. Throws CheckStopped with the loader's reason.
-  explicit CheckHost(const std::string& modulePath);
+  explicit ModuleUnderCheck(const std::string& modulePath);
 
   const host::Module& module() const { return *module_; }
 
@@ -74,7 +76,11 @@ private:
   std::unique_ptr<host::Module> module_;
 };
 
-// Sample rate and block size (opcodes 10 and 11).
+// The former name, for checks written before the rename.
+using CheckHost = ModuleUnderCheck;
+
+// Sample rate and block size (opcodes 10 and 11), without opening: a step
+// host::Instance::prepare() does not take alone.
 void tellRateAndBlockSize(Instance& instance, int blockSize = announcedBlockSize);
 // Sample rate, block size, open, switch on, processing starts.
 void switchOn(Instance& instance, int blockSize = announcedBlockSize);
@@ -85,7 +91,10 @@ enum class Preparation { created, configured, running };
 // Runs `input` (one vector per input) through the instance in calls of the
 // given sizes and returns one vector per output. In place: output i shares
 // the buffer of input i where both exist.
-Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace = false);
+// `frames` frames in all, or as many as the inputs hold when it is 0 (a
+// module without inputs is rendered by its outputs: give `frames`).
+Channels render(Instance& instance, const Channels& input, const CallSizes& sizes, bool inPlace = false,
+                std::size_t frames = 0);
 
 // Test signals, one vector per channel.
 Channels silence(int channels, std::size_t frames);

@@ -18,6 +18,12 @@ const char* verdictWord(Verdict verdict) {
   return "fail";
 }
 
+void addFinding(Outcome& outcome, Verdict verdict, const std::string& text) {
+  outcome.detail += (outcome.detail.empty() ? "" : "; ") + text;
+  if (outcome.findings++ == 0) outcome.verdictBeforeFindings = outcome.verdict;
+  outcome.verdict = std::max(outcome.verdict, verdict);
+}
+
 namespace {
 
 // The files that contribute checks, each listed once.

@@ -12,6 +12,7 @@
 
 #include "checks.hpp"
 #include "child_process.hpp"
+#include "host/channel_buffers.hpp"
 
 namespace tandrel::check {
 
@@ -24,22 +25,25 @@ constexpr std::size_t oneSecond = 48000;
 constexpr std::uint32_t guardBits = 0x7fa5a5a5u;
 constexpr std::size_t guardSamples = 64;
 
+// Noise in every channel, each followed by guardSamples guard samples.
 struct GuardedChannels {
-  Channels buffers;
-  std::vector<float*> pointers;
-  GuardedChannels(int channels, std::size_t frames, std::uint32_t seed) {
-    buffers = noise(channels, frames + guardSamples, seed);
-    for (auto& buffer : buffers) {
-      std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(frames), buffer.end(),
-                std::bit_cast<float>(guardBits));
-      pointers.push_back(buffer.data());
+  host::ChannelBuffers buffers;
+  std::size_t frames;
+  GuardedChannels(int channels, std::size_t frameCount, std::uint32_t seed)
+      : buffers(std::max(channels, 0), frameCount + guardSamples), frames(frameCount) {
+    const Channels samples = noise(buffers.channelCount(), frames, seed);
+    for (int c = 0; c < buffers.channelCount(); ++c) {
+      std::copy(samples[static_cast<std::size_t>(c)].begin(), samples[static_cast<std::size_t>(c)].end(),
+                buffers.channel(c));
+      std::fill_n(buffers.channel(c) + frames, guardSamples, std::bit_cast<float>(guardBits));
     }
   }
+  float** pointers() { return buffers.pointers(); }
   // The first channel whose guard was written, or -1.
   int overrunChannel() const {
-    for (std::size_t c = 0; c < buffers.size(); ++c)
-      for (std::size_t i = buffers[c].size() - guardSamples; i < buffers[c].size(); ++i)
-        if (std::bit_cast<std::uint32_t>(buffers[c][i]) != guardBits) return static_cast<int>(c);
+    for (int c = 0; c < buffers.channelCount(); ++c)
+      for (std::size_t i = frames; i < frames + guardSamples; ++i)
+        if (std::bit_cast<std::uint32_t>(buffers.channel(c)[i]) != guardBits) return c;
     return -1;
   }
 };
@@ -51,7 +55,7 @@ std::string framesText(std::size_t frames) {
 } // namespace
 
 static Outcome checkProcessSizes(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int inputs = instance->record().inputCount;
   const int outputs = instance->record().outputCount;
@@ -63,7 +67,7 @@ static Outcome checkProcessSizes(const CheckContext& context) {
       GuardedChannels in(inputs, size, 11 + static_cast<std::uint32_t>(repeat));
       GuardedChannels out(outputs, size, 23);
       markStep("processing a call, frame count %ld", static_cast<long>(size));
-      instance->processReplacing(in.pointers.data(), out.pointers.data(), static_cast<std::int32_t>(size));
+      instance->processReplacing(in.pointers(), out.pointers(), static_cast<std::int32_t>(size));
       if (const int channel = out.overrunChannel(); channel >= 0)
         return failed("wrote past the end of output " + std::to_string(channel) + " in a call of " +
                       framesText(size));
@@ -179,13 +183,13 @@ std::string describe(const Divergence& d) {
 // calls of other sizes cannot be told apart from that, and determinism
 // reports it.
 static Outcome checkBlockIndependence(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   Channels expected, again, got;
   Channels input;
   for (Channels* output : {&expected, &again}) {
     auto fixed = host.createRunning();
     if (input.empty()) input = programme(fixed->record().inputCount, 2 * oneSecond, 5);
-    *output = render(*fixed, input, fixedCalls(typicalCallSize));
+    *output = render(*fixed, input, fixedCalls(typicalCallSize), false, 2 * oneSecond);
     host.stopAndClose(fixed);
   }
   const std::string calls = "calls of " + std::to_string(typicalCallSize) + " frames and of 1 to " +
@@ -194,7 +198,7 @@ static Outcome checkBlockIndependence(const CheckContext& context) {
     return skipped(
         "not applicable: two fresh instances given the same calls already differ (see determinism)");
   auto varied = host.createRunning();
-  got = render(*varied, input, randomCalls(announcedBlockSize, 77));
+  got = render(*varied, input, randomCalls(announcedBlockSize, 77), false, 2 * oneSecond);
   host.stopAndClose(varied);
   const Difference exact = compare(expected, got);
   if (exact.identical) return passed(calls + " give identical output");
@@ -210,20 +214,22 @@ static Outcome checkBlockIndependence(const CheckContext& context) {
 }
 
 static Outcome checkInPlace(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto separate = host.createRunning();
-  const Channels input = programme(separate->record().inputCount, frames(context, oneSecond), 9);
-  const Channels expected = render(*separate, input, fixedCalls(typicalCallSize));
+  const std::size_t length = frames(context, oneSecond);
+  const Channels input = programme(separate->record().inputCount, length, 9);
+  const Channels expected = render(*separate, input, fixedCalls(typicalCallSize), false, length);
   host.stopAndClose(separate);
   auto shared = host.createRunning();
-  const Channels got = render(*shared, input, fixedCalls(typicalCallSize), true);
+  const Channels got = render(*shared, input, fixedCalls(typicalCallSize), true, length);
   host.stopAndClose(shared);
   const Difference difference = compare(expected, got);
   if (difference.identical) return passed("outputs in the inputs' buffers give identical output");
   // Other output may come from the module's own randomness: then nothing is
   // learnt about the buffers.
   auto again = host.createRunning();
-  const bool deterministic = compare(expected, render(*again, input, fixedCalls(typicalCallSize))).identical;
+  const bool deterministic =
+      compare(expected, render(*again, input, fixedCalls(typicalCallSize), false, length)).identical;
   host.stopAndClose(again);
   if (!deterministic)
     return skipped(
@@ -247,14 +253,15 @@ std::vector<TestSignal> finiteInputs(int channels, std::size_t length) {
 } // namespace
 
 static Outcome checkFiniteOutput(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   std::size_t samples = 0;
+  const std::size_t length = frames(context, oneSecond);
   std::vector<TestSignal> signals;
   for (int s = 0; s < 3; ++s) {
     auto instance = host.createRunning();
-    if (signals.empty()) signals = finiteInputs(instance->record().inputCount, frames(context, oneSecond));
-    const Channels output =
-        render(*instance, signals[static_cast<std::size_t>(s)].samples, fixedCalls(typicalCallSize));
+    if (signals.empty()) signals = finiteInputs(instance->record().inputCount, length);
+    const Channels output = render(*instance, signals[static_cast<std::size_t>(s)].samples,
+                                   fixedCalls(typicalCallSize), false, length);
     host.stopAndClose(instance);
     for (std::size_t c = 0; c < output.size(); ++c) {
       for (std::size_t i = 0; i < output[c].size(); ++i) {
@@ -271,14 +278,14 @@ static Outcome checkFiniteOutput(const CheckContext& context) {
 }
 
 static Outcome checkSubnormalOutput(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   // Sound that stops: decaying tails are where subnormal numbers appear.
   const std::size_t length = frames(context, 2 * oneSecond);
   Channels input = programme(instance->record().inputCount, length, 13);
   for (auto& channel : input)
     std::fill(channel.begin() + static_cast<std::ptrdiff_t>(length / 4), channel.end(), 0.0f);
-  const Channels output = render(*instance, input, fixedCalls(typicalCallSize));
+  const Channels output = render(*instance, input, fixedCalls(typicalCallSize), false, length);
   host.stopAndClose(instance);
   std::size_t subnormal = 0, total = 0;
   for (const auto& channel : output) {
@@ -318,7 +325,7 @@ struct ImpulseResponse {
 
 // The response of every output to an impulse on one input: where it starts
 // and where it peaks.
-ImpulseResponse impulseResponse(CheckHost& host, int input) {
+ImpulseResponse impulseResponse(ModuleUnderCheck& host, int input) {
   auto instance = host.createRunning();
   Channels signal = silence(instance->record().inputCount, settleFrames + responseFrames);
   signal[static_cast<std::size_t>(input)][settleFrames] = 1.0f;
@@ -356,7 +363,7 @@ struct Measurement {
 
 // The lag at which the output follows noise on one input most closely, and
 // how closely.
-Measurement correlationDelay(CheckHost& host, int input) {
+Measurement correlationDelay(ModuleUnderCheck& host, int input) {
   auto instance = host.createRunning();
   const std::size_t length = settleFrames + correlationFrames + longestMeasuredDelay;
   Channels signal = silence(instance->record().inputCount, length);
@@ -390,7 +397,7 @@ struct ReportedDelay {
 
 // The initial delay as the record shows it once processing has begun: a
 // module may set it when it knows the sample rate and tell the host then.
-ReportedDelay reportedDelay(CheckHost& host) {
+ReportedDelay reportedDelay(ModuleUnderCheck& host) {
   auto instance = host.createRunning();
   render(*instance, silence(instance->record().inputCount, settleFrames), fixedCalls(typicalCallSize));
   const ReportedDelay reported{instance->record().initialDelay,
@@ -429,7 +436,7 @@ std::string correlationText(const Measurement& correlation) {
 // (a wet-only reverb, a room's propagation time, a head-related filter) is
 // reported and passes: there is nothing a host would compensate.
 static Outcome checkLatency(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   const ReportedDelay reported = reportedDelay(host);
   const int inputs = reported.inputs;
   const std::string claim = "the reported initial delay is " + std::to_string(reported.frames);
@@ -456,12 +463,13 @@ static Outcome checkLatency(const CheckContext& context) {
 }
 
 static Outcome checkDeterminism(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   Channels outputs[2];
   for (Channels& output : outputs) {
     auto instance = host.createRunning();
-    output = render(*instance, programme(instance->record().inputCount, frames(context, oneSecond), 17),
-                    fixedCalls(typicalCallSize));
+    const std::size_t length = frames(context, oneSecond);
+    output = render(*instance, programme(instance->record().inputCount, length, 17),
+                    fixedCalls(typicalCallSize), false, length);
     host.stopAndClose(instance);
   }
   const Difference difference = compare(outputs[0], outputs[1]);

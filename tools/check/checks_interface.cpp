@@ -12,7 +12,7 @@
 #include "check_protocol.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
-#include "fuzz/guarded_buffer.hpp"
+#include "host/guarded_buffer.hpp"
 
 namespace tandrel::check {
 
@@ -73,14 +73,11 @@ bool insane(std::int32_t count, std::int32_t largest) { return count < 0 || coun
 } // namespace
 
 static Outcome checkLoad(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.create(true);
   const EffectRecord& record = instance->record();
   if (record.magic != recordMagic)
     return failed("the record's magic is " + hexText(record.magic) + " instead of 'VstP'");
-  if (record.dispatcherEntry == nullptr) return failed("the record has no dispatcher entry");
-  if (record.replacingProcessEntry == nullptr)
-    return failed("the record has no replacing process entry, through which hosts process");
   if (insane(record.programCount, largestSaneCount) || insane(record.parameterCount, largestSaneCount) ||
       insane(record.inputCount, largestSaneChannelCount) ||
       insane(record.outputCount, largestSaneChannelCount))
@@ -96,7 +93,7 @@ static Outcome checkLoad(const CheckContext& context) {
 }
 
 static Outcome checkRecord(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto first = host.create();
   auto second = host.create();
   const RecordFields fields = readFields(*first);
@@ -258,7 +255,7 @@ static Outcome checkOpcodes(const CheckContext& context) {
         if (position > codes.size()) {
           markStep("processing after every opcode");
           render(instance, silence(instance.record().inputCount, typicalCallSize),
-                 fixedCalls(typicalCallSize));
+                 fixedCalls(typicalCallSize), false, typicalCallSize);
           return;
         }
         const std::int32_t code = codes[position];
@@ -316,7 +313,7 @@ public:
 
   void read(Instance& instance, const std::string& what, std::int32_t code, std::int32_t index,
             std::intptr_t value, int capacity) {
-    fuzz::GuardedBuffer buffer(hostBufferBytes, untouched);
+    host::GuardedBuffer buffer(hostBufferBytes, untouched);
     markStep(what.c_str());
     instance.dispatch(code, index, value, buffer.data(), 0.0f);
     ++texts_;
@@ -364,7 +361,7 @@ private:
 } // namespace
 
 static Outcome checkTextBounds(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   TextBoundsProbe probe;
   const int parameters = std::min(instance->record().parameterCount, largestTextsChecked);
@@ -456,7 +453,7 @@ void displaySweep(Instance& instance, std::int32_t p, int steps, ParameterFindin
 } // namespace
 
 static Outcome checkParameters(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestTextsChecked);
   const int steps = context.quick ? 4 : 20;

@@ -2,6 +2,7 @@
 // processing, parameters from another thread, many instances coming and
 // going, and processing cost.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "call_counter.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
+#include "host/channel_buffers.hpp"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TANDREL_CHECK_SANITIZER_ALLOCATOR 1
@@ -34,20 +36,19 @@ namespace tandrel::check {
 
 namespace {
 
-// One processing call's buffers, reused for every call.
+// One processing call's buffers, reused for every call: inputs of noise,
+// outputs zeroed.
 struct CallBuffers {
-  Channels in, out;
-  std::vector<float*> inPointers, outPointers;
-  CallBuffers(int inputs, int outputs, std::size_t frames, std::uint32_t seed)
-      : in(noise(inputs, frames, seed, 0.5f)), out(silence(outputs, frames)) {
-    for (auto& channel : in)
-      inPointers.push_back(channel.data());
-    for (auto& channel : out)
-      outPointers.push_back(channel.data());
+  host::ChannelBuffers in, out;
+  CallBuffers(int inputs, int outputs, std::size_t frameCount, std::uint32_t seed)
+      : in(std::max(inputs, 0), frameCount), out(std::max(outputs, 0), frameCount) {
+    const Channels samples = noise(in.channelCount(), frameCount, seed, 0.5f);
+    for (int c = 0; c < in.channelCount(); ++c)
+      std::copy(samples[static_cast<std::size_t>(c)].begin(), samples[static_cast<std::size_t>(c)].end(),
+                in.channel(c));
   }
   void process(Instance& instance) {
-    instance.processReplacing(inPointers.data(), outPointers.data(),
-                              static_cast<std::int32_t>(in.empty() ? out[0].size() : in[0].size()));
+    instance.processReplacing(in.pointers(), out.pointers(), static_cast<std::int32_t>(in.frameCount()));
   }
 };
 
@@ -90,7 +91,7 @@ struct AllocationTally {
 // module may set up late), the first after a parameter change (where it may
 // rebuild tables), and the rest, the steady state a host depends on.
 static Outcome checkAllocation(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int calls = context.quick ? 50 : 400;
   const std::int32_t parameters = instance->record().parameterCount;
@@ -130,7 +131,7 @@ static Outcome checkAllocation(const CheckContext& context) {
 }
 
 static Outcome checkThreads(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const std::int32_t parameters = instance->record().parameterCount;
   if (parameters <= 0) {
@@ -153,13 +154,14 @@ static Outcome checkThreads(const CheckContext& context) {
   // Processing goes on until the other thread has made enough changes, so
   // that the two overlap whatever the machine's scheduling.
   const long wantedChanges = context.quick ? 2000 : 20000;
-  const Channels input = programme(instance->record().inputCount, frames(context, 48000), 19);
+  const std::size_t length = frames(context, 48000);
+  const Channels input = programme(instance->record().inputCount, length, 19);
   long calls = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   const long changesBefore = changes.load();
   do {
-    render(*instance, input, fixedCalls(typicalCallSize));
-    calls += static_cast<long>(input.empty() ? 0 : input[0].size() / typicalCallSize);
+    render(*instance, input, fixedCalls(typicalCallSize), false, length);
+    calls += static_cast<long>(length / typicalCallSize);
   } while (changes.load() - changesBefore < wantedChanges && std::chrono::steady_clock::now() < deadline);
   const long changesDuring = changes.load() - changesBefore;
   stop.store(true);
@@ -186,7 +188,7 @@ std::size_t memoryInUse() {
 
 constexpr std::size_t allowedGrowthBytes = 2 << 20;
 
-void oneLife(CheckHost& host, CallBuffers& buffers) {
+void oneLife(ModuleUnderCheck& host, CallBuffers& buffers) {
   auto instance = host.createRunning();
   markStep("processing in a short-lived instance");
   buffers.process(*instance);
@@ -196,7 +198,7 @@ void oneLife(CheckHost& host, CallBuffers& buffers) {
 } // namespace
 
 static Outcome checkLifecycle(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   const int cycles = context.quick ? 100 : 1000;
   auto probe = host.create();
   CallBuffers buffers = buffersFor(*probe, typicalCallSize, 29);
@@ -228,7 +230,7 @@ double processCpuSeconds() {
 } // namespace
 
 static Outcome checkSpeed(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   CallBuffers buffers = buffersFor(*instance, typicalCallSize, 31);
   for (int i = 0; i < 20; ++i)

@@ -1,8 +1,22 @@
 // Runs one check in a child process, so that a module that crashes or hangs
-// ends only that check. The child reports through a page of memory shared
-// with the parent: its outcome when it finishes, and before that the step it
-// is at, so that a crash or a hang can be reported with the step that caused
-// it.
+// ends only that check, and so that nothing the module does outlives it. The
+// child reports through a page of memory shared with the parent: its outcome
+// when it finishes, and before that the step it is at, so that a crash or a
+// hang can be reported with the step that caused it.
+//
+// What a module may not get away with, each reported in the check's detail:
+// - processes it starts: every child is the leader of its own process group,
+//   killed as a group when the child ends; the tool is a subreaper
+//   (prctl(PR_SET_CHILD_SUBREAPER)), so what leaves the group comes back to
+//   it and is killed too (a failure);
+// - what it prints: the child's standard output and error go to a pipe the
+//   parent reads, keeping the first outputCap bytes (Outcome::output), never
+//   the tool's own output;
+// - files it writes: each check runs in a fresh temporary working directory,
+//   listed and removed afterwards (a warning);
+// - threads it leaves running after every instance is closed and the module
+//   unloaded, and standard streams it closes (warnings);
+// - memory and disk: address-space and file-size limits on every child.
 //
 // Thread: [main] of the tool; the child is made with fork() from a parent
 // that runs no other threads.
@@ -39,16 +53,22 @@ struct ChildEnding {
   long progress = -1;
   std::string step = {}; // the last step marked
 };
-// As runInChild; a time-out's detail names `namedLimit`, the limit of the
-// whole check that this child is part of.
+// As runInChild without the working directory of its own; a time-out's
+// detail names `namedLimit`, the limit of the whole check that this child is
+// part of. What the child printed is in the outcome's output.
 ChildEnding runChildProcess(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit,
                             std::chrono::milliseconds namedLimit);
 
-// Runs `check` in a child and waits at most `timeLimit`. A check that
-// returns gives its outcome; a child killed by a signal, or ending without
-// an outcome, gives the crash verdict of its last step, naming the signal
-// (or exit status) and the step; one that runs out of time is killed and
-// fails, naming the time limit and the step.
+// Makes the tool the reaper of every process its checks leave behind. Call
+// once before the first check. [main]
+void becomeSubreaper();
+
+// Runs `check` in a child, in a fresh temporary working directory, and waits
+// at most `timeLimit`. A check that returns gives its outcome; a child killed
+// by a signal, or ending without an outcome, gives the crash verdict of its
+// last step, naming the signal (or exit status) and the step; one that runs
+// out of time is killed and fails, naming the time limit and the step. The
+// findings listed above join the outcome.
 Outcome runInChild(const std::function<Outcome()>& check, std::chrono::milliseconds timeLimit);
 
 } // namespace tandrel::check

@@ -13,6 +13,7 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs 
 
 struct sigaction previousInterrupt {};
 struct sigaction previousTerminate {};
+struct sigaction previousHangUp {};
 
 extern "C" void onStopSignal(int) { interrupted.store(true, std::memory_order_relaxed); }
 } // namespace
@@ -26,11 +27,14 @@ InterruptGuard::InterruptGuard() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, &previousInterrupt);
   sigaction(SIGTERM, &action, &previousTerminate);
+  // A closed terminal stops the job as the other two do.
+  sigaction(SIGHUP, &action, &previousHangUp);
 }
 
 InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &previousInterrupt, nullptr);
   sigaction(SIGTERM, &previousTerminate, nullptr);
+  sigaction(SIGHUP, &previousHangUp, nullptr);
 }
 
 bool interruptRequested() { return interrupted.load(std::memory_order_relaxed); }

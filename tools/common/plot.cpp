@@ -1,6 +1,7 @@
 #include "plot.hpp"
 
 #include <cairo.h>
+#include <fmt/format.h>
 
 #include <algorithm>
 #include <cmath>
@@ -51,10 +52,8 @@ double niceStep(double span, int wanted) {
 }
 
 std::string tickText(double value, double step) {
-  char text[32];
   const int decimals = step >= 1.0 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-  std::snprintf(text, sizeof text, "%.*f", decimals, std::fabs(value) < step * 1e-6 ? 0.0 : value);
-  return text;
+  return fmt::format("{:.{}f}", std::fabs(value) < step * 1e-6 ? 0.0 : value, decimals);
 }
 
 // One panel's area and its value range.
@@ -199,7 +198,7 @@ struct ContextDeleter {
 
 } // namespace
 
-void writePlot(const EnvelopeSeries& series, const PlotLabels& labels, PendingFile& file) {
+void writePlot(const LevelTrace& series, const PlotLabels& labels, PendingFile& file) {
   std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, imageWidth, imageHeight));
   std::unique_ptr<cairo_t, ContextDeleter> context(cairo_create(surface.get()));

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "audio_files.hpp"
-#include "envelope.hpp"
+#include "level_trace.hpp"
 
 namespace tandrel::cli {
 
@@ -20,6 +20,6 @@ struct PlotLabels {
 
 // Writes the picture as a PNG file into the pending file (committing it is
 // the caller's). Throws CliError when cairo cannot write it. [main]
-void writePlot(const EnvelopeSeries& series, const PlotLabels& labels, PendingFile& file);
+void writePlot(const LevelTrace& series, const PlotLabels& labels, PendingFile& file);
 
 } // namespace tandrel::cli

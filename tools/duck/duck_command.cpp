@@ -1,42 +1,143 @@
 #include "duck_command.hpp"
 
 #include <CLI/CLI.hpp>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "common/audio_files.hpp"
+#include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
+#include "common/option_spec.hpp"
 
 namespace tandrel::cli {
 
 namespace {
 
+// Every number option of `duck`, declared once (common/option_spec.hpp):
+// registration, the range refused while parsing and its message.
+constexpr RangedOption<DuckShape, double> depthOption{
+    "--depth", &DuckShape::depthDb,
+    0.0,       largestDepthDb,
+    "dB",      "How far the music goes down under the voice (dB)"};
+constexpr RangedOption<DuckOptions, double> thresholdOption{
+    "--threshold",
+    &DuckOptions::thresholdDbfs,
+    lowestThresholdDbfs,
+    0.0,
+    "dBFS",
+    "Voice level (10 ms RMS in the voice band, dBFS) that counts as the voice being present; default: 24 dB "
+    "below the voice's own speech level"};
+constexpr RangedOption<PresenceSettings, double> attackOption{
+    "--attack", &PresenceSettings::attackMs,
+    0.0,        longestAttackMs,
+    "ms",       "Fade down, ending where the voice starts (ms)"};
+constexpr RangedOption<PresenceSettings, double> maxPauseOption{
+    "--max-pause",
+    &PresenceSettings::maxPauseMs,
+    0.0,
+    longestPauseOrReleaseMs,
+    "ms",
+    "Longest pause in the voice that keeps the music down; a longer one brings it fully up (ms)"};
+constexpr RangedOption<PresenceSettings, double> releaseOption{
+    "--release", &PresenceSettings::releaseMs,
+    0.0,         longestPauseOrReleaseMs,
+    "ms",        "Fade back up after the voice (ms); shortened to fit a pause"};
+constexpr RangedOption<DuckShape, double> musicGainOption{
+    "--music-gain", &DuckShape::musicGainDb, -largestGainDb, largestGainDb, "dB", "Gain of the music (dB)"};
+// The per-voice lists: each value has the range of these.
+constexpr RangedOption<VoiceInput, double> voiceGainOption{
+    "--voice-gain", &VoiceInput::gainDb,
+    -largestGainDb, largestGainDb,
+    "dB",           "Gain of the voice in the mix (dB); once for all voices or once per --voice, in order"};
+constexpr RangedOption<VoiceInput, int> voiceChannelOption{
+    "--voice-channel",
+    &VoiceInput::channel,
+    0,
+    64,
+    "",
+    "Channel of a multi-channel voice file to use (1 = the first) instead of their average (0); once for all "
+    "voices or once per --voice"};
+
+// One, or one per voice: the value for voice v.
+template <typename T> T perVoice(const std::vector<T>& values, std::size_t v, T otherwise) {
+  if (values.empty()) return otherwise;
+  return values.size() == 1 ? values.front() : values[v];
+}
+
+void checkPerVoice(std::size_t given, std::size_t voices, const char* flag) {
+  if (given > 1 && given != voices)
+    throw UsageError(std::string(flag) + " is given " + std::to_string(given) + " times for " +
+                     std::to_string(voices) +
+                     " voices; give it once for all of them or once per --voice, in the same order");
+}
+
+void checkOptions(const DuckOptions& options) {
+  if (options.holdMs)
+    throw UsageError("--hold is replaced by --max-pause: pauses up to it keep the music down, longer ones "
+                     "bring it fully up; give --max-pause MS (default 1000)");
+  checkPerVoice(options.voiceGainsDb.size(), options.voicePaths.size(), "--voice-gain");
+  checkPerVoice(options.voiceChannels.size(), options.voicePaths.size(), "--voice-channel");
+}
+
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 PlotLabels duckLabels(const DuckOptions& options) {
   PlotLabels labels;
-  labels.title = "Tandrel duck:  " + fileName(options.musicPath) + " under " + fileName(options.voicePath) +
-                 "  →  " + fileName(options.output);
+  std::string voices;
+  for (const std::string& voice : options.voicePaths)
+    voices += (voices.empty() ? "" : " and ") + fileName(voice);
+  labels.title = "Tandrel duck:  " + fileName(options.musicPath) + " under " + voices + "  →  " +
+                 fileName(options.output);
   labels.subtitle = describeShape(options.shape);
   labels.audioLegend = "music";
   labels.outputLegend = "ducked music";
-  labels.controlLegend = "voice";
+  labels.controlLegend = options.voicePaths.size() == 1 ? "voice" : "voices";
   return labels;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// The voices as the job reads them: each file opened afresh for each pass.
+std::vector<VoiceInput> voiceInputs(const DuckOptions& options) {
+  std::vector<VoiceInput> voices;
+  for (std::size_t v = 0; v < options.voicePaths.size(); ++v) {
+    const std::string path = options.voicePaths[v];
+    VoiceInput voice;
+    voice.name = "'" + path + "'";
+    voice.reopenable = isRegularFile(path);
+    auto opened = std::make_shared<std::unique_ptr<FrameSource>>(
+        std::make_unique<InputFiles>(std::vector<std::string>{path}));
+    // The first open hands over the file opened here, which checked it
+    // before any work; later ones open it again.
+    voice.open = [opened, path]() -> std::unique_ptr<FrameSource> {
+      if (*opened) return std::move(*opened);
+      return std::make_unique<InputFiles>(std::vector<std::string>{path});
+    };
+    voice.gainDb = perVoice(options.voiceGainsDb, v, 0.0);
+    voice.channel = perVoice(options.voiceChannels, v, 0);
+    voices.push_back(std::move(voice));
+  }
+  return voices;
 }
 
 } // namespace
 
 int runDuck(const DuckOptions& options) {
-  checkDuckShape(options.shape);
   checkOutputName(options.output);
-  const std::vector<std::string> inputs{options.musicPath, options.voicePath};
+  std::vector<std::string> inputs{options.musicPath};
+  inputs.insert(inputs.end(), options.voicePaths.begin(), options.voicePaths.end());
   checkNotAnInput(options.output, inputs);
   if (!options.plotPath.empty()) checkNotAnInput(options.plotPath, inputs, "picture");
 
   InputFiles music({options.musicPath});
-  InputFiles voice({options.voicePath});
+  std::vector<VoiceInput> voices = voiceInputs(options);
   DuckJob job;
   job.modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
   job.outputPath = options.output;
@@ -45,8 +146,9 @@ int runDuck(const DuckOptions& options) {
   job.showProgress = !options.quiet;
   job.measure = !options.quiet;
   job.labels = duckLabels(options);
-  const DuckReport report = runDuckJob(music, voice, job);
-  warnAboutOverload(report, job);
+  job.musicName = "'" + options.musicPath + "'";
+  const DuckReport report = runDuckJob(music, voices, job);
+  warnAboutJob(report, job);
   if (!options.quiet) printDuckSummary(report, job);
   return 0;
 }
@@ -57,37 +159,47 @@ namespace tandrel::cli::duck {
 
 void add(CLI::App& app) {
   auto options = std::make_shared<DuckOptions>();
-  CLI::App* duck = app.add_subcommand("duck", "Duck music under a voice with Tandrel, one instance per music "
-                                              "channel, and optionally mix the voice in");
+  CLI::App* duck =
+      app.add_subcommand("duck", "Duck music under one or more voices with Tandrel, one instance "
+                                 "per music channel, and optionally mix the voices in");
   duck->add_option("-m,--music", options->musicPath, "Music file: any channel count and rate")->required();
-  duck->add_option("-v,--voice", options->voicePath, "Voice file: any channel count and rate (resampled)")
+  duck->add_option("-v,--voice", options->voicePaths,
+                   "Voice file: any channel count and rate (resampled); give it again for more voices, the "
+                   "music ducks while any of them speaks")
       ->required();
   duck->add_option("-o,--output", options->output,
                    "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg; the music's channels and rate")
       ->required();
-  DuckShape& shape = options->shape;
-  duck->add_option("--depth", shape.depthDb, "How far the music goes down under the voice (dB)")
-      ->capture_default_str();
-  duck->add_option("--threshold", shape.presence.thresholdDbfs,
-                   "Voice level (10 ms RMS, dBFS) that counts as the voice being present")
-      ->capture_default_str();
-  duck->add_option("--attack", shape.presence.attackMs, "Fade down, ending where the voice starts (ms)")
-      ->capture_default_str();
-  duck->add_option("--hold", shape.presence.holdMs,
-                   "Longest pause in the voice that keeps the music down (ms)")
-      ->capture_default_str();
-  duck->add_option("--release", shape.presence.releaseMs, "Fade back up after the voice and the hold (ms)")
-      ->capture_default_str();
-  duck->add_flag("--mix", shape.mix, "Add the voice to every output channel, in time with the ducked music");
-  duck->add_option("--voice-gain", shape.voiceGainDb, "Gain of the voice in the mix (dB)")
-      ->capture_default_str();
-  duck->add_option("--music-gain", shape.musicGainDb, "Gain of the music (dB)")->capture_default_str();
+  addOption(*duck, depthOption, options->shape)->capture_default_str();
+  CLI::Option* threshold = addOption(*duck, thresholdOption, *options);
+  addOption(*duck, attackOption, options->shape.presence)->capture_default_str();
+  addOption(*duck, maxPauseOption, options->shape.presence)->capture_default_str();
+  addOption(*duck, releaseOption, options->shape.presence)->capture_default_str();
+  addOption(*duck, musicGainOption, options->shape)->capture_default_str();
+  duck->add_option(voiceGainOption.names, options->voiceGainsDb, voiceGainOption.help)
+      ->check(rangeValidator(voiceGainOption));
+  duck->add_option(voiceChannelOption.names, options->voiceChannels, voiceChannelOption.help)
+      ->check(rangeValidator(voiceChannelOption));
+  duck->add_option("--hold", options->holdMs, "Retired: use --max-pause")->group("");
+  duck->add_flag("--mix", options->shape.mix,
+                 "Add the voices to every output channel, in time with the ducked "
+                 "music");
   duck->add_option("--plot", options->plotPath,
                    "Also draw the music before and after, the voice and the gain over time into this PNG");
   duck->add_option("--module", options->modulePath,
                    "Tandrel module (.so); default: the tandrel.so beside the tool");
   duck->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary");
-  duck->callback([options] { runCommand([&] { return runDuck(*options); }, Interruptible::yes); });
+  duck->callback([options, threshold] {
+    runCommand(
+        [&] {
+          const bool thresholdGiven = threshold->count() > 0;
+          checkOptions(*options);
+          DuckOptions checked = *options;
+          if (thresholdGiven) checked.shape.thresholdDbfs = options->thresholdDbfs;
+          return runDuck(checked);
+        },
+        Interruptible::yes);
+  });
 }
 
 } // namespace tandrel::cli::duck

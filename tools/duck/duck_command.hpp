@@ -1,10 +1,12 @@
-// `tandrel duck`: music ducked under a voice in one command. Each music
-// channel goes through its own Tandrel instance, controlled by the voice's
-// presence envelope; the voice is resampled to the music's rate and can be
-// mixed in.
+// `tandrel duck`: music ducked under one or more voices in one command.
+// Each music channel goes through its own Tandrel instance, controlled by
+// the voices' presence envelope; each voice is resampled to the music's
+// rate and can be mixed in.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "duck_job.hpp"
 
@@ -16,18 +18,21 @@ namespace tandrel::cli {
 
 struct DuckOptions {
   std::string musicPath;
-  std::string voicePath;
+  std::vector<std::string> voicePaths;
+  std::vector<double> voiceGainsDb; // none, one for all, or one per voice
+  std::vector<int> voiceChannels;   // the same; 0 averages the channels
   std::string output;
   std::string modulePath; // empty: the tandrel.so beside the tool
   std::string plotPath;
   DuckShape shape;
+  double thresholdDbfs = 0.0;   // taken only when given
+  std::optional<double> holdMs; // retired: refused with the option that replaces it
   bool quiet = false;
 };
 
-// Adds the `duck` subcommand and its options to the command line.
-
 // Checks the arguments, ducks and reports. Throws CliError or Interrupted;
-// leaves no output file behind when it does. [main]
+// leaves no output file behind when it does. `options.shape.thresholdDbfs`
+// is set when --threshold was given. [main]
 int runDuck(const DuckOptions& options);
 
 } // namespace tandrel::cli

@@ -1,30 +1,37 @@
 #include "duck_job.hpp"
 
-#include <sndfile.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
-#include "common/effect_host.hpp"
 #include "common/interrupt.hpp"
+#include "common/job_outputs.hpp"
+#include "common/loaded_effect.hpp"
+#include "common/option_spec.hpp"
 #include "common/progress.hpp"
+#include "common/render_engine.hpp"
 #include "common/resampler.hpp"
 #include "duck_mix.hpp"
+#include "duck_sources.hpp"
+#include "effect/depth_law.hpp"
 #include "effect/tandrel_vocabulary.hpp"
-#include "render/render_job.hpp"
 
 namespace tandrel::cli {
 
 namespace {
 
 // Frames read, processed and written at a time: a whole number of the
-// module's 128-frame blocks.
+// module's 128-frame blocks, and the size of each call into the module.
+// The module's output does not depend on how a job is cut into calls, and
+// the files and the resampler work best in large pieces.
 constexpr std::int64_t chunkFrames = 65536;
 
 // Source at 1 ("L-R"): each instance reads its music channel as the audio
@@ -32,24 +39,6 @@ constexpr std::int64_t chunkFrames = 65536;
 constexpr float sourceAudioFirst = 1.0f;
 constexpr int audioInput = product::audioInput(sourceAudioFirst);
 constexpr int controlInput = product::controlInput(sourceAudioFirst);
-
-// The Ratio with which a control peak of 1, full presence, gives exactly the
-// gain of `depthDb` down: the gain law 1 - Ratio x ratioScale x peak solved
-// for that gain. A presence p in [0, 1] then gives 1 - p x (1 - that gain).
-double ratioForDepth(double depthDb) { return (1.0 - std::pow(10.0, -depthDb / 20.0)) / product::ratioScale; }
-
-std::string number(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
-void checkRange(double value, double low, double high, const char* option, const char* unit) {
-  if (!(value >= low && value <= high))
-    throw UsageError(std::string(option) + " " + number("%g", value) + " is outside " + number("%g", low) +
-                     " to " + number("%g", high) + " " + unit +
-                     "; give a value in that range (see tandrel duck --help)");
-}
 
 // Channels of one chunk, one array each.
 struct Planar {
@@ -59,16 +48,8 @@ struct Planar {
     for (std::size_t c = 0; c < samples.size(); ++c)
       pointers[c] = samples[c].data();
   }
-  // The table shifted to frame `offset` of every channel.
-  const float* const* at(std::int64_t offset) {
-    shifted.resize(pointers.size());
-    for (std::size_t c = 0; c < pointers.size(); ++c)
-      shifted[c] = pointers[c] + offset;
-    return shifted.data();
-  }
   std::vector<std::vector<float>> samples;
   std::vector<float*> pointers;
-  std::vector<const float*> shifted;
 };
 
 // One Tandrel instance per music channel, prepared, set to the depth and
@@ -77,8 +58,8 @@ class DuckingInstances {
 public:
   DuckingInstances(const std::string& modulePath, int channels, double sampleRate, double ratio) {
     for (int c = 0; c < channels; ++c) {
-      effects_.push_back(EffectHost::load(modulePath));
-      EffectHost& effect = *effects_.back();
+      effects_.push_back(LoadedEffect::load(modulePath));
+      LoadedEffect& effect = *effects_.back();
       if (c == 0) checkIsTandrel(effect);
       effect.prepare(sampleRate, static_cast<int>(chunkFrames));
       effect.setParameter(product::parameter::source, sourceAudioFirst);
@@ -108,7 +89,7 @@ public:
   }
 
 private:
-  static void checkIsTandrel(EffectHost& effect) {
+  static void checkIsTandrel(LoadedEffect& effect) {
     if (effect.uniqueIdentifier() == product::uniqueIdentifier && effect.inputCount() == 2 &&
         effect.outputCount() >= 1)
       return;
@@ -118,79 +99,184 @@ private:
                    "; duck shapes Tandrel's control signal, so give tandrel.so or leave out --module");
   }
 
-  std::vector<std::unique_ptr<EffectHost>> effects_;
+  std::vector<std::unique_ptr<LoadedEffect>> effects_;
   int latency_ = 0;
 };
 
-// The streams of one job and the state that carries from chunk to chunk.
-class DuckPipeline {
+// One voice from its file to the music's rate: non-finite samples replaced,
+// a channel picked or the channels averaged, resampled.
+class VoiceChain {
 public:
-  DuckPipeline(FrameSource& music, MonoResampledSource& voice, const DuckShape& shape,
-               DuckingInstances& effects, std::int64_t length)
-      : music_(music), voice_(voice), effects_(effects), channels_(music.channelCount()), length_(length),
-        musicGain_(static_cast<float>(decibelsToFactor(shape.musicGainDb))),
-        voiceGain_(static_cast<float>(decibelsToFactor(shape.voiceGainDb))), mix_(shape.mix),
-        envelope_(shape.presence, music.sampleRate()), voiceAligned_(envelope_.latency()),
-        voiceForMix_(effects.latency()), musicIn_(channels_, chunkFrames), ducked_(channels_, chunkFrames),
-        inputs_(static_cast<std::size_t>(channels_) + 1), voiceAhead_(chunkFrames), voiceNow_(chunkFrames),
-        voiceMix_(chunkFrames), presence_(chunkFrames), spare_(chunkFrames) {
-    for (int c = 0; c < channels_; ++c)
-      inputs_[static_cast<std::size_t>(c)] = musicIn_.pointers[static_cast<std::size_t>(c)];
-    inputs_.back() = voiceNow_.data();
+  // At `sampleRate`, or at the file's own rate when it is 0.
+  VoiceChain(const VoiceInput& input, double sampleRate)
+      : file_(input.open()), finite_(*file_), picked_(pick(input.channel)),
+        mono_(picked_ ? static_cast<FrameSource&>(*picked_) : finite_,
+              sampleRate > 0.0 ? sampleRate : file_->sampleRate()) {}
+  FrameSource& file() { return *file_; }
+  const FiniteSource& finite() const { return finite_; }
+  MonoResampledSource& mono() { return mono_; }
+
+private:
+  std::unique_ptr<ChannelSource> pick(int channel) {
+    if (channel <= 0) return nullptr;
+    if (channel > file_->channelCount())
+      throw UsageError("--voice-channel " + std::to_string(channel) + " is beyond the voice's " +
+                       std::to_string(file_->channelCount()) + " channels; give 1 to " +
+                       std::to_string(file_->channelCount()) + ", or 0 for their average");
+    return std::make_unique<ChannelSource>(finite_, channel - 1);
   }
 
-  // The voice runs ahead of the music by the envelope's latency, so that
+  std::unique_ptr<FrameSource> file_;
+  FiniteSource finite_;
+  std::unique_ptr<ChannelSource> picked_;
+  MonoResampledSource mono_;
+};
+
+// The first pass over a voice: its speech level and noise floor in the
+// voice band, and the threshold taken from them unless one is given.
+void measureVoice(const VoiceInput& input, const DuckShape& shape, VoiceReport& report) {
+  if (input.reopenable) {
+    // At the voice's own rate: the levels are the same, without the cost
+    // of resampling twice.
+    VoiceChain chain(input, 0.0);
+    SpeechLevelMeter meter(chain.mono().sampleRate());
+    std::vector<float> samples(static_cast<std::size_t>(chunkFrames));
+    float* pointer = samples.data();
+    for (std::int64_t done = 0; done < chain.mono().frameCount(); done += chunkFrames) {
+      throwIfInterrupted();
+      const std::int64_t count = std::min(chunkFrames, chain.mono().frameCount() - done);
+      chain.mono().read(&pointer, count);
+      meter.process(samples.data(), count);
+    }
+    if (meter.heard()) {
+      report.speechLevelDbfs = meter.speechLevelDbfs();
+      report.noiseFloorDbfs = meter.noiseFloorDbfs();
+    }
+  }
+  if (shape.thresholdDbfs) {
+    report.thresholdDbfs = *shape.thresholdDbfs;
+    return;
+  }
+  if (!input.reopenable)
+    throw UsageError("the voice " + input.name +
+                     " is a stream, which cannot be measured before the job; give --threshold DBFS");
+  report.thresholdMeasured = true;
+  if (!report.speechLevelDbfs) {
+    report.thresholdDbfs = lowestDefaultThresholdDbfs;
+    return;
+  }
+  const double speech = *report.speechLevelDbfs;
+  double threshold = speech - thresholdBelowSpeechDb;
+  if (*report.noiseFloorDbfs + thresholdAboveFloorDb > threshold)
+    threshold = std::min(*report.noiseFloorDbfs + thresholdAboveFloorDb, speech - thresholdAboveFloorDb);
+  report.thresholdDbfs = std::clamp(threshold, lowestDefaultThresholdDbfs, 0.0);
+}
+
+// A voice's stream through the job: its chain, its presence and the delays
+// that keep it in time.
+struct VoiceStream {
+  VoiceStream(const VoiceInput& input, double sampleRate, const PresenceSettings& presence, int moduleLatency)
+      : chain(input, sampleRate), envelope(presence, sampleRate), aligned(envelope.latency()),
+        forMix(moduleLatency), gain(static_cast<float>(decibelsToFactor(input.gainDb))),
+        ahead(static_cast<std::size_t>(chunkFrames)), now(static_cast<std::size_t>(chunkFrames)),
+        presence(static_cast<std::size_t>(chunkFrames)), mixed(static_cast<std::size_t>(chunkFrames)) {}
+
+  // Reads the next `count` frames: the envelope and the voice in time with
+  // it.
+  void readAhead(std::int64_t count) {
+    float* pointer = ahead.data();
+    chain.mono().read(&pointer, count);
+    envelope.process(ahead.data(), presence.data(), count);
+    aligned.process(ahead.data(), now.data(), count);
+  }
+
+  VoiceChain chain;
+  PresenceEnvelope envelope;
+  SampleDelay aligned; // the voice in time with the envelope and the music
+  SampleDelay forMix;  // the voice in time with the ducked music
+  float gain;
+  std::vector<float> ahead;
+  std::vector<float> now;
+  std::vector<float> presence;
+  std::vector<float> mixed;
+};
+
+// The streams of one job and the state that carries from chunk to chunk.
+class DuckPipeline : public ChunkProcessor {
+public:
+  DuckPipeline(FrameSource& music, std::vector<std::unique_ptr<VoiceStream>>& voices, const DuckShape& shape,
+               DuckingInstances& effects, std::int64_t length)
+      : music_(music), voices_(voices), effects_(effects), channels_(music.channelCount()), length_(length),
+        musicGain_(static_cast<float>(decibelsToFactor(shape.musicGainDb))), mix_(shape.mix),
+        musicIn_(channels_, chunkFrames), ducked_(channels_, chunkFrames),
+        inputs_(static_cast<std::size_t>(channels_) + 1), voiceHeard_(chunkFrames), presence_(chunkFrames),
+        spare_(chunkFrames) {
+    for (int c = 0; c < channels_; ++c)
+      inputs_[static_cast<std::size_t>(c)] = musicIn_.pointers[static_cast<std::size_t>(c)];
+    inputs_.back() = voiceHeard_.data();
+  }
+
+  // The voices run ahead of the music by the envelope's latency, so that
   // the envelope of frame t comes out with music frame t: the envelope's
-  // rise ends where the voice begins, and the module's own look-ahead then
+  // rise ends where a voice begins, and the module's own look-ahead then
   // lowers the gain from the start of the 128-frame block before, so the
   // gain is at the depth when the voice starts.
   void prime() {
-    for (std::int64_t done = 0; done < envelope_.latency(); done += chunkFrames) {
-      const std::int64_t count = std::min(chunkFrames, envelope_.latency() - done);
-      readVoiceAhead(count);
-    }
+    const std::int64_t latency = voices_.front()->envelope.latency();
+    for (std::int64_t done = 0; done < latency; done += chunkFrames)
+      for (auto& voice : voices_)
+        voice->readAhead(std::min(chunkFrames, latency - done));
   }
 
-  // Processes frames [first, first + count) of the effects' time line and
-  // writes those past the module's delay into `sink`.
-  void processChunk(std::int64_t first, std::int64_t count, FrameSink& sink,
-                    const std::vector<RenderObserver*>& observers, std::int64_t total) {
+  // Processes frames [first, first + count) of the effects' time line.
+  ChunkView process(std::int64_t first, std::int64_t count) override {
     music_.read(musicIn_.pointers.data(), count);
     for (float* channel : musicIn_.pointers)
       applyGain(channel, count, musicGain_);
-    readVoiceAhead(count);
+    readVoices(count);
     for (int c = 0; c < channels_; ++c)
       effects_.process(c, musicIn_.pointers[static_cast<std::size_t>(c)], presence_.data(),
                        ducked_.pointers[static_cast<std::size_t>(c)], spare_.data(), count);
     countFullyDucked(first, count);
+    return {first, count, inputs_.data(), channels_ + 1, ducked_.pointers.data(), channels_};
+  }
 
-    const ChunkView view{first, count, inputs_.data(), channels_ + 1, ducked_.pointers.data(), channels_};
-    for (RenderObserver* observer : observers)
-      observer->chunkProcessed(view, first + count, total);
-
-    // The module's delay: output frames before it are dropped, and the
-    // voice is delayed by as much to stay in time with the ducked music.
-    voiceForMix_.process(voiceNow_.data(), voiceMix_.data(), count);
-    const std::int64_t keepFrom = std::clamp<std::int64_t>(effects_.latency() - first, 0, count);
-    const std::int64_t kept = count - keepFrom;
+  // The module's delay: output frames before it are dropped, and the
+  // voices are delayed by as much to stay in time with the ducked music;
+  // the kept frames get the voices and are measured.
+  void beforeWrite(const ChunkView& chunk, std::int64_t keepFrom) override {
+    for (auto& voice : voices_)
+      voice->forMix.process(voice->now.data(), voice->mixed.data(), chunk.count);
+    const std::int64_t kept = chunk.count - keepFrom;
     if (kept == 0) return;
     for (float* channel : ducked_.pointers) {
-      if (mix_) addScaled(channel + keepFrom, voiceMix_.data() + keepFrom, kept, voiceGain_);
-      peak_ = updatePeak(peak_, channel + keepFrom, kept);
+      if (mix_)
+        for (auto& voice : voices_)
+          addScaled(channel + keepFrom, voice->mixed.data() + keepFrom, kept, voice->gain);
+      peak_ = finiteWithPeak(peak_, channel + keepFrom, kept);
     }
-    sink.write(ducked_.at(keepFrom), channels_, kept);
   }
 
   float peak() const { return peak_; }
   std::int64_t fullyDuckedFrames() const { return fullyDucked_; }
-  std::int64_t voiceActiveFrames() const { return envelope_.activeFrames(); }
 
 private:
-  void readVoiceAhead(std::int64_t count) {
-    float* ahead = voiceAhead_.data();
-    voice_.read(&ahead, count);
-    envelope_.process(ahead, presence_.data(), count);
-    voiceAligned_.process(ahead, voiceNow_.data(), count);
+  // Every voice's next frames; the presence is the largest of theirs, and
+  // the voice heard (for the picture) their sum.
+  void readVoices(std::int64_t count) {
+    for (std::size_t v = 0; v < voices_.size(); ++v) {
+      VoiceStream& voice = *voices_[v];
+      voice.readAhead(count);
+      if (v == 0) {
+        std::copy_n(voice.presence.begin(), count, presence_.begin());
+        std::copy_n(voice.now.begin(), count, voiceHeard_.begin());
+        continue;
+      }
+      for (std::int64_t i = 0; i < count; ++i)
+        presence_[static_cast<std::size_t>(i)] =
+            std::max(presence_[static_cast<std::size_t>(i)], voice.presence[static_cast<std::size_t>(i)]);
+      addScaled(voiceHeard_.data(), voice.now.data(), count, 1.0f);
+    }
   }
 
   void countFullyDucked(std::int64_t first, std::int64_t count) {
@@ -199,75 +285,124 @@ private:
   }
 
   FrameSource& music_;
-  MonoResampledSource& voice_;
+  std::vector<std::unique_ptr<VoiceStream>>& voices_;
   DuckingInstances& effects_;
   int channels_;
   std::int64_t length_;
   float musicGain_;
-  float voiceGain_;
   bool mix_;
-  PresenceEnvelope envelope_;
-  SampleDelay voiceAligned_; // the voice in time with the envelope and the music
-  SampleDelay voiceForMix_;  // the voice in time with the ducked music
   Planar musicIn_;
   Planar ducked_;
-  std::vector<const float*> inputs_; // the music channels and the voice, as the picture sees them
-  std::vector<float> voiceAhead_;
-  std::vector<float> voiceNow_;
-  std::vector<float> voiceMix_;
+  std::vector<const float*> inputs_; // the music channels and the voices, as the picture sees them
+  std::vector<float> voiceHeard_;
   std::vector<float> presence_;
   std::vector<float> spare_;
   float peak_ = 0.0f;
   std::int64_t fullyDucked_ = 0;
 };
 
-double seconds(std::int64_t frames, double sampleRate) { return static_cast<double>(frames) / sampleRate; }
-
-std::string channelText(int channels) {
-  return std::to_string(channels) + (channels == 1 ? " channel" : " channels");
+// Runs `write`; a failure that the system explains (a full disk, a quota,
+// a device error) gets what to do added to its message.
+void withWriteAdvice(const std::string& outputPath, const std::function<void()>& write) {
+  errno = 0;
+  try {
+    write();
+  } catch (const CliError& error) {
+    const int cause = errno;
+    std::string advice;
+    if (cause == ENOSPC || cause == EDQUOT)
+      advice = "; the disk of '" + outputPath + "' is full (" + std::strerror(cause) +
+               "): free some space there or write the output to another disk";
+    else if (cause == EIO || cause == EROFS)
+      advice = std::string("; the system reports: ") + std::strerror(cause) +
+               "; check the disk, or write the output to another one";
+    if (advice.empty()) throw;
+    throw CliError(error.what() + advice);
+  }
 }
 
-std::string percent(std::int64_t part, std::int64_t whole) {
-  return number("%.1f %%", whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0);
+// The picture comes after the audio: when it cannot be written, the audio
+// stays written and the message says so.
+void writePictureAfterAudio(const LevelTrace& series, const PlotLabels& labels, PendingFile& picture,
+                            const std::string& audioPath) {
+  try {
+    writePlot(series, labels, picture);
+    picture.commit();
+  } catch (const CliError& error) {
+    throw CliError(std::string(error.what()) + " (the audio '" + audioPath + "' is written)");
+  }
 }
+
+BadSamples badSamplesOf(const std::string& name, const FiniteSource& source) {
+  return {name, source.replaced(), source.firstFrame(), source.firstChannel(), source.sampleRate()};
+}
+
+// Whether the output's format clips samples beyond full scale.
+bool formatClips(const std::string& outputPath) { return !outputKeepsPeaks(outputPath); }
 
 } // namespace
 
 void checkDuckShape(const DuckShape& shape) {
-  checkRange(shape.depthDb, 0.0, largestDepthDb, "--depth", "dB");
-  checkRange(shape.presence.thresholdDbfs, lowestThresholdDbfs, 0.0, "--threshold", "dBFS");
-  checkRange(shape.presence.attackMs, 0.0, longestAttackMs, "--attack", "ms");
-  checkRange(shape.presence.holdMs, 0.0, longestHoldOrReleaseMs, "--hold", "ms");
-  checkRange(shape.presence.releaseMs, 0.0, longestHoldOrReleaseMs, "--release", "ms");
-  checkRange(shape.musicGainDb, -largestGainDb, largestGainDb, "--music-gain", "dB");
-  checkRange(shape.voiceGainDb, -largestGainDb, largestGainDb, "--voice-gain", "dB");
+  const auto check = [](double value, double low, double high, const char* option, const char* unit) {
+    const std::string problem = option_text::valueProblem(value, low, high, unit);
+    if (!problem.empty())
+      throw UsageError(std::string(option) + " " + problem + " (see tandrel live --help)");
+  };
+  check(shape.depthDb, 0.0, largestDepthDb, "--depth", "dB");
+  check(shape.presence.thresholdDbfs, lowestThresholdDbfs, 0.0, "--threshold", "dBFS");
+  check(shape.presence.attackMs, 0.0, longestAttackMs, "--attack", "ms");
+  check(shape.presence.holdMs, 0.0, longestPauseOrReleaseMs, "--hold", "ms");
+  check(shape.presence.releaseMs, 0.0, longestPauseOrReleaseMs, "--release", "ms");
+  check(shape.musicGainDb, -largestGainDb, largestGainDb, "--music-gain", "dB");
+  check(shape.voiceGainDb, -largestGainDb, largestGainDb, "--voice-gain", "dB");
 }
 
-DuckReport runDuckJob(FrameSource& music, FrameSource& voiceSource, const DuckJob& job) {
-  checkDuckShape(job.shape);
+DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInputs, const DuckJob& job) {
   // Both targets are reserved first, so an unwritable path fails before
   // any processing.
   checkOutputName(job.outputPath);
   if (!job.plotPath.empty()) checkPlotPath(job.plotPath);
+  if (voiceInputs.empty()) throw UsageError("duck needs a voice; give --voice FILE");
+  if (musicFile.frameCount() <= 0)
+    throw CliError("the music " + job.musicName + " has no frames; give a music file with audio in it");
   PendingFile output(job.outputPath);
   std::optional<PendingFile> picture;
   if (!job.plotPath.empty()) picture.emplace(job.plotPath);
 
   DuckReport report;
-  report.sampleRate = music.sampleRate();
-  report.channels = music.channelCount();
-  report.voiceChannels = voiceSource.channelCount();
-  report.voiceSampleRate = voiceSource.sampleRate();
-  MonoResampledSource voice(voiceSource, music.sampleRate());
-  report.musicFrames = music.frameCount();
-  report.voiceFrames = voice.frameCount();
-  report.outputFrames = std::max(report.musicFrames, report.voiceFrames);
-  report.ratio = ratioForDepth(job.shape.depthDb);
+  report.sampleRate = musicFile.sampleRate();
+  report.channels = musicFile.channelCount();
+  report.musicFrames = musicFile.frameCount();
+  report.ratio = product::ratioForDepth(job.shape.depthDb);
+  report.clips = formatClips(job.outputPath);
+  FiniteSource music(musicFile);
+
+  for (const VoiceInput& input : voiceInputs) {
+    VoiceReport voice;
+    voice.name = input.name;
+    voice.channel = input.channel;
+    voice.gainDb = input.gainDb;
+    measureVoice(input, job.shape, voice);
+    report.voices.push_back(voice);
+  }
 
   AudioFileWriter writer(output, report.channels, report.sampleRate);
   DuckingInstances effects(job.modulePath, report.channels, report.sampleRate, report.ratio);
   report.latency = effects.latency();
-  DuckPipeline pipeline(music, voice, job.shape, effects, report.outputFrames);
+  std::vector<std::unique_ptr<VoiceStream>> voices;
+  report.outputFrames = report.musicFrames;
+  for (std::size_t v = 0; v < voiceInputs.size(); ++v) {
+    PresenceSettings presence = job.shape.presence;
+    presence.thresholdDbfs = report.voices[v].thresholdDbfs;
+    voices.push_back(
+        std::make_unique<VoiceStream>(voiceInputs[v], report.sampleRate, presence, report.latency));
+    VoiceReport& voice = report.voices[v];
+    voice.channels = voices.back()->chain.file().channelCount();
+    voice.sampleRate = voices.back()->chain.file().sampleRate();
+    voice.frames = voices.back()->chain.mono().frameCount();
+    report.outputFrames = std::max(report.outputFrames, voice.frames);
+  }
+  DuckPipeline pipeline(music, voices, job.shape, effects, report.outputFrames);
 
   SignalRoles roles;
   for (int c = 0; c < report.channels; ++c)
@@ -275,71 +410,48 @@ DuckReport runDuckJob(FrameSource& music, FrameSource& voiceSource, const DuckJo
   roles.controlInputs.push_back(report.channels);
   ProgressBar progress(job.showProgress);
   std::vector<RenderObserver*> observers{&progress};
-  std::optional<EnvelopeRecorder> recorder;
+  std::optional<LevelTraceRecorder> recorder;
   if (job.measure || picture) {
     recorder.emplace(roles, report.outputFrames, report.sampleRate, report.latency, true);
     observers.push_back(&*recorder);
   }
 
   pipeline.prime();
-  const std::int64_t total = report.outputFrames + report.latency;
-  for (std::int64_t first = 0; first < total; first += chunkFrames) {
-    throwIfInterrupted();
-    pipeline.processChunk(first, std::min(chunkFrames, total - first), writer, observers, total);
-  }
-  throwIfInterrupted();
-  writer.close();
+  ChunkPlan plan;
+  plan.length = report.outputFrames;
+  plan.latency = report.latency;
+  plan.chunkFrames = chunkFrames;
+  withWriteAdvice(job.outputPath, [&] {
+    runChunks(pipeline, plan, writer, observers);
+    writer.close();
+  });
 
-  report.outputPeak = pipeline.peak();
+  report.mixPeak = pipeline.peak();
+  report.outputPeak = report.clips ? std::min(report.mixPeak, 1.0f) : report.mixPeak;
   report.fullyDuckedFrames = pipeline.fullyDuckedFrames();
-  report.voiceActiveFrames = std::min(pipeline.voiceActiveFrames(), report.voiceFrames);
-  if (recorder) report.envelopes = recorder->series();
-  if (picture) writePlot(*report.envelopes, job.labels, *picture);
+  for (std::size_t v = 0; v < voices.size(); ++v) {
+    VoiceReport& voice = report.voices[v];
+    voice.activeFrames = std::min(voices[v]->envelope.activeFrames(), voice.frames);
+    report.anyVoiceActiveFrames = std::max(report.anyVoiceActiveFrames, voice.activeFrames);
+    if (voices[v]->chain.finite().replaced() > 0)
+      report.badSamples.push_back(badSamplesOf(voice.name, voices[v]->chain.finite()));
+  }
+  if (music.replaced() > 0)
+    report.badSamples.insert(report.badSamples.begin(), badSamplesOf(job.musicName, music));
+  if (recorder) report.levels = recorder->series();
   throwIfInterrupted();
   output.commit();
-  if (picture) picture->commit();
+  if (picture) writePictureAfterAudio(*report.levels, job.labels, *picture, job.outputPath);
   return report;
 }
 
-std::string describeShape(const DuckShape& shape) {
-  return number("depth %g dB", shape.depthDb) + number(",  threshold %g dBFS", shape.presence.thresholdDbfs) +
-         number(",  attack %g ms", shape.presence.attackMs) + number(",  hold %g ms", shape.presence.holdMs) +
-         number(",  release %g ms", shape.presence.releaseMs) +
-         (shape.musicGainDb != 0.0 ? number(",  music %+g dB", shape.musicGainDb) : std::string()) +
-         (shape.mix ? number(",  voice mixed in at %+g dB", shape.voiceGainDb) : std::string());
-}
-
-void printDuckSummary(const DuckReport& report, const DuckJob& job) {
-  const double rate = report.sampleRate;
-  std::printf("music: %.3f s, %s, %.0f Hz; voice: %.3f s, %s, %.0f Hz%s\n", seconds(report.musicFrames, rate),
-              channelText(report.channels).c_str(), rate, seconds(report.voiceFrames, rate),
-              channelText(report.voiceChannels).c_str(), report.voiceSampleRate,
-              report.voiceSampleRate != rate ? number(" (resampled to %.0f Hz)", rate).c_str() : "");
-  std::printf("voice present %s of the time (10 ms level at or above %g dBFS); music fully ducked %s\n",
-              percent(report.voiceActiveFrames, report.outputFrames).c_str(),
-              job.shape.presence.thresholdDbfs,
-              percent(report.fullyDuckedFrames, report.outputFrames).c_str());
-  std::string deepest = "not measured";
-  if (report.envelopes) {
-    const std::optional<double> gain = report.envelopes->deepestGainDb();
-    deepest = gain ? number("%.1f dB", *gain) : "none (the music is silent)";
-  }
-  std::printf("depth %.1f dB (Ratio %.6f); deepest gain measured %s; latency %d frames (compensated)\n",
-              job.shape.depthDb, report.ratio, deepest.c_str(), report.latency);
-  std::printf("wrote %s: %s, %.0f Hz, %.3f s%s; peak %s\n", job.outputPath.c_str(),
-              channelText(report.channels).c_str(), rate, seconds(report.outputFrames, rate),
-              job.shape.mix ? ", voice mixed in" : "",
-              report.outputPeak > 0.0f ? number("%+.1f dBFS", factorToDecibels(report.outputPeak)).c_str()
-                                       : "silent");
-  if (!job.plotPath.empty()) std::printf("wrote %s\n", job.plotPath.c_str());
-}
-
-void warnAboutOverload(const DuckReport& report, const DuckJob& job) {
-  const bool keepsPeaks = (outputFormatFor(job.outputPath) & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
-  if (keepsPeaks) return;
-  const std::string advice = overloadAdvice(report.outputPeak, job.outputPath, job.shape.musicGainDb,
-                                            job.shape.voiceGainDb, job.shape.mix);
-  if (!advice.empty()) std::fprintf(stderr, "tandrel: warning: %s\n", advice.c_str());
+DuckReport runDuckJob(FrameSource& music, FrameSource& voice, const DuckJob& job, double voiceGainDb) {
+  const auto held = std::make_shared<HeldSignal>(voice);
+  std::vector<VoiceInput> voices(1);
+  voices[0].name = "(synthesised)";
+  voices[0].open = [held] { return held->open(); };
+  voices[0].gainDb = voiceGainDb;
+  return runDuckJob(music, voices, job);
 }
 
 } // namespace tandrel::cli

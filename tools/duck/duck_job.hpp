@@ -1,6 +1,6 @@
-// One `tandrel duck` job from two sources to finished files: each music
+// One `tandrel duck` job from its sources to finished files: each music
 // channel through its own Tandrel instance (audio = that channel, control =
-// the voice's presence envelope), the voice resampled to the music's rate
+// the voices' presence envelope), each voice resampled to the music's rate
 // and, when asked, mixed in; the output and its picture appear only when
 // the whole job succeeded. Used by `tandrel duck` and `tandrel demo`.
 //
@@ -8,12 +8,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "common/envelope.hpp"
+#include "common/level_trace.hpp"
 #include "common/plot.hpp"
 #include "common/signal_stream.hpp"
+#include "effect/depth_law.hpp"
 #include "presence_envelope.hpp"
 
 namespace tandrel::cli {
@@ -21,21 +25,47 @@ namespace tandrel::cli {
 // How the music is ducked and mixed.
 struct DuckShape {
   double depthDb = 12.0;     // how far the music goes down under the voice
-  PresenceSettings presence; // what counts as the voice being present
+  PresenceSettings presence; // what counts as a voice being present
+  // Empty: each voice's threshold is taken from its own speech level.
+  std::optional<double> thresholdDbfs;
   double musicGainDb = 0.0;
-  double voiceGainDb = 0.0; // for the mix only; detection sees the voice as it is
-  bool mix = false;         // add the voice to every output channel
+  bool mix = false; // add the voices to every output channel
+  // The voice's gain in `live`'s mix; `duck`'s voices carry their own.
+  double voiceGainDb = 0.0;
 };
 
 // The accepted ranges of the shape's values.
-constexpr double largestDepthDb = 100.0;
+constexpr double largestDepthDb = product::largestDepthDb;
 constexpr double lowestThresholdDbfs = -120.0;
 constexpr double longestAttackMs = 5000.0;
-constexpr double longestHoldOrReleaseMs = 60000.0;
+constexpr double longestPauseOrReleaseMs = 60000.0;
 constexpr double largestGainDb = 40.0;
 
-// Throws CliError naming the option whose value is outside its range.
+// The default threshold, below a voice's speech level (the level its
+// loudest tenth of 10 ms windows reaches, in the voice band).
+constexpr double thresholdBelowSpeechDb = 24.0;
+// The threshold stays at least this far above the voice's noise floor
+// while that leaves it this far below the speech level.
+constexpr double thresholdAboveFloorDb = 6.0;
+// And never below this.
+constexpr double lowestDefaultThresholdDbfs = -70.0;
+
+// For `live`: throws UsageError naming the option whose value is outside
+// its range (depth, presence.thresholdDbfs, attack, hold, release, gains).
+// `duck` checks its options while parsing them instead.
 void checkDuckShape(const DuckShape& shape);
+
+// One voice of the job.
+struct VoiceInput {
+  std::string name; // for messages and the summary
+  // Opens the voice from its start; called once for the level pass and
+  // once for the job. For a stream that cannot be read twice, leave
+  // `reopenable` false: the job then reads it once, and needs a threshold.
+  std::function<std::unique_ptr<FrameSource>()> open;
+  bool reopenable = true;
+  double gainDb = 0.0; // in the mix only; detection sees the voice as it is
+  int channel = 0;     // 1-based; 0: the channels averaged
+};
 
 struct DuckJob {
   std::string modulePath; // a Tandrel module
@@ -47,40 +77,77 @@ struct DuckJob {
   // measures them anyway.
   bool measure = true;
   PlotLabels labels;
+  std::string musicName = "music";
+};
+
+// What the job found in one voice.
+struct VoiceReport {
+  std::string name;
+  int channels = 0;
+  double sampleRate = 0.0;
+  int channel = 0;
+  double gainDb = 0.0;
+  std::int64_t frames = 0; // at the music's rate
+  double thresholdDbfs = 0.0;
+  bool thresholdMeasured = false; // taken from the voice's own speech level
+  std::optional<double> speechLevelDbfs;
+  std::optional<double> noiseFloorDbfs;
+  std::int64_t activeFrames = 0; // in windows at or above the threshold
+};
+
+// Non-finite samples found in an input, replaced by silence.
+struct BadSamples {
+  std::string name;
+  std::int64_t count = 0;
+  std::int64_t firstFrame = -1;
+  int firstChannel = 0;
+  double sampleRate = 0.0;
 };
 
 struct DuckReport {
   double sampleRate = 0.0;
   int channels = 0;
   std::int64_t musicFrames = 0;
-  std::int64_t voiceFrames = 0; // at the music's rate
   std::int64_t outputFrames = 0;
-  int voiceChannels = 0;
-  double voiceSampleRate = 0.0;
-  std::int64_t voiceActiveFrames = 0; // in windows at or above the threshold
-  std::int64_t fullyDuckedFrames = 0; // where the presence is 1
-  int latency = 0;                    // the module's, compensated
-  double ratio = 0.0;                 // the Ratio parameter's value
-  float outputPeak = 0.0f;
+  std::vector<VoiceReport> voices;
+  std::vector<BadSamples> badSamples;    // inputs with non-finite samples
+  std::int64_t anyVoiceActiveFrames = 0; // where any voice's window is active
+  std::int64_t fullyDuckedFrames = 0;    // where the presence is 1
+  int latency = 0;                       // the module's, compensated
+  double ratio = 0.0;                    // the Ratio parameter's value
+  float mixPeak = 0.0f;                  // the largest magnitude before writing
+  float outputPeak = 0.0f;               // of the file written
+  bool clips = false;                    // the format clips at full scale
   // Music before and after ducking, voice, gain: with a picture or measure.
-  std::optional<EnvelopeSeries> envelopes;
+  std::optional<LevelTrace> levels;
 };
 
 // Runs the job. The music's channels and rate make the output's; the
-// output is as long as the longer source. Throws CliError or Interrupted
+// output is as long as the longest source. Throws CliError or Interrupted
 // and leaves no file behind when it does.
-DuckReport runDuckJob(FrameSource& music, FrameSource& voice, const DuckJob& job);
+DuckReport runDuckJob(FrameSource& music, std::vector<VoiceInput>& voices, const DuckJob& job);
 
-// The closing summary: durations, how much of the time the voice was
-// present, the depth applied, the output and its peak.
+// The same with one voice source that is read once into memory (for short
+// voices, as the demo's) and mixed at `voiceGainDb`.
+DuckReport runDuckJob(FrameSource& music, FrameSource& voice, const DuckJob& job, double voiceGainDb = 0.0);
+
+// The closing summary: durations, how much of the time a voice was present
+// and the music fully ducked, the depth applied, the output and its peak.
 void printDuckSummary(const DuckReport& report, const DuckJob& job);
 
-// When the output's peak exceeds full scale in a format that clips (all
-// but 32-bit float WAV), says so on standard error with the peak and the
-// gain that avoids it, even when the job is quiet.
+// Warnings about the inputs and the result, on standard error even when the
+// job is quiet: non-finite samples replaced, a voice never present or
+// present almost all the time, a noise floor above the threshold, lengths
+// that differ a lot, and an output whose peak exceeds full scale (with the
+// gain that avoids it).
+void warnAboutJob(const DuckReport& report, const DuckJob& job);
+// The last of those alone (kept for callers that only mix).
 void warnAboutOverload(const DuckReport& report, const DuckJob& job);
 
 // The picture's subtitle: the shape's settings.
 std::string describeShape(const DuckShape& shape);
+
+// A time as h:mm:ss.s (m:ss.s under an hour).
+std::string clockTime(double seconds);
 
 } // namespace tandrel::cli

@@ -7,12 +7,6 @@
 
 namespace tandrel::cli {
 
-double decibelsToFactor(double decibels) { return std::pow(10.0, decibels / 20.0); }
-
-double factorToDecibels(double factor) {
-  return factor > 0.0 ? 20.0 * std::log10(factor) : -std::numeric_limits<double>::infinity();
-}
-
 SampleDelay::SampleDelay(std::int64_t frames)
     : ring_(static_cast<std::size_t>(std::max<std::int64_t>(0, frames))) {}
 
@@ -58,23 +52,55 @@ float updatePeak(float peak, const float* samples, std::int64_t count) {
   return *std::max_element(peaks, peaks + 8);
 }
 
-std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb, double voiceGainDb,
-                           bool voiceMixed) {
+float finiteWithPeak(float peak, float* samples, std::int64_t count) {
+  float peaks[8] = {peak, peak, peak, peak, peak, peak, peak, peak};
+  bool allFinite = true;
+  std::int64_t i = 0;
+  for (; i + 8 <= count; i += 8)
+    for (int k = 0; k < 8; ++k) {
+      allFinite = allFinite && std::isfinite(samples[i + k]);
+      peaks[k] = std::max(peaks[k], std::fabs(samples[i + k]));
+    }
+  for (; i < count; ++i) {
+    allFinite = allFinite && std::isfinite(samples[i]);
+    peaks[0] = std::max(peaks[0], std::fabs(samples[i]));
+  }
+  if (allFinite) return *std::max_element(peaks, peaks + 8);
+  // Rare: an overflow in the gains. The samples are cleaned and measured
+  // again.
+  float largest = peak;
+  for (i = 0; i < count; ++i) {
+    if (!std::isfinite(samples[i])) samples[i] = 0.0f;
+    largest = std::max(largest, std::fabs(samples[i]));
+  }
+  return largest;
+}
+
+std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb,
+                           const std::vector<double>& mixedVoiceGainsDb, bool keepsPeaks) {
   if (!(peak > 1.0f)) return {};
   const double over = factorToDecibels(peak);
   // Rounded up to a tenth of a decibel, so that the advice is enough.
   const double cut = std::ceil(over * 10.0) / 10.0;
-  char gains[96];
-  if (voiceMixed)
-    std::snprintf(gains, sizeof gains, "--music-gain %.1f --voice-gain %.1f", musicGainDb - cut,
-                  voiceGainDb - cut);
+  char gain[48];
+  std::snprintf(gain, sizeof gain, "--music-gain %.1f", musicGainDb - cut);
+  std::string gains = gain;
+  for (double voiceGainDb : mixedVoiceGainsDb) {
+    std::snprintf(gain, sizeof gain, " --voice-gain %.1f", voiceGainDb - cut);
+    gains += gain;
+  }
+  char text[1024];
+  if (keepsPeaks)
+    std::snprintf(text, sizeof text,
+                  "the output peaks at %+.2f dBFS, above full scale; '%s' keeps the peaks as floating point, "
+                  "but players and conversions to 16 or 24 bits clip them; give %s (%.1f dB lower)",
+                  over, outputPath.c_str(), gains.c_str(), cut);
   else
-    std::snprintf(gains, sizeof gains, "--music-gain %.1f", musicGainDb - cut);
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "the output peaks at %+.2f dBFS, above the full scale of '%s', so it is clipped there; give "
-                "%s (%.1f dB lower) or write a .wav file, which keeps the peaks",
-                over, outputPath.c_str(), gains, cut);
+    std::snprintf(
+        text, sizeof text,
+        "the output peaks at %+.2f dBFS, above the full scale of '%s', so it is clipped there; give "
+        "%s (%.1f dB lower) or write a .wav file, which keeps the peaks",
+        over, outputPath.c_str(), gains.c_str(), cut);
   return text;
 }
 

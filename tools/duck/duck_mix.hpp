@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace tandrel::cli {
+#include "common/levels.hpp"
 
-// The linear factor of a gain in decibels.
-double decibelsToFactor(double decibels);
-// 20 log10 of a linear level; -inf for 0.
-double factorToDecibels(double factor);
+namespace tandrel::cli {
 
 // Delays a stream by a fixed number of frames; the first `frames` frames
 // out are zeros.
@@ -39,12 +36,20 @@ void addScaled(float* out, const float* voice, std::int64_t count, float factor)
 // The largest magnitude among the samples, at least `peak`.
 float updatePeak(float peak, const float* samples, std::int64_t count);
 
-// What to tell the user when the output's peak exceeds full scale in a
-// format that clips: the peak in dBFS and the gains, each lowered by the
-// same decibels rounded up to a tenth, that bring it back to full scale
-// (the voice's only when it is mixed in). Empty when the peak is within
-// full scale.
-std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb, double voiceGainDb,
-                           bool voiceMixed);
+// Replaces every sample that is not finite by 0 and answers the largest
+// magnitude among the samples, at least `peak`.
+float finiteWithPeak(float peak, float* samples, std::int64_t count);
+
+// What to tell the user when the output's peak exceeds full scale: the
+// peak in dBFS, what happens to it in that format (clipped, or kept in a
+// float file that players and converters then clip) and the gains, each
+// lowered by the same decibels rounded up to a tenth, that bring it back
+// to full scale (the voices' in order, when they are mixed in). Empty when
+// the peak is within full scale.
+std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb,
+                           const std::vector<double>& mixedVoiceGainsDb, bool keepsPeaks);
+
+// Whether the output's format keeps samples beyond full scale (float).
+bool outputKeepsPeaks(const std::string& outputPath);
 
 } // namespace tandrel::cli

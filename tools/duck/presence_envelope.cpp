@@ -2,16 +2,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <numbers>
 
 namespace tandrel::cli {
 
 namespace {
+
+constexpr double highPassHertz = 150.0;
+constexpr double lowPassHertz = 5000.0;
+// Histogram of window levels: 0.5 dB bins from -150 dBFS.
+constexpr double lowestLevelDb = -150.0;
+constexpr double binDb = 0.5;
+constexpr std::size_t levelBins = 360;
 
 std::int64_t framesOf(double milliseconds, double sampleRate) {
   return std::llround(milliseconds * sampleRate / 1000.0);
 }
 
 std::int64_t ceilDiv(std::int64_t value, std::int64_t divisor) { return (value + divisor - 1) / divisor; }
+
+std::int64_t windowFramesFor(double sampleRate) {
+  return std::max<std::int64_t>(1, framesOf(presenceWindowMs, sampleRate));
+}
 
 // Four running sums, so that the additions do not wait for each other.
 double sumOfSquares(const float* samples, std::int64_t count) {
@@ -25,18 +38,112 @@ double sumOfSquares(const float* samples, std::int64_t count) {
   return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
+// Butterworth sections (Q = 1/sqrt 2) from the bilinear transform.
+Biquad butterworth(double hertz, double sampleRate, bool highPass) {
+  const double w0 = 2.0 * std::numbers::pi * hertz / sampleRate;
+  const double alpha = std::sin(w0) / std::numbers::sqrt2;
+  const double c = std::cos(w0);
+  const double a0 = 1.0 + alpha;
+  Biquad section;
+  const double edge = highPass ? (1.0 + c) / 2.0 : (1.0 - c) / 2.0;
+  section.b0 = edge / a0;
+  section.b1 = (highPass ? -2.0 : 2.0) * edge / a0;
+  section.b2 = edge / a0;
+  section.a1 = -2.0 * c / a0;
+  section.a2 = (1.0 - alpha) / a0;
+  return section;
+}
+
 } // namespace
 
+VoiceBandFilter::VoiceBandFilter(double sampleRate)
+    : highPass_(butterworth(std::min(highPassHertz, 0.2 * sampleRate), sampleRate, true)),
+      lowPass_(butterworth(lowPassHertz, sampleRate, false)), lowPassOn_(lowPassHertz < 0.4 * sampleRate) {}
+
+void VoiceBandFilter::process(const float* in, float* out, std::int64_t count) {
+  for (std::int64_t i = 0; i < count; ++i) {
+    double y = highPass_.step(in[i]);
+    if (lowPassOn_) y = lowPass_.step(y);
+    out[i] = static_cast<float>(y);
+  }
+}
+
+SpeechLevelMeter::SpeechLevelMeter(double sampleRate)
+    : filter_(sampleRate), windowFrames_(windowFramesFor(sampleRate)),
+      filtered_(static_cast<std::size_t>(windowFrames_)), histogram_(levelBins, 0) {}
+
+void SpeechLevelMeter::process(const float* voice, std::int64_t count) {
+  while (count > 0) {
+    const std::int64_t n = std::min(count, windowFrames_ - filled_);
+    filter_.process(voice, filtered_.data(), n);
+    energy_ += sumOfSquares(filtered_.data(), n);
+    filled_ += n;
+    if (filled_ == windowFrames_) finishWindow();
+    voice += n;
+    count -= n;
+  }
+}
+
+void SpeechLevelMeter::finishWindow() {
+  const double meanSquare = energy_ / static_cast<double>(windowFrames_);
+  energy_ = 0.0;
+  filled_ = 0;
+  ++windows_;
+  const double level = meanSquare > 0.0 ? 10.0 * std::log10(meanSquare) : lowestLevelDb - 1.0;
+  if (level < lowestLevelDb) {
+    ++silentWindows_;
+    return;
+  }
+  const auto bin = std::min(levelBins - 1, static_cast<std::size_t>((level - lowestLevelDb) / binDb));
+  ++histogram_[bin];
+}
+
+bool SpeechLevelMeter::heard() const { return windows_ > silentWindows_; }
+
+double SpeechLevelMeter::levelAtShare(double share, bool countSilence) const {
+  const std::int64_t counted = countSilence ? windows_ : windows_ - silentWindows_;
+  if (counted <= 0) return -std::numeric_limits<double>::infinity();
+  auto wanted = static_cast<std::int64_t>(share * static_cast<double>(counted));
+  std::int64_t seen = countSilence ? silentWindows_ : 0;
+  if (seen > wanted) return -std::numeric_limits<double>::infinity();
+  for (std::size_t bin = 0; bin < levelBins; ++bin) {
+    seen += histogram_[bin];
+    if (seen > wanted) return lowestLevelDb + binDb * static_cast<double>(bin + 1);
+  }
+  return lowestLevelDb + binDb * static_cast<double>(levelBins);
+}
+
+double SpeechLevelMeter::speechLevelDbfs() const { return levelAtShare(0.9, false); }
+
+double SpeechLevelMeter::noiseFloorDbfs() const { return levelAtShare(0.1, true); }
+
+std::int64_t PresenceEnvelope::FlagRing::nextSetAfter(std::int64_t index) {
+  if (found_ > index) return found_;
+  for (std::int64_t i = std::max(index + 1, scanned_); i < end_; ++i) {
+    if (at(i)) {
+      found_ = i;
+      scanned_ = i + 1;
+      return i;
+    }
+  }
+  scanned_ = std::max(scanned_, end_);
+  found_ = -1;
+  return -1;
+}
+
 PresenceEnvelope::PresenceEnvelope(const PresenceSettings& settings, double sampleRate)
-    : windowFrames_(std::max<std::int64_t>(1, framesOf(presenceWindowMs, sampleRate))),
+    : filter_(sampleRate), filterOn_(settings.voiceBand), windowFrames_(windowFramesFor(sampleRate)),
       attackFrames_(framesOf(settings.attackMs, sampleRate)),
       releaseFrames_(framesOf(settings.releaseMs, sampleRate)),
-      holdWindows_(ceilDiv(framesOf(settings.holdMs, sampleRate), windowFrames_)),
-      // A frame of the emitted window is at most windowFrames_ - 1 + attack
-      // frames before the start of a held window that its rise depends on.
-      lookaheadWindows_(ceilDiv(attackFrames_, windowFrames_)),
-      latency_((lookaheadWindows_ + 1) * windowFrames_), windowsSinceActive_(holdWindows_ + 1),
-      decided_(static_cast<std::size_t>(lookaheadWindows_ + 1)),
+      leastFullFrames_(framesOf(leastFullLevelMs, sampleRate)),
+      pauseWindows_(framesOf(settings.maxPauseMs, sampleRate) / windowFrames_),
+      // A window emitted is at most the release, the time at full level
+      // and the attack away from the held window that shapes it.
+      emitLookahead_(ceilDiv(releaseFrames_ + leastFullFrames_ + attackFrames_, windowFrames_) + 1),
+      latency_((pauseWindows_ + emitLookahead_ + 1) * windowFrames_),
+      filtered_(static_cast<std::size_t>(windowFrames_)),
+      active_(static_cast<std::size_t>(pauseWindows_ + 2)),
+      held_(static_cast<std::size_t>(emitLookahead_ + 2)),
       ready_(static_cast<std::size_t>(latency_ + windowFrames_)) {
   thresholdEnergy_ = std::pow(10.0, settings.thresholdDbfs / 10.0) * static_cast<double>(windowFrames_);
   // The frames before the first voice frame: nobody speaks there.
@@ -50,7 +157,8 @@ void PresenceEnvelope::process(const float* voice, float* presence, std::int64_t
   // so the values asked for are always there.
   while (count > 0) {
     const std::int64_t n = std::min(count, windowFrames_ - filled_);
-    energy_ += sumOfSquares(voice, n);
+    if (filterOn_) filter_.process(voice, filtered_.data(), n);
+    energy_ += sumOfSquares(filterOn_ ? filtered_.data() : voice, n);
     filled_ += n;
     if (filled_ == windowFrames_) finishWindow();
     takeReady(presence, n);
@@ -76,55 +184,67 @@ void PresenceEnvelope::finishWindow() {
   const bool active = energy_ >= thresholdEnergy_;
   energy_ = 0.0;
   filled_ = 0;
-  if (active) {
-    ++activeWindows_;
-    windowsSinceActive_ = 0;
-  } else if (windowsSinceActive_ <= holdWindows_) {
-    ++windowsSinceActive_;
-  }
-  const bool held = windowsSinceActive_ <= holdWindows_;
-  decided_[(decidedFirst_ + decidedCount_) % decided_.size()] = held ? 1 : 0;
-  if (++decidedCount_ == decided_.size()) emitOldestWindow();
+  if (active) ++activeWindows_;
+  active_.push(active);
+  // A window is decided once the longest bridged pause after it is known.
+  const std::int64_t decided = active_.end() - 1 - pauseWindows_;
+  if (decided >= 0) decideWindow(decided);
 }
 
-void PresenceEnvelope::emitOldestWindow() {
-  const bool held = decided_[decidedFirst_] != 0;
-  const std::int64_t first = nextEmittedFrame_;
-  // The first held window among the next ones, if any: the rise ends there.
-  std::int64_t nextHeldStart = -1;
-  for (std::size_t ahead = 1; ahead < decidedCount_ && !held; ++ahead) {
-    if (decided_[(decidedFirst_ + ahead) % decided_.size()] != 0) {
-      nextHeldStart = first + static_cast<std::int64_t>(ahead) * windowFrames_;
-      break;
-    }
+void PresenceEnvelope::decideWindow(std::int64_t index) {
+  bool held = active_.at(index);
+  if (held) {
+    lastActive_ = index;
+  } else if (lastActive_ >= 0) {
+    // Inside a pause after speech: bridged when the next active window
+    // ends it within the longest pause (it is then already measured).
+    const std::int64_t next = active_.nextSetAfter(index);
+    held = next >= 0 && next - lastActive_ - 1 <= pauseWindows_;
   }
-  // Outside the fades the window is all 1 or all 0; inside, each fade is
-  // a straight line in the frame index.
-  const bool rising = nextHeldStart >= 0 && attackFrames_ > 0;
-  const bool falling = anyHeld_ && releaseFrames_ > 0 && first - lastHeldEnd_ + 1 < releaseFrames_;
-  const float constant = held ? 1.0f : 0.0f;
+  held_.push(held);
+  const std::int64_t emitted = held_.end() - 1 - emitLookahead_;
+  if (emitted >= 0) emitWindow(emitted);
+}
+
+void PresenceEnvelope::emitWindow(std::int64_t index) {
+  const std::int64_t first = index * windowFrames_;
   std::size_t slot = (readyFirst_ + readyCount_) % ready_.size();
+  readyCount_ += static_cast<std::size_t>(windowFrames_);
+  if (held_.at(index)) {
+    for (std::int64_t t = 0; t < windowFrames_; ++t) {
+      ready_[slot] = 1.0f;
+      slot = slot + 1 == ready_.size() ? 0 : slot + 1;
+    }
+    lastHeldEnd_ = first + windowFrames_;
+    return;
+  }
+  const std::int64_t nextHeld = held_.nextSetAfter(index);
+  const std::int64_t nextHeldStart = nextHeld >= 0 ? nextHeld * windowFrames_ : -1;
+  std::int64_t attack = attackFrames_;
+  std::int64_t release = releaseFrames_;
+  if (lastHeldEnd_ >= 0 && nextHeldStart >= 0) {
+    // A pause between held stretches: the fall, the time at full level
+    // and the rise must fit, the release giving way first.
+    const std::int64_t pause = nextHeldStart - lastHeldEnd_;
+    release = std::clamp<std::int64_t>(pause - leastFullFrames_ - attack, 0, release);
+    attack = std::clamp<std::int64_t>(pause - leastFullFrames_ - release, 0, attack);
+  }
+  const bool rising = nextHeldStart >= 0 && attack > 0;
+  const bool falling = lastHeldEnd_ >= 0 && release > 0 && first - lastHeldEnd_ + 1 < release;
+  // Outside the fades the window is all 0; inside, each fade is a straight
+  // line in the frame index.
   for (std::int64_t t = first; t < first + windowFrames_; ++t) {
-    float value = constant;
-    if (!held && (rising || falling)) {
+    float value = 0.0f;
+    if (rising || falling) {
       const double rise =
-          rising ? 1.0 - static_cast<double>(nextHeldStart - t) / static_cast<double>(attackFrames_) : 0.0;
+          rising ? 1.0 - static_cast<double>(nextHeldStart - t) / static_cast<double>(attack) : 0.0;
       const double fall =
-          falling ? 1.0 - static_cast<double>(t - lastHeldEnd_ + 1) / static_cast<double>(releaseFrames_)
-                  : 0.0;
+          falling ? 1.0 - static_cast<double>(t - lastHeldEnd_ + 1) / static_cast<double>(release) : 0.0;
       value = static_cast<float>(std::max({rise, fall, 0.0}));
     }
     ready_[slot] = value;
     slot = slot + 1 == ready_.size() ? 0 : slot + 1;
   }
-  readyCount_ += static_cast<std::size_t>(windowFrames_);
-  if (held) {
-    anyHeld_ = true;
-    lastHeldEnd_ = first + windowFrames_;
-  }
-  nextEmittedFrame_ += windowFrames_;
-  decidedFirst_ = (decidedFirst_ + 1) % decided_.size();
-  --decidedCount_;
 }
 
 } // namespace tandrel::cli

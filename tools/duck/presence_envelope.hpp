@@ -3,13 +3,22 @@
 // `tandrel duck` feeds Tandrel, so that the module's gain sits exactly at the
 // requested depth under the voice instead of following its waveform.
 //
-// The voice's level is measured over windows of 10 ms (RMS, against full
-// scale). A window at or above the threshold is active; a window is held
-// while an active one lies at most `hold` behind it, so pauses shorter than
-// the hold keep the music down. Held windows give 1. Before a held stretch
-// the envelope rises over `attack` and reaches 1 exactly where the stretch
-// begins, which needs that much look-ahead; after it, it falls over
-// `release`. Where a rise and a fall meet, the larger value wins.
+// The voice goes through a voice-band filter first (a high-pass at 150 Hz
+// and a low-pass at 5 kHz, two second-order sections), so that rumble, hum
+// and the hiss of breaths weigh less than speech. Its level is then measured
+// over windows of 10 ms (RMS, against full scale). A window at or above the
+// threshold is active. The decisions are taken with the future in view:
+//
+// - A pause (a run of inactive windows between active ones) of at most
+//   `maxPause` is bridged: its windows are held, as the speech around it.
+// - Held windows give 1. Before a held stretch the envelope rises over
+//   `attack` and reaches 1 exactly where the stretch begins; after it, it
+//   falls over `release`.
+// - In a longer pause the envelope falls, stays at 0 for at least
+//   `leastFullLevel` and rises again: where the pause is too short for the
+//   whole release, the attack and that time, the release is shortened
+//   first and then the attack, so a fall is never cut short by the next
+//   rise. A pause shorter than `leastFullLevel` stays at 0 throughout.
 //
 // Thread: one at a time; allocates only when constructed.
 #pragma once
@@ -22,16 +31,84 @@ namespace tandrel::cli {
 struct PresenceSettings {
   double thresholdDbfs = -40.0;
   double attackMs = 10.0;
-  double holdMs = 300.0;
+  double maxPauseMs = 1000.0;
   double releaseMs = 300.0;
+  bool voiceBand = true; // measure through the voice-band filter
+  // For `live`, which cannot see the future: how long presence is held
+  // after the voice. The offline envelope bridges pauses up to maxPauseMs
+  // instead and does not read it.
+  double holdMs = 300.0;
 };
 
 // The length of the windows over which the voice's level is measured.
 constexpr double presenceWindowMs = 10.0;
+// The least time the music stays at full level in a pause longer than the
+// longest bridged one.
+constexpr double leastFullLevelMs = 250.0;
+
+// A second-order filter section (direct form I, coefficients normalised).
+struct Biquad {
+  double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+  double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+  double step(double x) {
+    const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+  }
+};
+
+// The voice band that presence is measured in: Butterworth high-pass at
+// 150 Hz, then low-pass at 5 kHz (left out where the rate cannot carry it).
+class VoiceBandFilter {
+public:
+  explicit VoiceBandFilter(double sampleRate);
+  // out[i] is the filtered in[i]; in and out may be the same array.
+  void process(const float* in, float* out, std::int64_t count);
+
+private:
+  Biquad highPass_;
+  Biquad lowPass_;
+  bool lowPassOn_ = false;
+};
+
+// The level of speech in a voice, measured in a first pass: the voice-band
+// level of its 10 ms windows, as a histogram in decibels.
+class SpeechLevelMeter {
+public:
+  explicit SpeechLevelMeter(double sampleRate);
+  void process(const float* voice, std::int64_t count);
+  // The level (dBFS) that the loudest tenth of the non-silent windows
+  // reaches: the level of the voice while it speaks. Empty when the voice
+  // is silent throughout.
+  bool heard() const;
+  double speechLevelDbfs() const;
+  // The level that the quietest tenth of the windows stays below: the
+  // noise floor between words (dBFS; -inf for digital silence).
+  double noiseFloorDbfs() const;
+  std::int64_t windows() const { return windows_; }
+
+private:
+  void finishWindow();
+  double levelAtShare(double share, bool countSilence) const;
+
+  VoiceBandFilter filter_;
+  std::int64_t windowFrames_;
+  std::vector<float> filtered_;
+  double energy_ = 0.0;
+  std::int64_t filled_ = 0;
+  std::int64_t windows_ = 0;
+  std::int64_t silentWindows_ = 0;
+  // Windows by level, one bin per 0.5 dB from -150 dBFS to +30 dBFS.
+  std::vector<std::int64_t> histogram_;
+};
 
 class PresenceEnvelope {
 public:
-  // Settings must be finite with attack, hold and release not negative.
+  // Settings must be finite with attack, longest pause and release not
+  // negative.
   PresenceEnvelope(const PresenceSettings& settings, double sampleRate);
 
   // How many frames the envelope lags the voice: presence[i] of process()
@@ -48,33 +125,54 @@ public:
   std::int64_t activeFrames() const { return activeWindows_ * windowFrames_; }
 
 private:
+  // Flags of consecutive windows, kept from the oldest still needed to the
+  // newest, with the next set flag after a given window found in amortised
+  // constant time (queries move forward only).
+  class FlagRing {
+  public:
+    explicit FlagRing(std::size_t capacity) : flags_(capacity) {}
+    void push(bool flag) { flags_[static_cast<std::size_t>(end_++ % size())] = flag ? 1 : 0; }
+    bool at(std::int64_t index) const { return flags_[static_cast<std::size_t>(index % size())] != 0; }
+    std::int64_t end() const { return end_; }
+    // The first index after `index` whose flag is set, or -1 when none is
+    // known yet.
+    std::int64_t nextSetAfter(std::int64_t index);
+
+  private:
+    std::int64_t size() const { return static_cast<std::int64_t>(flags_.size()); }
+    std::vector<char> flags_;
+    std::int64_t end_ = 0;
+    std::int64_t found_ = -1;
+    std::int64_t scanned_ = 0;
+  };
+
   void finishWindow();
+  void decideWindow(std::int64_t index);
+  void emitWindow(std::int64_t index);
   // Hands out the next `count` ready values.
   void takeReady(float* out, std::int64_t count);
-  void emitOldestWindow();
 
+  VoiceBandFilter filter_;
+  bool filterOn_;
   std::int64_t windowFrames_;
   double thresholdEnergy_; // the threshold as a sum of squares over a window
   std::int64_t attackFrames_;
   std::int64_t releaseFrames_;
-  std::int64_t holdWindows_;
-  std::int64_t lookaheadWindows_; // decided windows needed after the one emitted
+  std::int64_t leastFullFrames_;
+  std::int64_t pauseWindows_;  // the longest bridged pause, in windows
+  std::int64_t emitLookahead_; // held windows needed after the one emitted
   std::int64_t latency_;
 
   // The window being measured.
+  std::vector<float> filtered_;
   double energy_ = 0.0;
   std::int64_t filled_ = 0;
-  std::int64_t windowsSinceActive_;
   std::int64_t activeWindows_ = 0;
+  std::int64_t lastActive_ = -1;
 
-  // Held flags of the windows decided but not yet emitted, oldest first, in
-  // a ring of lookaheadWindows_ + 1 slots.
-  std::vector<char> decided_;
-  std::size_t decidedFirst_ = 0;
-  std::size_t decidedCount_ = 0;
-  std::int64_t nextEmittedFrame_ = 0;
-  bool anyHeld_ = false;
-  std::int64_t lastHeldEnd_ = 0; // the frame after the last emitted held window
+  FlagRing active_;
+  FlagRing held_;
+  std::int64_t lastHeldEnd_ = -1; // the frame after the last emitted held window
 
   // Envelope values ready to be handed out, in a ring.
   std::vector<float> ready_;

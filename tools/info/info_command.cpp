@@ -1,6 +1,7 @@
 #include "info_command.hpp"
 
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
 #include <cstdio>
 #include <iomanip>
@@ -49,9 +50,7 @@ std::vector<std::string> flagList(std::int32_t flags) {
   }
   for (std::uint32_t bit = 1; bit != 0; bit <<= 1) {
     if ((rest & bit) == 0) continue;
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", bit);
-    words.emplace_back(text);
+    words.push_back(fmt::format("{:#x}", bit));
   }
   return words;
 }
@@ -62,11 +61,7 @@ std::string categoryWords(std::int64_t category) {
   return "";
 }
 
-std::string hex(std::int32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-  return text;
-}
+std::string hex(std::int32_t value) { return fmt::format("{:#x}", static_cast<std::uint32_t>(value)); }
 
 } // namespace
 
@@ -84,9 +79,7 @@ std::string identifierCharacters(std::int32_t identifier) {
     if (byte >= 0x20 && byte < 0x7f) {
       text.push_back(static_cast<char>(byte));
     } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      text += escape;
+      text += fmt::format("\\x{:02x}", byte);
     }
   }
   return text;
@@ -169,7 +162,7 @@ void printInfoJson(const EffectInfo& info, std::ostream& out) {
 
 int runInfo(const InfoOptions& options) {
   const std::string path = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
-  const auto effect = EffectHost::load(path);
+  const auto effect = LoadedEffect::load(path);
   effect->prepare(infoSampleRate, infoBlockSize);
   const EffectInfo info = effect->describe();
   if (options.json)

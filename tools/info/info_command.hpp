@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "common/effect_host.hpp"
+#include "common/loaded_effect.hpp"
 
 namespace CLI {
 class App;

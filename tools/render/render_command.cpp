@@ -47,7 +47,7 @@ std::string fileName(const std::string& path) { return std::filesystem::path(pat
 
 // The picture's title names the effect and the files; its subtitle shows
 // the parameters: all of a small effect's, else those the command set.
-PlotLabels plotLabels(EffectHost& effect, const RenderOptions& options,
+PlotLabels plotLabels(LoadedEffect& effect, const RenderOptions& options,
                       const std::vector<std::pair<std::string, float>>& settings) {
   std::string name = effect.effectName();
   if (name.empty()) name = fileName(effect.modulePath());
@@ -91,7 +91,7 @@ int runRender(const RenderOptions& options) {
 
   InputFiles inputs(options.inputs);
   const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
-  const auto effect = EffectHost::load(modulePath);
+  const auto effect = LoadedEffect::load(modulePath);
   if (inputs.channelCount() > effect->inputCount())
     throw CliError("the input files have " + std::to_string(inputs.channelCount()) + " channels (" +
                    inputs.describe() + ") but the module has " + std::to_string(effect->inputCount()) +

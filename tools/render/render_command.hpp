@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/effect_host.hpp"
+#include "common/loaded_effect.hpp"
 
 namespace CLI {
 class App;

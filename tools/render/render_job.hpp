@@ -9,8 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "common/effect_host.hpp"
-#include "common/envelope.hpp"
+#include "common/job_outputs.hpp"
+#include "common/level_trace.hpp"
+#include "common/loaded_effect.hpp"
 #include "common/plot.hpp"
 #include "common/render_engine.hpp"
 #include "common/signal_stream.hpp"
@@ -22,8 +23,8 @@ struct RenderJob {
   std::string plotPath; // empty: no picture
   RenderSettings settings;
   bool showProgress = true;
-  bool measureEnvelopes = false; // also without a picture
-  PlotLabels labels;             // the subtitle gets the latency appended
+  bool measureLevels = false; // also without a picture
+  PlotLabels labels;          // the subtitle gets the latency appended
   // Which inputs are audio and which control; unset: the effect's
   // signalRoles(), a guess from its counts.
   std::optional<SignalRoles> roles;
@@ -33,16 +34,12 @@ struct RenderReport {
   RenderResult result;
   double sampleRate = 0.0;
   int outputChannels = 0;
-  std::optional<EnvelopeSeries> envelopes; // with a picture or measureEnvelopes
+  std::optional<LevelTrace> levels; // with a picture or measureLevels
 };
-
-// Checks that a picture can be written under that name (.png). Throws
-// CliError otherwise.
-void checkPlotPath(const std::string& path);
 
 // Switches the effect's processing on, renders the whole source, switches
 // it off and commits the files. The effect must be prepared (sample rate,
 // block size, open) with its parameters set. Throws CliError or Interrupted.
-RenderReport runRenderJob(EffectHost& effect, FrameSource& source, const RenderJob& job);
+RenderReport runRenderJob(LoadedEffect& effect, FrameSource& source, const RenderJob& job);
 
 } // namespace tandrel::cli

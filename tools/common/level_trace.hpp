@@ -1,4 +1,4 @@
-// Envelopes of a render for its picture and summary: the peak level of the
+// The level trace of a render, for its picture and summary: the peak level of the
 // audio input, the control input and the output over short windows, and the
 // gain that the effect applied, estimated from the output and the input
 // aligned by the effect's delay.
@@ -10,12 +10,12 @@
 #include <optional>
 #include <vector>
 
-#include "effect_host.hpp"
+#include "loaded_effect.hpp"
 #include "render_engine.hpp"
 
 namespace tandrel::cli {
 
-struct EnvelopeSeries {
+struct LevelTrace {
   double sampleRate = 48000.0;
   std::int64_t windowFrames = 1;
   std::int64_t frames = 0; // the source's length
@@ -37,29 +37,29 @@ struct EnvelopeSeries {
   std::optional<double> deepestGainDb() const;
 };
 
-class EnvelopeRecorder : public RenderObserver {
+class LevelTraceRecorder : public RenderObserver {
 public:
   // `latency` is the effect's delay; `compensated` says whether the written
   // output drops it.
-  EnvelopeRecorder(SignalRoles roles, std::int64_t sourceFrames, double sampleRate, int latency,
-                   bool compensated);
+  LevelTraceRecorder(SignalRoles roles, std::int64_t sourceFrames, double sampleRate, int latency,
+                     bool compensated);
   void chunkProcessed(const ChunkView& chunk, std::int64_t done, std::int64_t total) override;
-  EnvelopeSeries series() const;
+  LevelTrace series() const;
 
 private:
   SignalRoles roles_;
   std::int64_t frames_;
   int latency_;
   std::int64_t outputShift_; // written index = effect index - outputShift_
-  EnvelopeSeries series_;
+  LevelTrace series_;
   std::vector<double> audioEnergy_;   // per window: sum of squares, per channel mean
   std::vector<double> alignedEnergy_; // output energy at the aligned position
 };
 
 // Windows for a source of `frames`: at most about 2400 of them (a point per
 // pixel column or more in a picture) and at least 10 ms each, longer than
-// the period of the lowest notes, so that the envelopes do not trace the
+// the period of the lowest notes, so that the traces do not follow the
 // waveform itself.
-std::int64_t envelopeWindowFrames(std::int64_t frames, double sampleRate);
+std::int64_t levelWindowFrames(std::int64_t frames, double sampleRate);
 
 } // namespace tandrel::cli

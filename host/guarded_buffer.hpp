@@ -11,18 +11,18 @@
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define TANDREL_FUZZ_ASAN 1
+#define TANDREL_HOST_ASAN 1
 #endif
 #endif
 #if defined(__SANITIZE_ADDRESS__)
-#define TANDREL_FUZZ_ASAN 1
+#define TANDREL_HOST_ASAN 1
 #endif
 
-#if TANDREL_FUZZ_ASAN
+#if TANDREL_HOST_ASAN
 #include <sanitizer/asan_interface.h>
 #endif
 
-namespace tandrel::fuzz {
+namespace tandrel::host {
 
 class GuardedBuffer {
 public:
@@ -71,7 +71,7 @@ private:
   static constexpr std::size_t alignment = 8;
 
   void poison([[maybe_unused]] bool on) {
-#if TANDREL_FUZZ_ASAN
+#if TANDREL_HOST_ASAN
     unsigned char* begin = storage_.data();
     unsigned char* payloadEnd = data() + size_;
     if (on) {
@@ -88,4 +88,4 @@ private:
   std::vector<unsigned char> storage_;
 };
 
-} // namespace tandrel::fuzz
+} // namespace tandrel::host

@@ -1,7 +1,8 @@
-// One effect instance as the command-line host drives it: loading, the
-// queries a host makes, parameters by name or index, and the processing
-// lifecycle (sample rate, block size, open, switch on, process, switch off,
-// close).
+// LoadedEffect: one effect as the command-line tool drives it, a module
+// file (host::Module) and one instance of it (host::Instance) with the
+// tool's answers to the module's callback: loading, the queries a host
+// makes, parameters by name or index, and the processing lifecycle, which
+// host::Instance carries out (prepare, start, process, stop, close).
 //
 // Thread: [main] throughout; the tool processes on its main thread.
 #pragma once
@@ -51,22 +52,22 @@ struct SignalRoles {
   std::vector<int> controlInputs;
 };
 
-class EffectHost {
+class LoadedEffect {
 public:
   // Loads the module and creates one instance. Throws CliError with the
   // loader's or the module's reason when either fails.
-  static std::unique_ptr<EffectHost> load(const std::string& modulePath);
+  static std::unique_ptr<LoadedEffect> load(const std::string& modulePath);
   // Switches processing off if it is on, then closes the instance.
-  ~EffectHost();
-  EffectHost(const EffectHost&) = delete;
-  EffectHost& operator=(const EffectHost&) = delete;
+  ~LoadedEffect();
+  LoadedEffect(const LoadedEffect&) = delete;
+  LoadedEffect& operator=(const LoadedEffect&) = delete;
 
   // Sends the sample rate, the block size, then open.
   void prepare(double sampleRate, int blockSize);
   // Processing switched on, then "processing starts"; and "processing
   // stops", then switched off.
-  void startProcessing();
-  void stopProcessing();
+  void startProcessing() { instance_->start(); }
+  void stopProcessing() { instance_->stop(); }
   void process(float** inputs, float** outputs, int frameCount) {
     instance_->processReplacing(inputs, outputs, frameCount);
   }
@@ -100,13 +101,12 @@ public:
   };
 
 private:
-  EffectHost() = default;
+  LoadedEffect() = default;
 
   std::string modulePath_;
   std::unique_ptr<HostState> state_ = std::make_unique<HostState>();
   std::unique_ptr<host::Module> module_;
   std::unique_ptr<host::Instance> instance_;
-  bool processing_ = false;
 };
 
 // The blanks (spaces and tabs) at both ends removed.
@@ -122,6 +122,6 @@ std::pair<std::string, float> parseParameterSetting(const std::string& setting);
 
 // Finds each parameter named in `settings` and sets it, in order. Throws
 // UsageError for a name or index the effect does not have.
-void applyParameters(EffectHost& effect, const std::vector<std::pair<std::string, float>>& settings);
+void applyParameters(LoadedEffect& effect, const std::vector<std::pair<std::string, float>>& settings);
 
 } // namespace tandrel::cli

@@ -1,4 +1,4 @@
-#include "effect_host.hpp"
+#include "loaded_effect.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -26,7 +26,7 @@ std::intptr_t writeHostText(void* pointer, const char* text) {
 
 // A plain offline host: it knows its sample rate and block size and names
 // itself; everything else is answered with 0.
-std::intptr_t answerModule(const EffectHost::HostState& state, const host::HostCall& call) {
+std::intptr_t answerModule(const LoadedEffect::HostState& state, const host::HostCall& call) {
   switch (call.opcode) {
   case hostOpcode::version:
     return interfaceVersion;
@@ -76,8 +76,8 @@ float parseParameterValue(std::string_view text, std::string_view what) {
   return static_cast<float>(value);
 }
 
-std::unique_ptr<EffectHost> EffectHost::load(const std::string& modulePath) {
-  std::unique_ptr<EffectHost> effect(new EffectHost());
+std::unique_ptr<LoadedEffect> LoadedEffect::load(const std::string& modulePath) {
+  std::unique_ptr<LoadedEffect> effect(new LoadedEffect());
   effect->modulePath_ = modulePath;
   std::string error;
   effect->module_ = host::Module::load(modulePath, error);
@@ -92,34 +92,20 @@ std::unique_ptr<EffectHost> EffectHost::load(const std::string& modulePath) {
   return effect;
 }
 
-EffectHost::~EffectHost() {
+LoadedEffect::~LoadedEffect() {
   if (!instance_) return;
-  if (processing_) stopProcessing();
+  if (instance_->processing()) instance_->stop();
   instance_->close();
   instance_.reset();
 }
 
-void EffectHost::prepare(double sampleRate, int blockSize) {
+void LoadedEffect::prepare(double sampleRate, int blockSize) {
   state_->sampleRate = sampleRate;
   state_->blockSize = blockSize;
-  instance_->dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
-  instance_->dispatch(opcode::setBlockSize, 0, blockSize);
-  instance_->dispatch(opcode::open);
+  instance_->prepare(sampleRate, blockSize);
 }
 
-void EffectHost::startProcessing() {
-  instance_->dispatch(opcode::processingSwitch, 0, 1);
-  instance_->dispatch(opcode::processingStarts);
-  processing_ = true;
-}
-
-void EffectHost::stopProcessing() {
-  instance_->dispatch(opcode::processingStops);
-  instance_->dispatch(opcode::processingSwitch, 0, 0);
-  processing_ = false;
-}
-
-int EffectHost::findParameter(std::string_view nameOrIndex) {
+int LoadedEffect::findParameter(std::string_view nameOrIndex) {
   const std::string_view wanted = trimBlanks(nameOrIndex);
   const int count = parameterCount();
   int found = -1;
@@ -146,7 +132,7 @@ int EffectHost::findParameter(std::string_view nameOrIndex) {
                    " (or give an index)");
 }
 
-EffectInfo EffectHost::describe() {
+EffectInfo LoadedEffect::describe() {
   EffectInfo info;
   info.modulePath = modulePath_;
   info.effectName = instance_->text(opcode::effectName);
@@ -174,7 +160,7 @@ EffectInfo EffectHost::describe() {
   return info;
 }
 
-SignalRoles EffectHost::signalRoles() {
+SignalRoles LoadedEffect::signalRoles() {
   SignalRoles roles;
   const int inputs = inputCount();
   const int outputs = outputCount();
@@ -197,7 +183,7 @@ std::pair<std::string, float> parseParameterSetting(const std::string& setting) 
   return {name, value};
 }
 
-void applyParameters(EffectHost& effect, const std::vector<std::pair<std::string, float>>& settings) {
+void applyParameters(LoadedEffect& effect, const std::vector<std::pair<std::string, float>>& settings) {
   for (const auto& [name, value] : settings)
     effect.setParameter(effect.findParameter(name), value);
 }

@@ -10,15 +10,16 @@
 // with the base dispatcher: an operation that writes or reads a text, or
 // writes through addresses the host gives for its answer, is not called when
 // such a pointer is null. That covers opcodes 27, 29, 45, 47, 48, 51 and 70
-// (texts) and 69 when neither of the host's two variables is given; the
+// (texts, listed in frame/opcode_arguments.hpp and checked against it at
+// compile time by pointerMissing) and 69 when neither of the host's two variables is given; the
 // request then answers 0, as the opcode answers when nothing is done. Opcode
 // 69 with one variable given goes on, with the other address null. The records
 // behind the other pointers are never touched by the defaults; an effect
 // that replaces those operations checks its own pointers.
 //
-// Also here, so that every out-of-line definition of ExtendedEffectBase
-// stands in this one file: the replaced resume, the defaults that need more
-// than one line, the host services and the speaker-arrangement operations.
+// Also here: the replaced resume and the defaults that need more than one
+// line. The host services are in host_services.cpp, the speaker-arrangement
+// operations in speaker_arrangements.cpp.
 
 #include <array>
 #include <cmath>
@@ -35,6 +36,7 @@ namespace tandrel {
 namespace {
 
 using dispatch::low32;
+using dispatch::pointerMissing;
 using dispatch::Request;
 using dispatch::text;
 using dispatch::truth;
@@ -75,12 +77,12 @@ std::intptr_t parameterAutomatable(ExtendedEffectBase& effect, const Request& re
 }
 
 std::intptr_t parameterFromText(ExtendedEffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::parameterFromText>(request)) return 0;
   return truth(effect.parameterFromText(request.index, text(request)));
 }
 
 std::intptr_t programNameByCategory(ExtendedEffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::programNameByCategory>(request)) return 0;
   return truth(effect.getProgramNameByCategory(low32(request.value), request.index, text(request)));
 }
 
@@ -120,17 +122,17 @@ std::intptr_t bypass(ExtendedEffectBase& effect, const Request& request) {
 }
 
 std::intptr_t effectName(ExtendedEffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::effectName>(request)) return 0;
   return truth(effect.getEffectName(text(request)));
 }
 
 std::intptr_t vendorString(ExtendedEffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::vendorString>(request)) return 0;
   return truth(effect.getVendorString(text(request)));
 }
 
 std::intptr_t productString(ExtendedEffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::productString>(request)) return 0;
   return truth(effect.getProductString(text(request)));
 }
 
@@ -141,7 +143,7 @@ std::intptr_t vendorRequest(ExtendedEffectBase& effect, const Request& request) 
 }
 
 std::intptr_t canDo(ExtendedEffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::canDo>(request)) return 0;
   return effect.canDo(static_cast<const char*>(request.pointer));
 }
 
@@ -208,7 +210,7 @@ std::intptr_t getArrangements(ExtendedEffectBase& effect, const Request& request
 }
 
 std::intptr_t nextShellEffect(ExtendedEffectBase& effect, const Request& request) {
-  if (request.pointer == nullptr) return 0;
+  if (pointerMissing<opcode::nextShellEffect>(request)) return 0;
   return effect.getNextShellEffect(text(request));
 }
 
@@ -377,245 +379,6 @@ bool ExtendedEffectBase::getSpeakerArrangements(SpeakerArrangement** input,
   if (input != nullptr) *input = nullptr;
   if (output != nullptr) *output = nullptr;
   return false;
-}
-
-// --- Host services ---
-//
-// Every operation through which an effect asks its host something or tells
-// it something. Each makes exactly one callback call with the record's
-// address and its own arguments, and turns the answer into its result by one
-// of five rules: unchanged, non-zero as true (or 1), inverted for the pin
-// questions (EffectBase), 1 for a zero version answer (EffectBase), and the
-// positive-only cache of sample rate and block size. Without a callback a
-// service sends nothing and returns its fallback. The services keep no state
-// beyond the two cached fields and run on their caller's thread.
-
-bool ExtendedEffectBase::tellHostEditStarted(std::int32_t parameter) noexcept {
-  return tellHost(hostOpcode::editStarted, parameter, 0, nullptr, 0.0f);
-}
-bool ExtendedEffectBase::tellHostEditEnded(std::int32_t parameter) noexcept {
-  return tellHost(hostOpcode::editEnded, parameter, 0, nullptr, 0.0f);
-}
-bool ExtendedEffectBase::announceIoChange() noexcept {
-  return tellHost(hostOpcode::ioChanged, 0, 0, nullptr, 0.0f);
-}
-
-float ExtendedEffectBase::refreshSampleRate() noexcept {
-  if (hostCallback_ != nullptr) {
-    const std::int32_t answer = low32(callHost(hostOpcode::sampleRate, 0, 0, nullptr, 0.0f));
-    if (answer > 0) sampleRate_ = static_cast<float>(answer);
-  }
-  return sampleRate_;
-}
-
-std::int32_t ExtendedEffectBase::refreshBlockSize() noexcept {
-  if (hostCallback_ != nullptr) {
-    const std::int32_t answer = low32(callHost(hostOpcode::blockSize, 0, 0, nullptr, 0.0f));
-    if (answer > 0) blockSize_ = answer;
-  }
-  return blockSize_;
-}
-
-std::int32_t ExtendedEffectBase::askHostInputLatency() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::inputLatency, 0, 0, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostOutputLatency() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::outputLatency, 0, 0, nullptr, 0.0f);
-}
-void* ExtendedEffectBase::askHostTransport(std::int32_t mask) noexcept {
-  return askHost<void*>(nullptr, hostOpcode::transport, 0, mask, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostProcessLevel() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::processLevel, 0, 0, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostAutomationState() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::automationState, 0, 0, nullptr, 0.0f);
-}
-bool ExtendedEffectBase::askHostVendorText(char* text) noexcept {
-  return tellHost(hostOpcode::vendorText, 0, 0, text, 0.0f);
-}
-bool ExtendedEffectBase::askHostProductText(char* text) noexcept {
-  return tellHost(hostOpcode::productText, 0, 0, text, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostVendorVersion() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::vendorVersion, 0, 0, nullptr, 0.0f);
-}
-std::intptr_t ExtendedEffectBase::passHostVendorRequest(std::int32_t index, std::intptr_t value,
-                                                        void* pointer, float option) noexcept {
-  return askHost<std::intptr_t>(0, hostOpcode::vendorRequest, index, value, pointer, option);
-}
-std::int32_t ExtendedEffectBase::askHostCapability(const char* name) noexcept {
-  return tellHost(hostOpcode::capability, 0, 0, const_cast<char*>(name), 0.0f) ? 1 : 0;
-}
-std::int32_t ExtendedEffectBase::askHostLanguage() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::language, 0, 0, nullptr, 0.0f);
-}
-void* ExtendedEffectBase::askHostDirectory() noexcept {
-  return askHost<void*>(nullptr, hostOpcode::directory, 0, 0, nullptr, 0.0f);
-}
-bool ExtendedEffectBase::tellHostDisplayChanged() noexcept {
-  return tellHost(hostOpcode::displayChanged, 0, 0, nullptr, 0.0f);
-}
-bool ExtendedEffectBase::requestEditorSize(std::int32_t width, std::int32_t height) noexcept {
-  return tellHost(hostOpcode::editorSize, width, height, nullptr, 0.0f);
-}
-bool ExtendedEffectBase::openHostFileDialog(void* request) noexcept {
-  if (request == nullptr) return false;
-  return tellHost(hostOpcode::openFileDialog, 0, 0, request, 0.0f);
-}
-bool ExtendedEffectBase::closeHostFileDialog(void* request) noexcept {
-  if (request == nullptr) return false;
-  return tellHost(hostOpcode::closeFileDialog, 0, 0, request, 0.0f);
-}
-bool ExtendedEffectBase::readOfflineData(void* task, std::int32_t option, bool readSource) noexcept {
-  return tellHost(hostOpcode::offlineRead, readSource ? 1 : 0, option, task, 0.0f);
-}
-bool ExtendedEffectBase::writeOfflineData(void* task, std::int32_t option) noexcept {
-  return tellHost(hostOpcode::offlineWrite, 0, option, task, 0.0f);
-}
-bool ExtendedEffectBase::startOfflineJob(void* files, std::int32_t fileCount,
-                                         std::int32_t newFileCount) noexcept {
-  return tellHost(hostOpcode::offlineStart, newFileCount, fileCount, files, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askOfflinePass() noexcept {
-  return tellHost(hostOpcode::offlinePass, 0, 0, nullptr, 0.0f) ? 1 : 0;
-}
-std::int32_t ExtendedEffectBase::askOfflineMetaPass() noexcept {
-  return tellHost(hostOpcode::offlineMetaPass, 0, 0, nullptr, 0.0f) ? 1 : 0;
-}
-std::int32_t ExtendedEffectBase::requestEventInput(std::int32_t filter) noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::wantEvents, 0, filter, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostTempo(std::int32_t position) noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::tempo, 0, position, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostAutomatableCount() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::automatableCount, 0, 0, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostQuantization() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::quantization, 0, 0, nullptr, 0.0f);
-}
-bool ExtendedEffectBase::requestIdleCalls() noexcept {
-  return tellHost(hostOpcode::wantIdle, 0, 0, nullptr, 0.0f);
-}
-EffectRecord* ExtendedEffectBase::askHostPreviousEffect(std::int32_t /*pin*/) noexcept {
-  return askHost<EffectRecord*>(nullptr, hostOpcode::previousEffect, 0, 0, nullptr, 0.0f);
-}
-EffectRecord* ExtendedEffectBase::askHostNextEffect(std::int32_t /*pin*/) noexcept {
-  return askHost<EffectRecord*>(nullptr, hostOpcode::nextEffect, 0, 0, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::askHostReplaceOrAccumulate() noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::replaceOrAccumulate, 0, 0, nullptr, 0.0f);
-}
-std::int32_t ExtendedEffectBase::tellHostOutputSampleRate(float rate) noexcept {
-  return askHost<std::int32_t>(0, hostOpcode::outputSampleRate, 0, 0, nullptr, rate);
-}
-SpeakerArrangement* ExtendedEffectBase::askHostInputArrangement() noexcept {
-  return askHost<SpeakerArrangement*>(nullptr, hostOpcode::inputArrangement, 0, 0, nullptr, 0.0f);
-}
-SpeakerArrangement* ExtendedEffectBase::askHostOutputArrangement() noexcept {
-  return askHost<SpeakerArrangement*>(nullptr, hostOpcode::outputArrangement, 0, 0, nullptr, 0.0f);
-}
-void* ExtendedEffectBase::openHostWindow(void* description) noexcept {
-  return askHost<void*>(nullptr, hostOpcode::openWindow, 0, 0, description, 0.0f);
-}
-bool ExtendedEffectBase::closeHostWindow(void* description) noexcept {
-  return tellHost(hostOpcode::closeWindow, 0, 0, description, 0.0f);
-}
-bool ExtendedEffectBase::askHostChunkFile(char* path) noexcept {
-  if (path == nullptr) return false;
-  return tellHost(hostOpcode::chunkFile, 0, 0, path, 0.0f);
-}
-
-// --- Speaker arrangements ---
-//
-// Making, copying and releasing speaker arrangements. A block made here
-// belongs to whoever holds the slot that was filled; every block is obtained
-// and given back through the one pair of allocation functions below, so a
-// block made by one of these operations can be released by any other.
-// None of the operations reads or changes the object's fields. [main]
-
-namespace {
-
-// The heap allocator of every arrangement block: the non-throwing global
-// operator new and the matching operator delete.
-SpeakerArrangement* obtainBlock(std::size_t bytes) {
-  return static_cast<SpeakerArrangement*>(::operator new(bytes, std::nothrow));
-}
-void giveBack(SpeakerArrangement* block) { ::operator delete(block); }
-
-constexpr std::size_t textBytes = sizeof(SpeakerProperties::text);
-constexpr std::size_t longestText = textBytes - 1; // 63 characters and a terminating zero
-
-} // namespace
-
-// Releases what the slot held, then makes a zero-filled block of n channels.
-// Every false answer leaves the slot null: a count below 0 or above
-// maxSpeakerChannels is refused (after the release, so the outcome of a
-// refusal is the same as that of a failed allocation), and a block that
-// can't be obtained leaves nothing behind. A null slot answers false.
-bool ExtendedEffectBase::newSpeakerArrangement(SpeakerArrangement** slot,
-                                               std::int32_t channelCount) noexcept {
-  if (slot == nullptr) return false;
-  if (*slot != nullptr) {
-    giveBack(*slot);
-    *slot = nullptr;
-  }
-  if (channelCount < 0 || channelCount > maxSpeakerChannels) return false;
-  const std::size_t bytes = speakerArrangementBytes(channelCount);
-  SpeakerArrangement* block = obtainBlock(bytes);
-  if (block == nullptr) return false;
-  std::memset(block, 0, bytes);
-  block->channelCount = channelCount;
-  *slot = block;
-  return true;
-}
-
-bool ExtendedEffectBase::releaseSpeakerArrangement(SpeakerArrangement** slot) noexcept {
-  if (slot != nullptr && *slot != nullptr) {
-    giveBack(*slot);
-    *slot = nullptr;
-  }
-  return true;
-}
-
-// The text is copied up to its first zero and at most 63 characters; the
-// source is never read beyond those 63 bytes, and every destination text
-// byte after the copied characters, byte 79 of the record included, becomes
-// zero. Everything else is copied bit for bit. Destination and source may be
-// the same record.
-bool ExtendedEffectBase::copySpeakerProperties(SpeakerProperties* destination,
-                                               const SpeakerProperties* source) noexcept {
-  if (destination == nullptr || source == nullptr) return false;
-  std::size_t length = 0;
-  while (length < longestText && source->text[length] != '\0')
-    ++length;
-  std::memmove(destination->text, source->text, length);
-  std::memset(destination->text + length, 0, textBytes - length);
-  destination->value80 = source->value80;
-  std::memmove(destination->leadingValues, source->leadingValues, sizeof destination->leadingValues);
-  std::memmove(destination->tail, source->tail, sizeof destination->tail);
-  return true;
-}
-
-// Release, make and per-speaker copy go through the object's own (virtual)
-// operations, in that order, and the first failure ends the copy. A source
-// that is the very block the slot holds is already its own copy: the slot is
-// left as it is and the answer is true, since releasing first would leave
-// nothing to read.
-bool ExtendedEffectBase::copySpeakerArrangement(SpeakerArrangement** slot,
-                                                const SpeakerArrangement* source) noexcept {
-  if (source == nullptr) return false;
-  if (slot != nullptr && *slot == source) return true;
-  if (!releaseSpeakerArrangement(slot)) return false;
-  if (!newSpeakerArrangement(slot, source->channelCount)) return false;
-  SpeakerArrangement* copy = *slot;
-  if (copy == nullptr) return false; // a replaced newSpeakerArrangement that filled nothing
-  copy->arrangementType = source->arrangementType;
-  for (std::int32_t channel = 0; channel < copy->channelCount; ++channel) {
-    if (!copySpeakerProperties(speakerAt(copy, channel), speakerAt(source, channel))) return false;
-  }
-  return true;
 }
 
 } // namespace tandrel

@@ -1,4 +1,4 @@
-#include "envelope.hpp"
+#include "level_trace.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -31,25 +31,25 @@ void forEachWindowRun(std::int64_t first, std::int64_t count, std::int64_t end, 
 }
 } // namespace
 
-std::int64_t envelopeWindowFrames(std::int64_t frames, double sampleRate) {
+std::int64_t levelWindowFrames(std::int64_t frames, double sampleRate) {
   const auto shortest = std::max<std::int64_t>(1, std::llround(sampleRate * minimumWindowSeconds));
   return std::max(shortest, (frames + targetWindows - 1) / targetWindows);
 }
 
-std::optional<double> EnvelopeSeries::deepestGainDb() const {
+std::optional<double> LevelTrace::deepestGainDb() const {
   std::optional<double> deepest;
   for (const double gain : gainDb)
     if (!std::isnan(gain) && (!deepest || gain < *deepest)) deepest = gain;
   return deepest;
 }
 
-EnvelopeRecorder::EnvelopeRecorder(SignalRoles roles, std::int64_t sourceFrames, double sampleRate,
-                                   int latency, bool compensated)
+LevelTraceRecorder::LevelTraceRecorder(SignalRoles roles, std::int64_t sourceFrames, double sampleRate,
+                                       int latency, bool compensated)
     : roles_(std::move(roles)), frames_(sourceFrames), latency_(latency),
       outputShift_(compensated ? latency : 0) {
   series_.sampleRate = sampleRate;
   series_.frames = sourceFrames;
-  series_.windowFrames = envelopeWindowFrames(sourceFrames, sampleRate);
+  series_.windowFrames = levelWindowFrames(sourceFrames, sampleRate);
   series_.hasControl = !roles_.controlInputs.empty();
   const auto windows =
       static_cast<std::size_t>((sourceFrames + series_.windowFrames - 1) / series_.windowFrames);
@@ -60,7 +60,7 @@ EnvelopeRecorder::EnvelopeRecorder(SignalRoles roles, std::int64_t sourceFrames,
   alignedEnergy_.assign(windows, 0.0);
 }
 
-void EnvelopeRecorder::chunkProcessed(const ChunkView& chunk, std::int64_t, std::int64_t) {
+void LevelTraceRecorder::chunkProcessed(const ChunkView& chunk, std::int64_t, std::int64_t) {
   const std::int64_t window = series_.windowFrames;
   const double audioChannels = std::max<double>(1.0, static_cast<double>(roles_.audioInputs.size()));
   const double outputChannels = std::max(1, chunk.outputCount);
@@ -112,8 +112,8 @@ void EnvelopeRecorder::chunkProcessed(const ChunkView& chunk, std::int64_t, std:
                    });
 }
 
-EnvelopeSeries EnvelopeRecorder::series() const {
-  EnvelopeSeries series = series_;
+LevelTrace LevelTraceRecorder::series() const {
+  LevelTrace series = series_;
   series.gainDb.resize(audioEnergy_.size());
   for (std::size_t w = 0; w < audioEnergy_.size(); ++w) {
     const std::int64_t start = static_cast<std::int64_t>(w) * series.windowFrames;

@@ -1,22 +1,22 @@
-// The gain envelope of a render's picture and summary, from the library
+// The gain trace of a render's picture and summary, from the library
 // directly: the output is compared with the input it came from, the
 // effect's delay taken into account whether or not the written file keeps it.
 #include <cmath>
 
 #include "cli_support.hpp"
-#include "common/envelope.hpp"
+#include "common/level_trace.hpp"
 
 namespace cli_test {
 namespace {
 
 using tandrel::cli::ChunkView;
-using tandrel::cli::EnvelopeRecorder;
+using tandrel::cli::LevelTraceRecorder;
 
-class GainEnvelope : public ::testing::TestWithParam<bool> {};
+class LevelTraceGain : public ::testing::TestWithParam<bool> {};
 
 // Windows of sound and silence in turn, through an effect that halves the
 // audio and delays it by 256 frames: every sounding window reads -6.02 dB.
-TEST_P(GainEnvelope, ComparesTheOutputWithTheInputItCameFrom) {
+TEST_P(LevelTraceGain, ComparesTheOutputWithTheInputItCameFrom) {
   constexpr int latency = 256;
   constexpr std::int64_t frames = 48000; // windows of 480 frames
   std::vector<float> input(frames + latency, 0.0f);
@@ -27,7 +27,7 @@ TEST_P(GainEnvelope, ComparesTheOutputWithTheInputItCameFrom) {
   for (std::int64_t i = latency; i < frames + latency; ++i)
     output[i] = 0.5f * input[i - latency];
 
-  EnvelopeRecorder recorder({{0}, {}}, frames, 48000.0, latency, GetParam());
+  LevelTraceRecorder recorder({{0}, {}}, frames, 48000.0, latency, GetParam());
   const float* inputs[] = {input.data()};
   const float* outputs[] = {output.data()};
   recorder.chunkProcessed(ChunkView{0, frames + latency, inputs, 1, outputs, 1}, frames + latency,
@@ -43,7 +43,7 @@ TEST_P(GainEnvelope, ComparesTheOutputWithTheInputItCameFrom) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Latency, GainEnvelope, ::testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(Latency, LevelTraceGain, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Compensated" : "NotCompensated"; });
 
 } // namespace

@@ -1,0 +1,108 @@
+#include "live_presence.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tandrel::cli {
+
+namespace {
+
+std::int64_t framesOf(double milliseconds, double sampleRate) {
+  return std::llround(milliseconds * sampleRate / 1000.0);
+}
+
+std::int64_t ceilDiv(std::int64_t value, std::int64_t divisor) { return (value + divisor - 1) / divisor; }
+
+// A larger jump of the frame count is taken for its wrap or a restart.
+constexpr std::uint32_t largestSkip = 1u << 30;
+
+// The level of silence, for a window whose energy is 0.
+constexpr double silenceDbfs = -200.0;
+
+} // namespace
+
+LivePresence::LivePresence(const LivePresenceSettings& settings, double sampleRate)
+    : windowFrames_(std::max<std::int64_t>(1, framesOf(liveWindowMs, sampleRate))),
+      attackFrames_(framesOf(settings.attackMs, sampleRate)),
+      releaseFrames_(framesOf(settings.releaseMs, sampleRate)),
+      holdWindows_(ceilDiv(framesOf(settings.holdMs, sampleRate), windowFrames_)),
+      windowsSinceActive_(holdWindows_ + 1) {
+  thresholdEnergy_ = std::pow(10.0, settings.thresholdDbfs / 10.0) * static_cast<double>(windowFrames_);
+}
+
+void LivePresence::follow(std::uint32_t frameTime) {
+  const auto window = static_cast<std::uint32_t>(windowFrames_);
+  if (!anchored_) {
+    anchored_ = true;
+    // The frames of the first window before frameTime count as silence.
+    filled_ = static_cast<std::int64_t>(frameTime % window);
+  } else if (frameTime != expectedFrameTime_) {
+    // Skipped frames (after an xrun): time goes on. A count that went
+    // back (a period repeated) or wrapped leaves the time alone. Either
+    // way the current window is cut or stretched to meet the grid again.
+    const std::uint32_t skipped = frameTime - expectedFrameTime_;
+    if (skipped < largestSkip) now_ += skipped;
+    filled_ = std::min<std::int64_t>(windowFrames_ - 1, frameTime % window);
+  }
+  expectedFrameTime_ = frameTime;
+}
+
+void LivePresence::process(const float* voice, float* presence, std::int64_t count) {
+  anchored_ = true;
+  expectedFrameTime_ += static_cast<std::uint32_t>(count);
+  for (std::int64_t i = 0; i < count; ++i) {
+    if (voice != nullptr) energy_ += static_cast<double>(voice[i]) * voice[i];
+    if (++filled_ == windowFrames_) finishWindow();
+    presence[i] = valueAt(now_);
+    ++now_;
+  }
+}
+
+void LivePresence::finishWindow() {
+  const bool active = forced_ || energy_ >= thresholdEnergy_;
+  lastEnergy_ = energy_;
+  energy_ = 0.0;
+  filled_ = 0;
+  if (active) {
+    windowsSinceActive_ = 0;
+  } else if (windowsSinceActive_ <= holdWindows_) {
+    ++windowsSinceActive_;
+  }
+  const bool held = windowsSinceActive_ <= holdWindows_;
+  // The decision applies from the frame after the window.
+  const std::int64_t next = now_ + 1;
+  if (held && !held_) {
+    previousRiseStart_ = riseStart_;
+    previousFallStart_ = fallStart_;
+    riseStart_ = next;
+    fallStart_ = noFall;
+  } else if (!held && held_) {
+    fallStart_ = next + attackFrames_;
+  }
+  held_ = held;
+}
+
+double LivePresence::lastWindowDbfs() const {
+  const double meanSquare = lastEnergy_ / static_cast<double>(windowFrames_);
+  return meanSquare > 0.0 ? 10.0 * std::log10(meanSquare) : silenceDbfs;
+}
+
+float LivePresence::stretchValue(std::int64_t riseStart, std::int64_t fallStart, std::int64_t frame) const {
+  if (riseStart == noStretch || frame < riseStart) return 0.0f;
+  // A rise ends at riseStart + attack, a fall starts at fallStart.
+  const std::int64_t riseEnd = riseStart + attackFrames_;
+  if (frame < riseEnd)
+    return static_cast<float>(1.0 -
+                              static_cast<double>(riseEnd - frame) / static_cast<double>(attackFrames_));
+  if (frame < fallStart) return 1.0f;
+  const std::int64_t sinceFall = frame - fallStart + 1;
+  if (sinceFall >= releaseFrames_) return 0.0f;
+  return static_cast<float>(1.0 - static_cast<double>(sinceFall) / static_cast<double>(releaseFrames_));
+}
+
+float LivePresence::valueAt(std::int64_t frame) const {
+  return std::max(stretchValue(riseStart_, fallStart_, frame),
+                  stretchValue(previousRiseStart_, previousFallStart_, frame));
+}
+
+} // namespace tandrel::cli
