@@ -76,9 +76,6 @@ private:
   std::unique_ptr<host::Module> module_;
 };
 
-// The former name, for checks written before the rename.
-using CheckHost = ModuleUnderCheck;
-
 // Sample rate and block size (opcodes 10 and 11), without opening: a step
 // host::Instance::prepare() does not take alone.
 void tellRateAndBlockSize(Instance& instance, int blockSize = announcedBlockSize);

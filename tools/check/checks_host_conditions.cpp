@@ -17,7 +17,7 @@
 #include "checks.hpp"
 #include "checks_added.hpp"
 #include "child_process.hpp"
-#include "fuzz/guarded_buffer.hpp"
+#include "host/guarded_buffer.hpp"
 
 namespace tandrel::check {
 
@@ -107,7 +107,7 @@ bool toldHostOfChange(const Instance& instance) {
 } // namespace
 
 Outcome checkSampleRates(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto settings = std::make_shared<HostSettings>();
   auto instance = host.create(true);
   instance->setAnswerer(answererFor(settings));
@@ -159,7 +159,7 @@ Outcome checkSampleRates(const CheckContext& context) {
 }
 
 Outcome checkParameterAutomation(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestParametersTouched);
   if (parameters <= 0) {
@@ -221,7 +221,7 @@ struct DisplayReading {
 DisplayReading readDisplayGuarded(Instance& instance, std::int32_t parameter) {
   constexpr std::size_t bytes = 256;
   constexpr unsigned char untouched = 0xA7;
-  fuzz::GuardedBuffer buffer(bytes, untouched);
+  host::GuardedBuffer buffer(bytes, untouched);
   markStep("reading the display of parameter %ld at a random value", parameter);
   instance.dispatch(opcode::parameterDisplay, parameter, 0, buffer.data(), 0.0f);
   DisplayReading reading;
@@ -242,7 +242,7 @@ DisplayReading readDisplayGuarded(Instance& instance, std::int32_t parameter) {
 } // namespace
 
 Outcome checkParameterFuzz(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestParametersTouched);
   if (parameters <= 0) {
@@ -351,7 +351,7 @@ void restoreChunk(Instance& instance, std::vector<unsigned char> chunk, bool pro
 // need not agree; a restored state does). That chunk, restored into the
 // first instance after other settings and into another fresh one, must give
 // the parameters the second instance had; answers the first loss.
-std::string chunkRoundTrip(CheckHost& host, int parameters, bool programOnly, std::uint32_t seed) {
+std::string chunkRoundTrip(ModuleUnderCheck& host, int parameters, bool programOnly, std::uint32_t seed) {
   const std::string kind = programOnly ? "the program chunk" : "the bank chunk";
   auto instance = host.createRunning();
   std::mt19937 generator(seed);
@@ -382,7 +382,7 @@ std::string chunkRoundTrip(CheckHost& host, int parameters, bool programOnly, st
 
 // Programs keep their own values and names: program 1 is set and named,
 // program 0 selected and changed, program 1 selected again.
-std::string programRoundTrip(CheckHost& host, int parameters, std::uint32_t seed) {
+std::string programRoundTrip(ModuleUnderCheck& host, int parameters, std::uint32_t seed) {
   auto instance = host.createRunning();
   std::mt19937 generator(seed);
   markStep("selecting program 1");
@@ -407,7 +407,7 @@ std::string programRoundTrip(CheckHost& host, int parameters, std::uint32_t seed
 } // namespace
 
 Outcome checkStateRoundTrip(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto probe = host.create();
   const int parameters = std::min(probe->record().parameterCount, largestParametersTouched);
   const bool chunks = (probe->record().flags & flag::programsAsChunks) != 0;
@@ -458,7 +458,7 @@ Outcome checkLocale(const CheckContext& context) {
     return after != before ? failed(std::string(what) + " changed the locale from " + before + " to " + after)
                            : Outcome{};
   };
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   if (Outcome o = changedBy("loading the module"); o.verdict == Verdict::fail) return o;
   auto instance = host.create();
   if (Outcome o = changedBy("creating an instance"); o.verdict == Verdict::fail) return o;

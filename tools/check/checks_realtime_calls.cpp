@@ -41,7 +41,7 @@ std::string describeCalls(const std::vector<CountedCall>& calls) {
 } // namespace
 
 Outcome checkRealtimeCalls(const CheckContext& context) {
-  CheckHost host(context.modulePath);
+  ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   markStep("pointing the module's imports at the call counter");
   const std::size_t slots = hookImports();
