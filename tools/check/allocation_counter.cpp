@@ -31,10 +31,11 @@ std::atomic<std::size_t> releaseTotal{0};
 constexpr int stackDepth = 24;
 void* firstStack[stackDepth];
 std::atomic<int> firstStackDepth{0};
-thread_local __attribute__((tls_model("initial-exec"))) bool takingStack = false;
 
 void noteFirstStack() {
 #if !TANDREL_CHECK_SANITIZER_HOOKS
+  // Set while the stack is taken, which may allocate itself.
+  static thread_local __attribute__((tls_model("initial-exec"))) bool takingStack = false;
   if (firstStackDepth.load(std::memory_order_relaxed) != 0 || takingStack) return;
   takingStack = true;
   firstStackDepth.store(std::max(1, backtrace(firstStack, stackDepth)), std::memory_order_relaxed);
