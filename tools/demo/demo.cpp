@@ -13,7 +13,7 @@
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
-#include "common/option_spec.hpp"
+#include "common/option_declaration.hpp"
 #include "duck/duck_job.hpp"
 #include "render/render_job.hpp"
 

@@ -11,13 +11,13 @@
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
-#include "common/option_spec.hpp"
+#include "common/option_declaration.hpp"
 
 namespace tandrel::cli {
 
 namespace {
 
-// Every number option of `duck`, declared once (common/option_spec.hpp):
+// Every number option of `duck`, declared once (common/option_declaration.hpp):
 // registration, the range refused while parsing and its message.
 constexpr RangedOption<DuckShape, double> depthOption{
     "--depth", &DuckShape::depthDb,

@@ -15,7 +15,7 @@
 #include "common/interrupt.hpp"
 #include "common/job_outputs.hpp"
 #include "common/loaded_effect.hpp"
-#include "common/option_spec.hpp"
+#include "common/option_declaration.hpp"
 #include "common/progress.hpp"
 #include "common/render_engine.hpp"
 #include "common/resampler.hpp"

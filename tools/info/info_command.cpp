@@ -13,7 +13,7 @@
 #include "common/command.hpp"
 #include "common/json_text.hpp"
 #include "common/module_locator.hpp"
-#include "common/option_spec.hpp"
+#include "common/option_declaration.hpp"
 
 namespace tandrel::cli {
 

@@ -10,7 +10,7 @@
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
-#include "common/option_spec.hpp"
+#include "common/option_declaration.hpp"
 #include "render_job.hpp"
 
 namespace tandrel::cli {

@@ -1,4 +1,4 @@
-#include "option_spec.hpp"
+#include "option_declaration.hpp"
 
 #include <fmt/format.h>
 
