@@ -107,8 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
         PlantedDefect{"allocating_calloc", "allocation",
                       "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
-        PlantedDefect{"allocating_realloc", "allocation",
-                      "steady state: 43 allocations and 0 releases in 43 calls, the first in call 1"},
+        // (The releases depend on the allocator: glibc's realloc often resizes
+        // in place, a sanitizer's always moves.)
+        PlantedDefect{"allocating_realloc", "allocation", "steady state: 43 allocations and "},
         PlantedDefect{"allocating_aligned", "allocation",
                       "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
         PlantedDefect{"output_overrun", "process-sizes",
@@ -127,11 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlantedDefect{"dithering", "determinism", "other output"},
         PlantedDefect{"long_name", "text-bounds", "parameter 0 name wrote 12 bytes into a text of 9", "warn"},
         PlantedDefect{"crossed_channels", "in-place", "other output", "warn"},
-        PlantedDefect{
-            "first_sample", "null-pointers",
-            "while processing 0 frames with null channel arrays; backtrace: first_sample.so: (anonymous "
-            "namespace)::FirstSample::processAudio(",
-            "warn"},
+        PlantedDefect{"first_sample", "null-pointers", "while processing 0 frames with null channel arrays",
+                      "warn"},
         PlantedDefect{"locking", "realtime-calls", "pthread_mutex_lock (lock) 50 times"},
         PlantedDefect{"locale_changing", "locale", "loading the module changed the locale from"},
         PlantedDefect{"lossy_chunk", "state",
@@ -344,6 +342,18 @@ constexpr bool sanitizerAllocator = true;
 #else
 constexpr bool sanitizerAllocator = false;
 #endif
+
+// A crash is traced to the module's function (not in sanitizer builds,
+// whose runtimes report the null read themselves and end the child first).
+TEST(CheckCommand, CrashIsTracedToTheModulesFunction) {
+  if (sanitizerAllocator) GTEST_SKIP() << "the sanitizer's runtime reports the fault before the crash";
+  const nlohmann::json report =
+      checkReport({testModule("first_sample"), "--quick", "--only", "load,null-pointers"}, 0);
+  const std::string detail = entryFor(report, "null-pointers").value("detail", "");
+  EXPECT_NE(detail.find("; backtrace: first_sample.so: (anonymous namespace)::FirstSample::processAudio("),
+            std::string::npos)
+      << detail;
+}
 
 // An allocation in steady-state processing is traced to the module's
 // function that made it, through operator new and through malloc (not in
