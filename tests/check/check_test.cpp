@@ -110,8 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
         // (The releases depend on the allocator: glibc's realloc often resizes
         // in place, a sanitizer's always moves.)
         PlantedDefect{"allocating_realloc", "allocation", "steady state: 43 allocations and "},
+        // (The thread sanitizer's hooks see aligned allocations only when released.)
         PlantedDefect{"allocating_aligned", "allocation",
-                      "steady state: 43 allocations and 43 releases in 43 calls, the first in call 1"},
+                      " allocations and 43 releases in 43 calls, the first in call 1"},
         PlantedDefect{"output_overrun", "process-sizes",
                       "wrote past the end of output 0 in a call of 1 frame"},
         PlantedDefect{"infinity", "finite-output", "infinity at output 1 frame 999 for silence"},

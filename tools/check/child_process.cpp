@@ -114,6 +114,12 @@ std::string leftoversText(const std::vector<std::string>& threadsBefore) {
     ++left[name];
   for (const std::string& name : threadsBefore)
     if (auto found = left.find(name); found != left.end() && --found->second == 0) left.erase(found);
+#if defined(__SANITIZE_THREAD__)
+  // The thread sanitizer's runtime starts a thread of its own, under the
+  // process's name, once the first other thread is created: not the module's.
+  if (auto own = left.find(threadsBefore.empty() ? std::string() : threadsBefore.front()); own != left.end())
+    if (--own->second == 0) left.erase(own);
+#endif
   std::string text;
   int count = 0;
   std::string names;
