@@ -342,21 +342,6 @@ bool formatClips(const std::string& outputPath) { return !outputKeepsPeaks(outpu
 
 } // namespace
 
-void checkDuckShape(const DuckShape& shape) {
-  const auto check = [](double value, double low, double high, const char* option, const char* unit) {
-    const std::string problem = option_text::valueProblem(value, low, high, unit);
-    if (!problem.empty())
-      throw UsageError(std::string(option) + " " + problem + " (see tandrel live --help)");
-  };
-  check(shape.depthDb, 0.0, largestDepthDb, "--depth", "dB");
-  check(shape.presence.thresholdDbfs, lowestThresholdDbfs, 0.0, "--threshold", "dBFS");
-  check(shape.presence.attackMs, 0.0, longestAttackMs, "--attack", "ms");
-  check(shape.presence.holdMs, 0.0, longestPauseOrReleaseMs, "--hold", "ms");
-  check(shape.presence.releaseMs, 0.0, longestPauseOrReleaseMs, "--release", "ms");
-  check(shape.musicGainDb, -largestGainDb, largestGainDb, "--music-gain", "dB");
-  check(shape.voiceGainDb, -largestGainDb, largestGainDb, "--voice-gain", "dB");
-}
-
 DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInputs, const DuckJob& job) {
   // Both targets are reserved first, so an unwritable path fails before
   // any processing.

@@ -30,8 +30,6 @@ struct DuckShape {
   std::optional<double> thresholdDbfs;
   double musicGainDb = 0.0;
   bool mix = false; // add the voices to every output channel
-  // The voice's gain in `live`'s mix; `duck`'s voices carry their own.
-  double voiceGainDb = 0.0;
 };
 
 // The accepted ranges of the shape's values.
@@ -49,11 +47,6 @@ constexpr double thresholdBelowSpeechDb = 24.0;
 constexpr double thresholdAboveFloorDb = 6.0;
 // And never below this.
 constexpr double lowestDefaultThresholdDbfs = -70.0;
-
-// For `live`: throws UsageError naming the option whose value is outside
-// its range (depth, presence.thresholdDbfs, attack, hold, release, gains).
-// `duck` checks its options while parsing them instead.
-void checkDuckShape(const DuckShape& shape);
 
 // One voice of the job.
 struct VoiceInput {

@@ -34,10 +34,6 @@ struct PresenceSettings {
   double maxPauseMs = 1000.0;
   double releaseMs = 300.0;
   bool voiceBand = true; // measure through the voice-band filter
-  // For `live`, which cannot see the future: how long presence is held
-  // after the voice. The offline envelope bridges pauses up to maxPauseMs
-  // instead and does not read it.
-  double holdMs = 300.0;
 };
 
 // The length of the windows over which the voice's level is measured.

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "common/cli_error.hpp"
 #include "common/levels.hpp"
+#include "common/option_declaration.hpp"
 #include "duck/duck_mix.hpp"
 #include "effect/depth_law.hpp"
 #include "effect/tandrel_vocabulary.hpp"
@@ -20,16 +20,10 @@ constexpr float sourceAudioFirst = 1.0f;
 constexpr int audioInput = product::audioInput(sourceAudioFirst);
 constexpr int controlInput = product::controlInput(sourceAudioFirst);
 
-std::string number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
-
+// The same words as every command's range errors (common/option_declaration.hpp).
 void checkRange(double value, double low, double high, const char* option, const char* unit) {
-  if (!(value >= low && value <= high))
-    throw UsageError(std::string(option) + " " + number(value) + " is outside " + number(low) + " to " +
-                     number(high) + " " + unit + "; give a value in that range (see tandrel live --help)");
+  const std::string problem = option_text::valueProblem(value, low, high, unit);
+  if (!problem.empty()) throw UsageError(std::string(option) + " " + problem + " (see tandrel live --help)");
 }
 
 void checkIsTandrel(LoadedEffect& effect) {
