@@ -190,6 +190,14 @@ local function show_regions(track)
   report(track:name() .. "_regions", table.concat(lengths, ","))
 end
 
+-- A new audio track of that many inputs and outputs, named track_name.
+local function new_track(inputs, outputs, track_name)
+  local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
+                                         ARDOUR.TrackMode.Normal, true)
+  if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
+  return tracks:front()
+end
+
 if mode == "create" then
   local rate, ratio = tonumber(arg[4]), tonumber(arg[5])
   if not create_session(dir, name, rate) then fail("cannot create the session") end
@@ -252,12 +260,6 @@ elseif mode == "sidechain" then
   -- every connection itself.
   ARDOUR.config():set_output_auto_connect(0)
 
-  local function new_track(inputs, outputs, track_name)
-    local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
-                                           ARDOUR.TrackMode.Normal, true)
-    if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
-    return tracks:front()
-  end
   local music = new_track(channels, 2, "Music")
   local voice = new_track(1, 1, "Voice")
   local feeder = voice
@@ -320,19 +322,6 @@ elseif mode == "sidechain" then
 
   Session:save_state("")
   close_session()
-elseif mode == "reload-sidechain" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local music, voice = find_track("Music"), find_track("Voice")
-  if not music or not voice then fail("no Music or no Voice track") end
-  local proc = find_insert(music)
-  if not proc then fail("no Tandrel on the Music track") end
-  ARDOUR.LuaAPI.usleep(300000)
-  for t in Session:get_tracks():iter() do show_regions(t) end
-  report("music_latency", music:signal_latency())
-  report("step", "loaded")
-  show_routing(proc, music, voice)
-  show(proc)
-  close_session()
 elseif mode == "voice-to-master" then
   if not load_session(dir, name) then fail("cannot load the session") end
   local voice = find_track("Voice")
@@ -349,12 +338,6 @@ elseif mode == "lv2-sidechain" then
   local rate, uri, depth = tonumber(arg[4]), arg[5], tonumber(arg[6])
   if not create_session(dir, name, rate) then fail("cannot create the session") end
   ARDOUR.config():set_output_auto_connect(0)
-  local function new_track(inputs, outputs, track_name)
-    local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
-                                           ARDOUR.TrackMode.Normal, true)
-    if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
-    return tracks:front()
-  end
   local music = new_track(2, 2, "Music")
   local voice = new_track(1, 1, "Voice")
   local master_in = Session:master_out():input()
@@ -383,7 +366,7 @@ elseif mode == "lv2-sidechain" then
   report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
   Session:save_state("")
   close_session()
-elseif mode == "reload-lv2-sidechain" then
+elseif mode == "reload-sidechain" or mode == "reload-lv2-sidechain" then
   if not load_session(dir, name) then fail("cannot load the session") end
   local music, voice = find_track("Music"), find_track("Voice")
   if not music or not voice then fail("no Music or no Voice track") end
@@ -395,7 +378,9 @@ elseif mode == "reload-lv2-sidechain" then
   report("step", "loaded")
   show_routing(proc, music, voice)
   show(proc)
-  report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
+  if mode == "reload-lv2-sidechain" then
+    report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
+  end
   close_session()
 else
   fail("unknown mode " .. tostring(mode))
