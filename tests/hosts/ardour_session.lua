@@ -198,6 +198,24 @@ local function new_track(inputs, outputs, track_name)
   return tracks:front()
 end
 
+-- Loads the saved session and returns its track of that name and the Tandrel
+-- insert on it, failing if either is missing.
+local function reload_insert(track_name)
+  if not load_session(dir, name) then fail("cannot load the session") end
+  local track = find_track(track_name)
+  if not track then fail("no track " .. track_name) end
+  local proc = find_insert(track)
+  if not proc then fail("no Tandrel plug-in on the track " .. track_name) end
+  return track, proc
+end
+
+-- The track of that name in the open session, failing if there is none.
+local function existing_track(track_name)
+  local track = find_track(track_name)
+  if not track then fail("no track " .. track_name) end
+  return track
+end
+
 if mode == "create" then
   local rate, ratio = tonumber(arg[4]), tonumber(arg[5])
   if not create_session(dir, name, rate) then fail("cannot create the session") end
@@ -232,11 +250,7 @@ if mode == "create" then
   Session:save_state("")
   close_session()
 elseif mode == "reload" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local track = find_track("Duck")
-  if not track then fail("no track Duck") end
-  local proc = find_insert(track)
-  if not proc then fail("no Tandrel on the track") end
+  local track, proc = reload_insert("Duck")
 
   -- Latency is known once the engine has run and the session has
   -- recomputed its latencies; give it a few cycles.
@@ -323,14 +337,10 @@ elseif mode == "sidechain" then
   Session:save_state("")
   close_session()
 elseif mode == "voice-to-master" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local voice = find_track("Voice")
-  if not voice then fail("no Voice track") end
+  local music, proc = reload_insert("Music")
+  local voice = existing_track("Voice")
   local master_in = Session:master_out():input()
   for c = 0, 1 do connect(voice:output():audio(0), master_in:audio(c), "Voice to master input " .. c) end
-  local music = find_track("Music")
-  local proc = music and find_insert(music)
-  if not proc then fail("no Tandrel on a Music track") end
   show_routing(proc, music, voice)
   Session:save_state("")
   close_session()
@@ -367,11 +377,8 @@ elseif mode == "lv2-sidechain" then
   Session:save_state("")
   close_session()
 elseif mode == "reload-sidechain" or mode == "reload-lv2-sidechain" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local music, voice = find_track("Music"), find_track("Voice")
-  if not music or not voice then fail("no Music or no Voice track") end
-  local proc = find_insert(music)
-  if not proc then fail("no Tandrel plug-in on the Music track") end
+  local music, proc = reload_insert("Music")
+  local voice = existing_track("Voice")
   ARDOUR.LuaAPI.usleep(300000)
   for t in Session:get_tracks():iter() do show_regions(t) end
   report("music_latency", music:signal_latency())
