@@ -12,6 +12,7 @@
 #include "effect/tandrel_effect.hpp"
 #include "frame/entry.hpp"
 #include "host/module_host.hpp"
+#include "host_call_check.hpp"
 #include "loaded_module_fixture.hpp"
 
 namespace {
@@ -75,13 +76,7 @@ TEST_F(LoadedModuleTest, EntryPointAsksTheHostVersionOnceWithANullRecord) {
   auto instance = create();
   ASSERT_NE(instance, nullptr);
   ASSERT_EQ(instance->calls().size(), 1u);
-  const HostCall& call = instance->calls().front();
-  EXPECT_EQ(call.record, nullptr);
-  EXPECT_EQ(call.opcode, 1);
-  EXPECT_EQ(call.index, 0);
-  EXPECT_EQ(call.value, 0);
-  EXPECT_EQ(call.pointer, nullptr);
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(call.option), 0u);
+  EXPECT_TRUE(tandrel::test::isHostCall(instance->calls().front(), {nullptr, 1, 0, 0, nullptr, 0.0f}));
 }
 
 TEST_F(LoadedModuleTest, HostAnsweringVersionZeroGetsNoEffect) {
