@@ -248,6 +248,13 @@ void expectOneLineError(const RunResult& run, const ErrorCase& expected) {
     EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
 }
 
+std::vector<std::string> joined(const std::vector<std::string>& command,
+                                const std::vector<std::string>& more) {
+  std::vector<std::string> arguments = command;
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  return arguments;
+}
+
 std::vector<std::string> ToolTest::expandArguments(const std::vector<std::string>& arguments) const {
   std::vector<std::string> result;
   for (const std::string& argument : arguments) {

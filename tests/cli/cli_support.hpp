@@ -86,6 +86,11 @@ struct ErrorCase {
   int status = 1; // 2 for a usage error
 };
 
+// `command` followed by `more`: an ErrorCase's arguments built on the
+// command line the cases share.
+std::vector<std::string> joined(const std::vector<std::string>& command,
+                                const std::vector<std::string>& more);
+
 // The run failed as `expected` says: its status, nothing on standard output
 // and one line on standard error that starts "tandrel: " and holds every
 // part of the message.
