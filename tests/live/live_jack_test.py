@@ -106,6 +106,9 @@ class Rig:
         self.recorder = jack.Client("recorder", servername=SERVER, no_start_server=True)
         self.music_ports = [self.player.outports.register(f"music_{c}") for c in (1, 2)]
         self.voice_port = self.player.outports.register("voice")
+        # Two ports whose names a regular expression for the first also
+        # matches: a full port name must connect that port alone.
+        self.mic_ports = [self.player.outports.register(name) for name in ("mic_1", "mic_10")]
         self.record_ports = [self.recorder.inports.register(f"in_{c}") for c in (1, 2)]
         # A click at the material's first frame, recorded beside the
         # outputs: where the material began in the recording.
@@ -208,10 +211,10 @@ def start_server():
     raise RuntimeError("jackd did not start")
 
 
-def start_live(name, *options, wired=True):
-    """Starts live connected to the rig (wired) or alone; returns once its
-    ports are there and, when wired, connected."""
-    connections = ["--connect", "music=player:music_", "--connect", "voice=player:voice", "--connect",
+def start_live(name, *options, wired=True, voice="player:voice"):
+    """Starts live connected to the rig (wired, the voice port to `voice`) or
+    alone; returns once its ports are there and, when wired, connected."""
+    connections = ["--connect", "music=player:music_", "--connect", f"voice={voice}", "--connect",
                    "out=recorder:in_"]
     command = [TOOL, "live", "--name", name, "--module", MODULE, *(connections if wired else []), *options]
     live = subprocess.Popen(command, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -329,6 +332,18 @@ def test_disconnect_brings_music_back(rig):
     check(abs(after - full) <= 0.01, f"music back to full level after the disconnection ({after - full:.3f} dB)")
 
 
+def test_full_port_name_connects_that_port_alone(rig):
+    live = start_live("live4", "--quiet", voice="player:mic_1")
+    try:
+        probe = jack.Client("probe", servername=SERVER, no_start_server=True)
+        connected = [port.name for port in probe.get_all_connections("live4:voice")]
+        probe.close()
+        check(connected == ["player:mic_1"], f"voice=player:mic_1 connects that port alone (got {connected})")
+    finally:
+        live.terminate()
+        live.wait(timeout=20)
+
+
 def test_server_shutdown_ends_live(server):
     live = start_live("live3", "--quiet", wired=False)
     server.send_signal(signal.SIGTERM)
@@ -352,6 +367,7 @@ def main():
             test_duck_and_latency(rig)
             test_period_change(rig)
             test_disconnect_brings_music_back(rig)
+            test_full_port_name_connects_that_port_alone(rig)
             rig.close()
             rig = None
             test_server_shutdown_ends_live(server)
