@@ -5,9 +5,10 @@ A player client feeds music and voice into the live client's ports and a
 recorder client records its outputs, both sample-exact by JACK's frame time
 (the server runs in freewheel mode for those parts, so a loaded machine
 cannot make a period late). Checks: the gain under the voice is the depth;
-the output after a period change; the reported
-latency is the measured delay of an impulse; the music comes back after the
-voice port is disconnected mid-run; SIGTERM ends the tool with status 0 and
+the output after a period change; the output lines up with `tandrel duck`'s
+offline result; the reported latency is the measured delay of an impulse;
+the music comes back after the voice port is disconnected mid-run; a full
+port name given to --connect connects that port alone; SIGTERM ends the tool with status 0 and
 the server's shutdown with one line and status 1.
 
 Usage: live_jack_test.py TANDREL_TOOL TANDREL_MODULE. Exits 77 (skipped)
@@ -246,6 +247,48 @@ def rms_db(x):
     return 10 * np.log10(np.mean(np.asarray(x, dtype=np.float64) ** 2))
 
 
+def offline_duck(workdir, music, voice, *options):
+    write_float_wav(f"{workdir}/music.wav", music)
+    write_float_wav(f"{workdir}/voice.wav", voice[:, None])
+    subprocess.run([TOOL, "duck", "--module", MODULE, "-m", f"{workdir}/music.wav", "-v", f"{workdir}/voice.wav",
+                    "-o", f"{workdir}/offline.wav", "--depth", str(DEPTH_DB), "-q", *options], check=True)
+    return read_float_wav(f"{workdir}/offline.wav")
+
+
+def play_through_live(rig, name, music, voice, latency, *options):
+    """The material through a live client, in freewheel; the output from
+    the frame where the material went in plus `latency`."""
+    live = start_live(name, *options)
+    try:
+        rig.freewheel(True)
+        recording, start = rig.run(music, voice, len(music) + latency)
+        rig.freewheel(False)
+    finally:
+        live.send_signal(signal.SIGTERM)
+        live.wait(timeout=20)
+    return recording[start + latency:start + latency + len(music)], live.returncode
+
+
+def test_lines_up_with_duck(rig, workdir):
+    """With a look-ahead of a window and the attack that keeps the module's
+    128-frame blocks where they are offline (480 + 160 frames), live's
+    output is duck's offline output to the bit, the mixed voice included,
+    from the start through the last word (its pause bridged by duck's
+    longest pause and live's hold alike) and again once both are back at
+    full level. Between, duck lets the music up at the last word, which it
+    knows is the last; live waits out its hold first."""
+    music, voice = music_and_voice(4.0)
+    shape = ["--threshold", "-40", "--attack", "3.33333", "--release", "300", "--mix", "--voice-gain", "-6"]
+    offline = offline_duck(workdir, music, voice, "--max-pause", "300", *shape)
+    out, status = play_through_live(rig, "live_exact", music, voice, 640 + MODULE_LATENCY, "--hold", "300",
+                                    "--lookahead", "13.33333", *shape)
+    check(status == 0, f"live ends with status 0 (got {status})")
+    last_word, back = int(2.55 * RATE), int((2.6 + 0.3 + 0.3 + 0.05) * RATE)
+    for first, end, what in ((0, last_word, "through the last word"), (back, len(out), "back at full level")):
+        difference = float(np.max(np.abs(out[first:end] - offline[first:end])))
+        check(difference == 0.0, f"live output is duck's offline output {what} (largest difference {difference:.2e})")
+
+
 def test_duck_and_latency(rig):
     """At the default settings: the reported latency, the depth, the delay
     of an impulse, SIGTERM."""
@@ -305,7 +348,8 @@ def test_period_change(rig):
 def test_disconnect_brings_music_back(rig):
     """A voice that never stops, disconnected mid-run: the music returns."""
     music = music_and_voice(1.0)[0]
-    voice = np.full(len(music), 0.1, dtype=np.float32)
+    # A 1 kHz tone, whole cycles, so that it loops without a seam.
+    voice = (0.1 * np.sin(2 * np.pi * 1000 * np.arange(len(music)) / RATE)).astype(np.float32)
     live = start_live("live2", "--hold", "200", "--release", "200")
     seconds = 3
 
@@ -366,6 +410,7 @@ def main():
             rig = Rig()
             test_duck_and_latency(rig)
             test_period_change(rig)
+            test_lines_up_with_duck(rig, workdir)
             test_disconnect_brings_music_back(rig)
             test_full_port_name_connects_that_port_alone(rig)
             rig.close()

@@ -157,7 +157,8 @@ void add(CLI::App& app) {
           "--connect", options.connections,
           "ROLE=PATTERN: connect this client's ports named ROLE... (music, voice, out; in for another "
           "module) to the other clients' port of that full name, or else to the ports matching the JACK "
-          "pattern (a regular expression), e.g. voice=system:capture_1 or out=system:playback_; repeat for more")
+          "pattern (a regular expression), e.g. voice=system:capture_1 or out=system:playback_; repeat for "
+          "more")
       ->allow_extra_args(false);
   live->add_option("-n,--name", options.clientName, "JACK client name")->capture_default_str();
   live->add_option("--server", options.serverName,
