@@ -9,6 +9,7 @@
 
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/interrupt.hpp"
 #include "common/loaded_effect.hpp"
 #include "common/module_locator.hpp"
 #include "effect/tandrel_vocabulary.hpp"
@@ -175,7 +176,9 @@ int runLive(const LiveOptions& options) {
     requests.push_back(parseConnectRequest(text));
   const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
 
-  const StopSignals signals;
+  // SIGINT, SIGTERM and SIGHUP only set the flag that the loop below reads;
+  // live then closes as on the q key.
+  const InterruptGuard signals;
   LiveRun run = startRun(options, modulePath);
   const std::vector<std::string> warnings = run.session->connect(requests);
   if (!options.quiet) printStart(run, options, modulePath);
@@ -187,7 +190,7 @@ int runLive(const LiveOptions& options) {
   KeyReader keys(interactive);
   if (keys.active()) std::fprintf(stderr, "%s\n", keyHelp);
   auto nextStatus = std::chrono::steady_clock::now();
-  while (!StopSignals::stopRequested()) {
+  while (!interruptRequested()) {
     const int key = keys.next(loopMilliseconds);
     if (run.session->serverGone()) {
       status.clear();
