@@ -119,4 +119,9 @@ private:
   std::string directory_;
 };
 
+// A test run once for each row of a table of ErrorCases, each named by its
+// row: INSTANTIATE_TEST_SUITE_P(Cases, Fixture, Values(...), errorCaseName).
+class ErrorCaseTest : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {};
+std::string errorCaseName(const ::testing::TestParamInfo<ErrorCase>& info);
+
 } // namespace cli_test

@@ -15,10 +15,10 @@ namespace {
 
 constexpr const char* earlierContents = "an earlier render, to be kept";
 
-class RenderErrors : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {
+class RenderErrors : public ErrorCaseTest {
 protected:
   void SetUp() override {
-    ToolTest::SetUp();
+    ErrorCaseTest::SetUp();
     writeAudio(path("stereo.wav"), {noise(4000, 1, 0.5f), noise(4000, 2, 0.5f)});
     writeAudio(path("mono44.wav"), {noise(4000, 3, 0.5f)}, 44100);
     writeAudio(path("three.wav"), {noise(100, 4, 0.5f), noise(100, 5, 0.5f), noise(100, 6, 0.5f)});
@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"PictureDirectoryMissing",
                   joined(renderStereoTo, {"@out.wav", "--plot", "@nowhere/out.png"}),
                   {"cannot write output file", "nowhere/out.png"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    errorCaseName);
 
 class RenderInterrupt : public ToolTest, public ::testing::WithParamInterface<int> {};
 
