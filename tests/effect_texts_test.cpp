@@ -250,9 +250,9 @@ class ModuleTexts : public testing::Test {
 protected:
   void SetUp() override {
     std::string error;
-    module = tandrel::host::Module::load(TANDREL_MODULE_PATH, error);
+    module = tandrel::host::ModuleLibrary::load(TANDREL_MODULE_PATH, error);
     ASSERT_NE(module, nullptr) << error;
-    instance = tandrel::host::Instance::create(*module, error);
+    instance = tandrel::host::EffectInstance::create(*module, error);
     ASSERT_NE(instance, nullptr) << error;
   }
   void TearDown() override { instance.reset(); }
@@ -262,8 +262,8 @@ protected:
     return instance->dispatch(op, index, 0, buffer.text(), 0.0f);
   }
 
-  std::unique_ptr<tandrel::host::Module> module;
-  std::unique_ptr<tandrel::host::Instance> instance;
+  std::unique_ptr<tandrel::host::ModuleLibrary> module;
+  std::unique_ptr<tandrel::host::EffectInstance> instance;
 };
 
 TEST_F(ModuleTexts, FreshInstance) {

@@ -546,7 +546,7 @@ protected:
   }
   void TearDown() override { instance_.reset(); }
 
-  std::unique_ptr<host::Instance> instance_;
+  std::unique_ptr<host::EffectInstance> instance_;
 };
 
 TEST_F(LoadedModule, AnswersAsAHostExpects) {

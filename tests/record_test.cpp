@@ -18,9 +18,9 @@
 namespace {
 
 using tandrel::EffectRecord;
+using tandrel::host::EffectInstance;
 using tandrel::host::HostCall;
-using tandrel::host::Instance;
-using tandrel::host::Module;
+using tandrel::host::ModuleLibrary;
 
 template <typename T> T fieldAt(const EffectRecord& record, std::size_t offset) {
   T value;
@@ -81,7 +81,7 @@ TEST_F(LoadedModuleTest, EntryPointAsksTheHostVersionOnceWithANullRecord) {
 
 TEST_F(LoadedModuleTest, HostAnsweringVersionZeroGetsNoEffect) {
   std::string error;
-  auto instance = Instance::create(*module_, error, [](const HostCall&) -> std::intptr_t { return 0; });
+  auto instance = EffectInstance::create(*module_, error, [](const HostCall&) -> std::intptr_t { return 0; });
   EXPECT_EQ(instance, nullptr);
   EXPECT_FALSE(error.empty());
 }
@@ -121,7 +121,7 @@ TEST_F(LoadedModuleTest, OldAndSixtyFourBitEntriesLeaveOutputsUntouched) {
 }
 
 // Processes `audio` with a loud control through one instance, in calls of `callSize`.
-std::vector<float> duck(Instance& instance, const std::vector<float>& audio, std::size_t first,
+std::vector<float> duck(EffectInstance& instance, const std::vector<float>& audio, std::size_t first,
                         std::size_t count) {
   std::vector<float> in0(audio.begin() + static_cast<std::ptrdiff_t>(first),
                          audio.begin() + static_cast<std::ptrdiff_t>(first + count));
