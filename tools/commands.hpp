@@ -1,6 +1,7 @@
-// The tool's commands. Each folder under tools/ defines its command's add(),
-// which registers the subcommand, its options and the callback that runs it
-// (common/command.hpp); main calls them in this order.
+// The commands of `tandrel`, one folder each: every command registers its
+// subcommand, its options and its callback with the parser through its own
+// add(). main calls them in the order `--help` lists them; a new command is
+// one line here and one in main.
 //
 // Thread: [main].
 #pragma once
@@ -9,38 +10,32 @@ namespace CLI {
 class App;
 }
 
-namespace tandrel::cli {
-
-// `tandrel info`: what a host learns about an effect module.
-namespace info {
+namespace tandrel::cli::info {
+// `tandrel info`: what a host learns about a module.
 void add(CLI::App& app);
-}
+} // namespace tandrel::cli::info
 
-// `tandrel render`: input files through any effect module into an output file.
-namespace render {
+namespace tandrel::cli::render {
+// `tandrel render`: files through any effect module.
 void add(CLI::App& app);
-}
+} // namespace tandrel::cli::render
 
-// `tandrel duck`: music ducked under one or more voices.
-namespace duck {
+namespace tandrel::cli::duck {
+// `tandrel duck`: music ducked under one or more voices, to a file.
 void add(CLI::App& app);
-}
+} // namespace tandrel::cli::duck
 
+namespace tandrel::cli::demo {
 // `tandrel demo`: the duck job on built-in material.
-namespace demo {
 void add(CLI::App& app);
-}
-
-// `tandrel live`: music ducked under a microphone as a JACK client.
-namespace live {
-void add(CLI::App& app);
-}
-
-} // namespace tandrel::cli
+} // namespace tandrel::cli::demo
 
 namespace tandrel::check {
-
-// `tandrel check`: a module's behaviour in a host's hands, checked.
+// `tandrel check`: the battery of checks on one or more modules.
 void add(CLI::App& app);
-
 } // namespace tandrel::check
+
+namespace tandrel::cli::live {
+// `tandrel live`: music ducked under a microphone in real time on JACK.
+void add(CLI::App& app);
+} // namespace tandrel::cli::live
