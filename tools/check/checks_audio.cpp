@@ -54,7 +54,7 @@ std::string framesText(std::size_t frames) {
 
 } // namespace
 
-static Outcome checkProcessSizes(const CheckContext& context) {
+Outcome checkProcessSizes(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int inputs = instance->record().inputCount;
@@ -182,7 +182,7 @@ std::string describe(const Divergence& d) {
 // given the same calls already differ (a generator random by design, dither),
 // calls of other sizes cannot be told apart from that, and determinism
 // reports it.
-static Outcome checkBlockIndependence(const CheckContext& context) {
+Outcome checkBlockIndependence(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   Channels expected, again, got;
   Channels input;
@@ -213,7 +213,7 @@ static Outcome checkBlockIndependence(const CheckContext& context) {
   return failed(calls + " give other output: " + describe(divergence));
 }
 
-static Outcome checkInPlace(const CheckContext& context) {
+Outcome checkInPlace(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto separate = host.createRunning();
   const std::size_t length = frames(context, oneSecond);
@@ -252,7 +252,7 @@ std::vector<TestSignal> finiteInputs(int channels, std::size_t length) {
 
 } // namespace
 
-static Outcome checkFiniteOutput(const CheckContext& context) {
+Outcome checkFiniteOutput(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   std::size_t samples = 0;
   const std::size_t length = frames(context, oneSecond);
@@ -277,7 +277,7 @@ static Outcome checkFiniteOutput(const CheckContext& context) {
                 " output samples for silence, full-scale noise and impulses: all finite");
 }
 
-static Outcome checkSubnormalOutput(const CheckContext& context) {
+Outcome checkSubnormalOutput(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   // Sound that stops: decaying tails are where subnormal numbers appear.
@@ -435,7 +435,7 @@ std::string correlationText(const Measurement& correlation) {
 // reported delay. A response that starts later and is no copy of the input
 // (a wet-only reverb, a room's propagation time, a head-related filter) is
 // reported and passes: there is nothing a host would compensate.
-static Outcome checkLatency(const CheckContext& context) {
+Outcome checkLatency(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   const ReportedDelay reported = reportedDelay(host);
   const int inputs = reported.inputs;
@@ -462,7 +462,7 @@ static Outcome checkLatency(const CheckContext& context) {
                 " and no delayed copy of the input (a wet or travelling response), nothing to compensate");
 }
 
-static Outcome checkDeterminism(const CheckContext& context) {
+Outcome checkDeterminism(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   Channels outputs[2];
   for (Channels& output : outputs) {
@@ -475,27 +475,6 @@ static Outcome checkDeterminism(const CheckContext& context) {
   const Difference difference = compare(outputs[0], outputs[1]);
   if (difference.identical) return passed("two fresh instances give identical output for the same input");
   return failed("two fresh instances give other output for the same input: " + describe(difference));
-}
-
-std::vector<CheckDefinition> audioChecks() {
-  using std::chrono::seconds;
-  return {
-      {"process-sizes", "calls of 0 frames up to the announced block size, with guards behind every buffer",
-       Loading::needed, checkProcessSizes, seconds(30)},
-      {"determinism", "two fresh instances give the same output for the same input", Loading::needed,
-       checkDeterminism, seconds(60)},
-      {"block-independence",
-       "calls of one size and of random sizes give the same output (judged when deterministic)",
-       Loading::needed, checkBlockIndependence, seconds(60)},
-      {"in-place", "outputs in the inputs' buffers give the same output", Loading::needed, checkInPlace,
-       seconds(60)},
-      {"finite-output", "silence, full-scale noise and impulses give no NaN or infinity", Loading::needed,
-       checkFiniteOutput, seconds(60)},
-      {"subnormal-output", "counts subnormal output samples after the sound stops", Loading::needed,
-       checkSubnormalOutput, seconds(60)},
-      {"latency", "the delay measured after an impulse or by correlation against the reported initial delay",
-       Loading::needed, checkLatency, seconds(90)},
-  };
 }
 
 } // namespace tandrel::check
