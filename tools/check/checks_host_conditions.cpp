@@ -196,6 +196,9 @@ Outcome automate(const CheckContext& context, ModuleUnderCheck& host, std::uniqu
       stoppedEarly = true;
       break;
     }
+    // A call that never returns is reported with its number (the seed
+    // repeats the changes before it).
+    markProgress(static_cast<long>(done / callSize));
     std::string lastChange;
     for (int k = 0; k < std::min(parameters, 4); ++k) {
       const int p = which(generator);
