@@ -9,6 +9,7 @@
 #include <numbers>
 #include <random>
 
+#include "commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"

@@ -11,10 +11,6 @@
 
 #include "common/signal_stream.hpp"
 
-namespace CLI {
-class App;
-}
-
 namespace tandrel::cli {
 
 struct DemoOptions {
@@ -52,10 +48,3 @@ private:
 int runDemo(const DemoOptions& options);
 
 } // namespace tandrel::cli
-
-namespace tandrel::cli::demo {
-
-// Registers `tandrel demo`: the duck job on built-in material. [main]
-void add(CLI::App& app);
-
-} // namespace tandrel::cli::demo

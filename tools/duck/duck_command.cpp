@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"

@@ -10,10 +10,6 @@
 
 #include "duck_job.hpp"
 
-namespace CLI {
-class App;
-}
-
 namespace tandrel::cli {
 
 struct DuckOptions {
@@ -36,10 +32,3 @@ struct DuckOptions {
 int runDuck(const DuckOptions& options);
 
 } // namespace tandrel::cli
-
-namespace tandrel::cli::duck {
-
-// Registers `tandrel duck`: music ducked under a voice. [main]
-void add(CLI::App& app);
-
-} // namespace tandrel::cli::duck

@@ -6,10 +6,6 @@
 
 #include "common/loaded_effect.hpp"
 
-namespace CLI {
-class App;
-}
-
 namespace tandrel::cli {
 
 struct InfoOptions {
@@ -32,10 +28,3 @@ void printInfoText(const EffectInfo& info, std::ostream& out);
 void printInfoJson(const EffectInfo& info, std::ostream& out);
 
 } // namespace tandrel::cli
-
-namespace tandrel::cli::info {
-
-// Registers `tandrel info`: what a host learns about a module. [main]
-void add(CLI::App& app);
-
-} // namespace tandrel::cli::info

@@ -6,10 +6,6 @@
 
 #include "common/loaded_effect.hpp"
 
-namespace CLI {
-class App;
-}
-
 namespace tandrel::cli {
 
 // The largest number of frames per processing call (--block).
@@ -31,10 +27,3 @@ struct RenderOptions {
 int runRender(const RenderOptions& options);
 
 } // namespace tandrel::cli
-
-namespace tandrel::cli::render {
-
-// Registers `tandrel render`: files through any effect module. [main]
-void add(CLI::App& app);
-
-} // namespace tandrel::cli::render
