@@ -49,7 +49,4 @@ float finiteWithPeak(float peak, float* samples, std::int64_t count);
 std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb,
                            const std::vector<double>& mixedVoiceGainsDb, bool keepsPeaks);
 
-// Whether the output's format keeps samples beyond full scale (float).
-bool outputKeepsPeaks(const std::string& outputPath);
-
 } // namespace tandrel::cli

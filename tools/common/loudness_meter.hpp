@@ -1,0 +1,68 @@
+// The loudness of a stream as ITU-R BS.1770 and EBU R 128 define it:
+// integrated loudness (LUFS) and loudness range (LU), measured with
+// libebur128, and the true peak (dBTP): the largest magnitude of the
+// signal oversampled to at least 192 kHz (4x at 44.1 and 48 kHz, 2x at 88.2
+// and 96 kHz) with libsoxr's linear-phase high-quality resampler, and never
+// below the largest sample itself.
+//
+// Memory stays the same whatever the length: the loudness is kept as a
+// histogram of block energies (0.1 dB bins), not as a list of every block.
+// Channels count as libebur128 weighs them by position: 1 left, 2 right,
+// 3 centre, 4 ignored (low frequencies), 5 and 6 the surrounds; a mono
+// stream is one channel, so it measures 3 dB under the same signal on two.
+//
+// Thread: one thread at a time; [main] for the tools.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "signal_stream.hpp"
+
+namespace tandrel::cli {
+
+struct LoudnessFigures {
+  // Empty when the stream is too quiet or too short to be measured (every
+  // block under the absolute gate of -70 LUFS).
+  std::optional<double> integratedLufs;
+  // Empty when not asked for or not measurable.
+  std::optional<double> rangeLu;
+  // Largest magnitude after oversampling, as a factor of full scale (0 for
+  // silence), and in dBTP.
+  double truePeak = 0.0;
+  double truePeakDbtp() const;
+};
+
+// Takes frames as a sink takes them; figures() may be read at any time
+// and flushes the oversampler's tail only once, at the first call.
+class LoudnessMeter : public FrameSink {
+public:
+  // `withRange` adds the loudness range, which costs a little more.
+  // Throws CliError when libebur128 or libsoxr cannot measure this channel
+  // count or rate.
+  LoudnessMeter(int channels, double sampleRate, bool withRange);
+  ~LoudnessMeter() override;
+  LoudnessMeter(const LoudnessMeter&) = delete;
+  LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+
+  void write(const float* const* channels, int channelCount, std::int64_t count) override;
+  LoudnessFigures figures();
+
+private:
+  struct Libraries;
+  void oversample(const float* const* channels, std::int64_t count);
+
+  std::unique_ptr<Libraries> libraries_;
+  int channels_;
+  bool withRange_;
+  int factor_;
+  bool flushed_ = false;
+  std::vector<float> interleaved_;
+  std::vector<std::vector<float>> oversampled_;
+  std::vector<float*> oversampledPointers_;
+  float peak_ = 0.0f;
+};
+
+} // namespace tandrel::cli

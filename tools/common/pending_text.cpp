@@ -1,0 +1,40 @@
+#include "pending_text.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli_error.hpp"
+
+namespace tandrel::cli {
+
+namespace {
+
+[[noreturn]] void cannotWrite(const std::string& target) {
+  const int cause = errno;
+  const std::string reason = std::strerror(cause);
+  errno = cause;
+  throw CliError("cannot write '" + target + "': " + reason);
+}
+
+} // namespace
+
+PendingText::PendingText(const std::string& target) : file_(target) {
+  stream_ = std::fopen(file_.temporaryPath().c_str(), "w");
+  if (stream_ == nullptr) cannotWrite(target);
+}
+
+PendingText::~PendingText() {
+  if (stream_ != nullptr) std::fclose(stream_);
+}
+
+void PendingText::write(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size()) cannotWrite(target());
+}
+
+void PendingText::close() {
+  std::FILE* stream = stream_;
+  stream_ = nullptr;
+  if (stream != nullptr && std::fclose(stream) != 0) cannotWrite(target());
+}
+
+} // namespace tandrel::cli
