@@ -252,11 +252,13 @@ std::vector<LoudnessPair> loudnessPairs() {
                    {tone(220.0, 0.05, seconds * rate), tone(277.0, 0.05, seconds * rate, 0.5)},
                    rate,
                    buzz(2.0, 7.0, 10.0, 0.08f)});
-  pairs.push_back({"LoudNoiseUnderAVoiceAt22050Hz",
-                   rate,
-                   {noise(seconds * rate, 21, 0.7f), noise(seconds * rate, 22, 0.7f)},
-                   22050,
-                   buzz(1.0, 8.0, 10.0, 0.5f, 22050)});
+  // Noise with a click on both sides twice a second: its peaks stand far
+  // above its loudness, so the true peak ends near the ceiling.
+  Channels clicking{noise(seconds * rate, 21, 0.135f), noise(seconds * rate, 22, 0.135f)};
+  for (std::size_t i = rate / 4; i < seconds * rate; i += rate / 2)
+    clicking[0][i] = clicking[1][i + 1] = 0.95f;
+  pairs.push_back(
+      {"ClickingNoiseUnderAVoiceAt22050Hz", rate, clicking, 22050, buzz(1.0, 8.0, 10.0, 0.25f, 22050)});
   pairs.push_back({"MonoBedAt44100Hz",
                    44100,
                    {tone(110.0, 0.3, seconds * 44100, 0.0, 44100)},

@@ -46,13 +46,13 @@ struct LoudnessMeter::Libraries {
   }
 };
 
-LoudnessMeter::LoudnessMeter(int channels, double sampleRate, bool withRange)
-    : libraries_(std::make_unique<Libraries>()), channels_(channels), withRange_(withRange),
+LoudnessMeter::LoudnessMeter(int channels, double sampleRate, LoudnessMeasures measures)
+    : libraries_(std::make_unique<Libraries>()), channels_(channels), withRange_(measures.range),
       factor_(oversamplingFactor(sampleRate)),
       oversampled_(static_cast<std::size_t>(channels),
                    std::vector<float>(static_cast<std::size_t>(pieceFrames * factor_ + 64))),
       oversampledPointers_(static_cast<std::size_t>(channels)) {
-  const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | (withRange ? EBUR128_MODE_LRA : 0);
+  const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | (measures.range ? EBUR128_MODE_LRA : 0);
   if (channels > 0 && sampleRate >= 16.0)
     libraries_->loudness =
         ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate), mode);
@@ -62,7 +62,7 @@ LoudnessMeter::LoudnessMeter(int channels, double sampleRate, bool withRange)
                    " Hz; leave out --loudness and --true-peak");
   for (std::size_t c = 0; c < oversampled_.size(); ++c)
     oversampledPointers_[c] = oversampled_[c].data();
-  if (factor_ > 1) {
+  if (measures.truePeak && factor_ > 1) {
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_S, SOXR_FLOAT32_S);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
@@ -123,6 +123,78 @@ LoudnessFigures LoudnessMeter::figures() {
     figures.rangeLu = value;
   figures.truePeak = peak_;
   return figures;
+}
+
+MeterThread::MeterThread(int channels, double sampleRate, LoudnessMeasures measures)
+    : meter_(channels, sampleRate, measures), worker_([this] { measure(); }) {}
+
+MeterThread::~MeterThread() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+void MeterThread::rethrow() {
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+void MeterThread::write(const float* const* channels, int channelCount, std::int64_t count) {
+  constexpr std::size_t mostWaiting = 2;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return waiting_.size() < mostWaiting || failure_; });
+  rethrow();
+  Chunk chunk;
+  if (!spare_.empty()) {
+    chunk = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  lock.unlock();
+  chunk.resize(static_cast<std::size_t>(channelCount));
+  for (int c = 0; c < channelCount; ++c)
+    chunk[static_cast<std::size_t>(c)].assign(channels[c], channels[c] + count);
+  lock.lock();
+  waiting_.push_back(std::move(chunk));
+  changed_.notify_all();
+}
+
+void MeterThread::measure() {
+  std::vector<const float*> pointers;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !waiting_.empty() || stopping_; });
+    if (stopping_) return;
+    Chunk chunk = std::move(waiting_.front());
+    waiting_.pop_front();
+    busy_ = true;
+    lock.unlock();
+    pointers.clear();
+    for (const std::vector<float>& channel : chunk)
+      pointers.push_back(channel.data());
+    std::exception_ptr failure;
+    try {
+      if (!chunk.empty())
+        meter_.write(pointers.data(), static_cast<int>(chunk.size()),
+                     static_cast<std::int64_t>(chunk.front().size()));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    busy_ = false;
+    if (failure) failure_ = failure;
+    spare_.push_back(std::move(chunk));
+    changed_.notify_all();
+  }
+}
+
+LoudnessFigures MeterThread::figures() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return (waiting_.empty() && !busy_) || failure_; });
+  rethrow();
+  // The worker waits for more and touches the meter no more.
+  return meter_.figures();
 }
 
 } // namespace tandrel::cli

@@ -14,9 +14,14 @@
 // Thread: one thread at a time; [main] for the tools.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "signal_stream.hpp"
@@ -35,14 +40,20 @@ struct LoudnessFigures {
   double truePeakDbtp() const;
 };
 
+// What a meter measures besides the integrated loudness.
+struct LoudnessMeasures {
+  bool range = false;    // costs a little
+  bool truePeak = false; // costs about as much as the loudness
+};
+
 // Takes frames as a sink takes them; figures() may be read at any time
-// and flushes the oversampler's tail only once, at the first call.
+// and flushes the oversampler's tail only once, at the first call. Without
+// the true peak, figures().truePeak is the largest sample.
 class LoudnessMeter : public FrameSink {
 public:
-  // `withRange` adds the loudness range, which costs a little more.
   // Throws CliError when libebur128 or libsoxr cannot measure this channel
   // count or rate.
-  LoudnessMeter(int channels, double sampleRate, bool withRange);
+  LoudnessMeter(int channels, double sampleRate, LoudnessMeasures measures);
   ~LoudnessMeter() override;
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;
@@ -63,6 +74,42 @@ private:
   std::vector<std::vector<float>> oversampled_;
   std::vector<float*> oversampledPointers_;
   float peak_ = 0.0f;
+};
+
+// A LoudnessMeter on a thread of its own: write() hands over a copy of the
+// frames and returns, so that the measuring (which costs about as much as
+// the job that makes the frames) runs beside that job on another core.
+//
+// Thread: write() and figures() [main]; the meter works on its own thread.
+class MeterThread : public FrameSink {
+public:
+  // Starts the thread. Throws CliError as LoudnessMeter does.
+  MeterThread(int channels, double sampleRate, LoudnessMeasures measures);
+  // Stops the thread, dropping frames not yet measured.
+  ~MeterThread() override;
+  MeterThread(const MeterThread&) = delete;
+  MeterThread& operator=(const MeterThread&) = delete;
+
+  // Waits while two chunks are still waiting to be measured; throws what
+  // the meter threw.
+  void write(const float* const* channels, int channelCount, std::int64_t count) override;
+  // Waits until every frame handed over is measured.
+  LoudnessFigures figures();
+
+private:
+  using Chunk = std::vector<std::vector<float>>;
+  void measure();
+  void rethrow();
+
+  LoudnessMeter meter_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Chunk> waiting_;  // [mutex_]
+  std::vector<Chunk> spare_;   // [mutex_] measured chunks, for reuse
+  bool busy_ = false;          // [mutex_] a chunk is being measured
+  bool stopping_ = false;      // [mutex_]
+  std::exception_ptr failure_; // [mutex_]
+  std::thread worker_;
 };
 
 } // namespace tandrel::cli

@@ -398,6 +398,16 @@ private:
 
 bool setsLoudness(const DuckJob& job) { return job.loudnessLufs || job.truePeakDbtp; }
 
+// The written file's true peak: the mix's times the gain, the oversampling
+// being linear, and at least the largest sample written. The dither moves
+// it by at most a few steps of the bit depth (chooseLoudnessGain leaves
+// room for them); measuring it again would cost another oversampling of
+// the whole output.
+double writtenTruePeak(const LoudnessReport& loudness, const DeliveryWriter& writer) {
+  const double scaled = loudness.mix.truePeak * std::pow(10.0, loudness.gainDb / 20.0);
+  return std::max(scaled, static_cast<double>(writer.writtenPeak()));
+}
+
 // The passes from the pipeline to the written file: one straight into the
 // writer, or, to set the loudness, one into a measured spill and one from
 // it through the gain into the writer, which is measured again.
@@ -415,7 +425,7 @@ void runPasses(DuckPipeline& pipeline, const ChunkPlan& plan, const std::vector<
   SpillFile spill(job.outputPath, report.channels, report.sampleRate);
   LoudnessFigures mix;
   {
-    LoudnessMeter meter(report.channels, report.sampleRate, false);
+    MeterThread meter(report.channels, report.sampleRate, {false, true});
     BothSinks sinks(spill, meter);
     runChunks(pipeline, plan, sinks, observers);
     mix = meter.figures();
@@ -423,11 +433,12 @@ void runPasses(DuckPipeline& pipeline, const ChunkPlan& plan, const std::vector<
   report.loudness =
       chooseLoudnessGain(mix, job.loudnessLufs, job.truePeakDbtp.value_or(defaultTruePeakDbtp), job.bits);
   DeliveryWriter writer(output, report.channels, report.sampleRate, job.bits);
-  LoudnessMeter written(report.channels, report.sampleRate, true);
+  MeterThread written(report.channels, report.sampleRate, {true, false});
   writer.setTap(&written);
   deliverWithGain(spill, report.loudness->gainDb, writer, job.showProgress);
   writer.close();
   report.loudness->written = written.figures();
+  report.loudness->written.truePeak = writtenTruePeak(*report.loudness, writer);
   report.mixPeak = writer.givenPeak();
   report.outputPeak = writer.writtenPeak();
   report.clips = !writer.keepsPeaks();
