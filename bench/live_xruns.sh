@@ -6,8 +6,10 @@
 # period (the kernel's count for that thread, libjack's part included); and
 # the tool's resident memory at the start and the end of each run.
 # Needs root (or rtprio rights) for -R.
+# The xruns with JACK's pass-through example client in the tool's place
+# are printed too: what any processing client costs on the machine.
 # Usage: bench/live_xruns.sh [BUILD_DIR] [SECONDS per phase, default 600]
-# Prints one line per phase. Not a test: it takes 6 x SECONDS.
+# Prints one line per phase. Not a test: it takes 8 x SECONDS.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -65,11 +67,29 @@ run_live() { # period channels
     "resident memory $rss_start KiB at start, $rss_end KiB at the end"
 }
 
+# The same with JACK's own pass-through example client instead of the
+# tool: what any processing client costs on this machine, for comparison.
+run_pass_through() { # period
+  if ! command -v jack_thru >/dev/null; then
+    echo "period $1: jack_thru is not installed; no comparison client"
+    return
+  fi
+  jack_thru >/dev/null 2>&1 &
+  thru_pid=$!
+  sleep 2
+  jack_connect system:capture_1 jack_thru:input_1 2>/dev/null || true
+  jack_connect jack_thru:output_1 system:playback_1 2>/dev/null || true
+  echo "period $1: $(count_xruns "$seconds") xruns in $seconds s with jack_thru (a pass-through client)"
+  kill -TERM "$thru_pid"
+  wait "$thru_pid" || true
+}
+
 for period in 64 128; do
   jackd -n "$server" -R -P 70 -d dummy -r 48000 -p "$period" >/dev/null 2>&1 &
   jackd_pid=$!
   sleep 2
   echo "period $period: $(count_xruns "$seconds") xruns in $seconds s, server alone"
+  run_pass_through "$period"
   run_live "$period" 2
   run_live "$period" 8
   kill -TERM "$jackd_pid"

@@ -20,6 +20,7 @@ native=$base-smoke
 common="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_WERROR=ON -DTANDREL_BUILD_TESTS=OFF -DTANDREL_BUILD_TOOLS=OFF
         -DTANDREL_BUILD_BENCH=OFF -DTANDREL_BUILD_SMOKE=ON"
 status=0
+skipped=""
 fail() {
   echo "FAILED: $*"
   status=1
@@ -63,6 +64,15 @@ for arch in x86_64 i686; do
     echo "$arch smoke test skipped: $wine is not installed"
     continue
   fi
+  # The 32-bit Wine is itself a 32-bit Linux program; some virtual machines
+  # and sandboxes refuse those ("Exec format error"), and then nothing can run
+  # the i686 DLL here. The build and the export and import checks above stand.
+  rm -f "$dir/smoke-not-run"
+  if ! "$wine" --version >/dev/null 2>&1; then
+    echo "$arch smoke test skipped: this machine does not run $wine (a 32-bit program)" | tee "$dir/smoke-not-run"
+    skipped="$skipped $arch"
+    continue
+  fi
   echo "== $arch smoke test under Wine"
   prefix="$PWD/$dir/wine"
   if [ ! -d "$prefix" ]; then
@@ -73,5 +83,5 @@ for arch in x86_64 i686; do
     fail "$arch smoke test under Wine"
   fi
 done
-[ $status -eq 0 ] && echo "== Windows builds: all checks passed (checksum $expected)"
+[ $status -eq 0 ] && echo "== Windows builds: all checks passed (checksum $expected)${skipped:+; smoke test not run for:$skipped}"
 exit $status

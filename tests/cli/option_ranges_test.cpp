@@ -2,6 +2,7 @@
 // command line is a usage error: exit status 2 and one line naming the
 // option and its range, before any file is touched. One row per option and
 // side of its range. `info` and `demo` take no numbers (paths and flags only).
+// `live` refuses its values before it looks for a JACK server.
 #include <algorithm>
 
 #include "cli_support.hpp"
@@ -35,6 +36,11 @@ std::vector<std::string> duck(std::vector<std::string> more) {
 
 std::vector<std::string> check(std::vector<std::string> more) {
   more.insert(more.begin(), {"check", "@tandrel"});
+  return more;
+}
+
+std::vector<std::string> live(std::vector<std::string> more) {
+  more.insert(more.begin(), {"live", "--quiet", "--server", "tandrel_no_such_server"});
   return more;
 }
 
@@ -77,6 +83,23 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"TruePeakTooLow", duck({"--true-peak", "-31"}), {"--true-peak", "-30 to 0 dBTP"}, usage},
         ErrorCase{"BitsTooFew", duck({"--bits", "8"}), {"--bits", "16 to 32"}, usage},
         ErrorCase{"BitsTooMany", duck({"--bits", "64"}), {"--bits", "16 to 32"}, usage}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Live, OptionRanges,
+    ::testing::Values(
+        ErrorCase{"ChannelsZero", live({"--channels", "0"}), {"--channels: '0'", "1 to 64"}, usage},
+        ErrorCase{"ChannelsTooMany", live({"-c", "65"}), {"--channels: '65'", "1 to 64"}, usage},
+        ErrorCase{"DepthNegative", live({"--depth", "-3"}), {"--depth", "0 to 100 dB"}, usage},
+        ErrorCase{
+            "ThresholdAboveFullScale", live({"--threshold", "1"}), {"--threshold", "-120 to 0 dBFS"}, usage},
+        ErrorCase{"AttackNegative", live({"--attack", "-1"}), {"--attack", "0 to 60000 ms"}, usage},
+        ErrorCase{"HoldTooLong", live({"--hold", "60001"}), {"--hold", "0 to 60000 ms"}, usage},
+        ErrorCase{"ReleaseNotANumber", live({"--release", "abc"}), {"--release", "not a number"}, usage},
+        ErrorCase{"LookaheadTooLong", live({"--lookahead", "1001"}), {"--lookahead", "0 to 1000 ms"}, usage},
+        ErrorCase{"MusicGainTooLarge", live({"--music-gain", "41"}), {"--music-gain", "-40 to 40 dB"}, usage},
+        ErrorCase{
+            "VoiceGainTooSmall", live({"--voice-gain", "-41"}), {"--voice-gain", "-40 to 40 dB"}, usage}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // check's rows: the owners of `check` add one per ranged option and side.

@@ -1,6 +1,6 @@
-// The live duck without JACK: the causal presence envelope, and the ducking
-// engine's process call on plain arrays (its depth, and that it never
-// allocates).
+// The live duck without JACK: the causal presence envelope (and how it lines
+// up with `duck`'s offline one), and the ducking engine's process call on
+// plain arrays (its depth, and that it never allocates).
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check/allocation_counter.hpp"
+#include "duck/presence_envelope.hpp"
 #include "live/ducking_engine.hpp"
 #include "live/live_presence.hpp"
 
@@ -31,6 +32,97 @@ std::vector<float> livePresence(const LivePresenceSettings& settings, const std:
   return out;
 }
 
+// Half a second of a quiet hum, then bursts of noise at about -20 dBFS with
+// pauses of 50 to 450 ms between them for 8 s, then hum again; deterministic.
+std::vector<float> speechWithShortPauses(std::int64_t frames) {
+  std::vector<float> voice(static_cast<std::size_t>(frames));
+  std::uint32_t state = 12345;
+  auto random = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<double>(state >> 8) / static_cast<double>(1u << 24);
+  };
+  const std::int64_t end = 8 * 48000 + 24000;
+  bool speaking = true;
+  for (std::int64_t t = 24000; t < end;) {
+    const auto length =
+        static_cast<std::int64_t>(speaking ? 3000 + random() * 30000 : 2400 + random() * 19200);
+    for (std::int64_t i = t; i < std::min(end, t + length); ++i)
+      voice[static_cast<std::size_t>(i)] =
+          speaking ? static_cast<float>(0.17 * (random() * 2.0 - 1.0)) : 0.0f;
+    t += length;
+    speaking = !speaking;
+  }
+  for (std::int64_t i = 0; i < frames; ++i)
+    voice[static_cast<std::size_t>(i)] += static_cast<float>(0.001 * std::sin(0.01 * static_cast<double>(i)));
+  return voice;
+}
+
+struct LineUpCase {
+  double attackMs;
+  double releaseMs;
+  int period;
+};
+
+class LivePresenceLinesUpWithDuck : public testing::TestWithParam<LineUpCase> {};
+
+// With the music delayed by a window and the attack, the live envelope is
+// duck's offline one bit for bit from the start to the end of the last word,
+// pauses included (duck bridges those up to its longest pause, live holds
+// as long). After the last word, duck, which knows no more speech comes,
+// lets the music up at once; live waits out its hold first, so there its
+// envelope is duck's delayed by the hold (whole windows), bit for bit.
+TEST_P(LivePresenceLinesUpWithDuck, WhenTheMusicIsDelayedByAWindowAndTheAttack) {
+  const LineUpCase shape = GetParam();
+  constexpr double pauseMs = 500.0;
+  PresenceSettings offlineSettings;
+  offlineSettings.attackMs = shape.attackMs;
+  offlineSettings.maxPauseMs = pauseMs;
+  offlineSettings.releaseMs = shape.releaseMs;
+  LivePresenceSettings liveSettings;
+  liveSettings.attackMs = shape.attackMs;
+  liveSettings.holdMs = pauseMs;
+  liveSettings.releaseMs = shape.releaseMs;
+
+  const std::vector<float> voice = speechWithShortPauses(12 * 48000);
+  PresenceEnvelope envelope(offlineSettings, sampleRate);
+  std::vector<float> offline(voice.size());
+  envelope.process(voice.data(), offline.data(), static_cast<std::int64_t>(voice.size()));
+  const std::vector<float> live = livePresence(liveSettings, voice, shape.period);
+
+  const std::int64_t latency = envelope.latency();
+  const std::int64_t lookahead = windowFrames + std::llround(shape.attackMs * 48.0);
+  const std::int64_t holdFrames = 50 * windowFrames;
+  // The end of the last word as duck saw it: where its envelope leaves 1
+  // for good (in music frames).
+  std::int64_t lastWord = 0;
+  for (std::int64_t i = latency; i < static_cast<std::int64_t>(offline.size()); ++i)
+    if (offline[static_cast<std::size_t>(i)] == 1.0f) lastWord = i - latency + 1;
+  std::int64_t differences = 0;
+  std::int64_t ducked = 0;
+  for (std::int64_t t = 0; t + latency < static_cast<std::int64_t>(voice.size()); ++t) {
+    const std::int64_t liveFrame = t + lookahead + (t < lastWord ? 0 : holdFrames);
+    if (liveFrame >= static_cast<std::int64_t>(voice.size())) break;
+    const float want = offline[static_cast<std::size_t>(t + latency)];
+    const float got = live[static_cast<std::size_t>(liveFrame)];
+    differences += want != got ? 1 : 0;
+    ducked += want == 1.0f ? 1 : 0;
+    if (want != got && differences < 5) ADD_FAILURE() << "music frame " << t << ": " << got << " != " << want;
+  }
+  EXPECT_EQ(differences, 0);
+  EXPECT_GT(ducked, 7 * 48000); // the music stays down through the pauses
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, LivePresenceLinesUpWithDuck,
+                         testing::Values(LineUpCase{10, 300, 128}, LineUpCase{0, 300, 64},
+                                         LineUpCase{25, 50, 1024}, LineUpCase{40, 0, 100},
+                                         LineUpCase{3, 1000, 7}),
+                         [](const testing::TestParamInfo<LineUpCase>& info) {
+                           const LineUpCase& c = info.param;
+                           return "attack" + std::to_string(static_cast<int>(c.attackMs)) + "_release" +
+                                  std::to_string(static_cast<int>(c.releaseMs)) + "_period" +
+                                  std::to_string(c.period);
+                         });
+
 // Silence after the voice, or a voice port that nobody feeds, brings the
 // envelope to 0 a window, the attack, the hold and the release after the
 // last active window; a manual duck goes the same way when let go.
@@ -39,7 +131,10 @@ TEST(LivePresence, ComesBackAfterHoldAndReleaseWhateverEndsThePresence) {
   const std::int64_t back = windowFrames + 480 + 14400 + 14400 + 14400 + windowFrames;
   for (const bool talk : {false, true}) {
     LivePresence presence(settings, sampleRate);
-    std::vector<float> voice(48000, talk ? 0.0f : 0.5f);
+    std::vector<float> voice(48000, 0.0f);
+    if (!talk)
+      for (std::size_t i = 0; i < voice.size(); ++i)
+        voice[i] = static_cast<float>(0.5 * std::sin(0.13 * static_cast<double>(i)));
     std::vector<float> out(voice.size());
     presence.setForced(talk);
     presence.process(voice.data(), out.data(), static_cast<std::int64_t>(voice.size()));
@@ -57,6 +152,7 @@ TEST(LivePresence, ComesBackAfterHoldAndReleaseWhateverEndsThePresence) {
 // there.
 TEST(LivePresence, AnchorsItsWindowsToTheFrameTime) {
   LivePresenceSettings settings;
+  settings.voiceBand = false; // a step of DC marks the onset
   std::vector<float> voice(48000, 0.0f);
   constexpr std::uint64_t frameTime = 1000003;
   const std::size_t onset = windowFrames - frameTime % windowFrames;
@@ -71,6 +167,7 @@ TEST(LivePresence, AnchorsItsWindowsToTheFrameTime) {
 // Periods that JACK skipped move the frame time on; the grid stays on it.
 TEST(LivePresence, KeepsItsGridAcrossSkippedPeriods) {
   LivePresenceSettings settings;
+  settings.voiceBand = false; // a step of DC marks the onset
   LivePresence presence(settings, sampleRate);
   std::vector<float> silence(128, 0.0f);
   std::vector<float> out(128);
@@ -95,12 +192,12 @@ TEST(LivePresence, KeepsItsGridAcrossSkippedPeriods) {
 class DuckingEngineTest : public testing::Test {
 protected:
   static constexpr int period = 128;
-  // Periods of a 1 kHz sine at -6 dBFS in every channel and a voice of
-  // `voiceLevel`; returns the output of channel 0.
+  // Periods of a 1 kHz sine at -6 dBFS in every channel and a voice of the
+  // same sine at peak `voiceLevel`; returns the output of channel 0.
   std::vector<float> run(DuckingEngine& engine, int periods, float voiceLevel, int channels,
                          int length = period) {
     std::vector<std::vector<float>> music(static_cast<std::size_t>(channels), std::vector<float>(length));
-    std::vector<float> voice(static_cast<std::size_t>(length), voiceLevel);
+    std::vector<float> voice(static_cast<std::size_t>(length));
     std::vector<std::vector<float>> out(static_cast<std::size_t>(channels), std::vector<float>(length));
     std::vector<const float*> inputs;
     std::vector<float*> outputs;
@@ -112,10 +209,12 @@ protected:
     std::vector<float> recorded;
     recorded.reserve(static_cast<std::size_t>(periods * length));
     for (int p = 0; p < periods; ++p) {
-      for (auto& channel : music)
-        for (int i = 0; i < length; ++i)
-          channel[static_cast<std::size_t>(i)] = static_cast<float>(
-              0.5 * std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(phase_ + i) / 48000.0));
+      for (int i = 0; i < length; ++i) {
+        const double sine = std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(phase_ + i) / 48000.0);
+        for (auto& channel : music)
+          channel[static_cast<std::size_t>(i)] = static_cast<float>(0.5 * sine);
+        voice[static_cast<std::size_t>(i)] = static_cast<float>(voiceLevel * sine);
+      }
       {
         const check::AllocationCounting counting;
         engine.process(inputs.data(), outputs.data(), length, static_cast<std::uint64_t>(phase_));

@@ -5,9 +5,10 @@ A player client feeds music and voice into the live client's ports and a
 recorder client records its outputs, both sample-exact by JACK's frame time
 (the server runs in freewheel mode for those parts, so a loaded machine
 cannot make a period late). Checks: the gain under the voice is the depth;
-the output after a period change; the reported
-latency is the measured delay of an impulse; the music comes back after the
-voice port is disconnected mid-run; SIGTERM ends the tool with status 0 and
+the output after a period change; the output lines up with `tandrel duck`'s
+offline result; the reported latency is the measured delay of an impulse;
+the music comes back after the voice port is disconnected mid-run; a full
+port name given to --connect connects that port alone; SIGTERM ends the tool with status 0 and
 the server's shutdown with one line and status 1.
 
 Usage: live_jack_test.py TANDREL_TOOL TANDREL_MODULE. Exits 77 (skipped)
@@ -106,6 +107,9 @@ class Rig:
         self.recorder = jack.Client("recorder", servername=SERVER, no_start_server=True)
         self.music_ports = [self.player.outports.register(f"music_{c}") for c in (1, 2)]
         self.voice_port = self.player.outports.register("voice")
+        # Two ports whose names a regular expression for the first also
+        # matches: a full port name must connect that port alone.
+        self.mic_ports = [self.player.outports.register(name) for name in ("mic_1", "mic_10")]
         self.record_ports = [self.recorder.inports.register(f"in_{c}") for c in (1, 2)]
         # A click at the material's first frame, recorded beside the
         # outputs: where the material began in the recording.
@@ -208,10 +212,10 @@ def start_server():
     raise RuntimeError("jackd did not start")
 
 
-def start_live(name, *options, wired=True):
-    """Starts live connected to the rig (wired) or alone; returns once its
-    ports are there and, when wired, connected."""
-    connections = ["--connect", "music=player:music_", "--connect", "voice=player:voice", "--connect",
+def start_live(name, *options, wired=True, voice="player:voice"):
+    """Starts live connected to the rig (wired, the voice port to `voice`) or
+    alone; returns once its ports are there and, when wired, connected."""
+    connections = ["--connect", "music=player:music_", "--connect", f"voice={voice}", "--connect",
                    "out=recorder:in_"]
     command = [TOOL, "live", "--name", name, "--module", MODULE, *(connections if wired else []), *options]
     live = subprocess.Popen(command, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -241,6 +245,48 @@ def reported_latency(name):
 
 def rms_db(x):
     return 10 * np.log10(np.mean(np.asarray(x, dtype=np.float64) ** 2))
+
+
+def offline_duck(workdir, music, voice, *options):
+    write_float_wav(f"{workdir}/music.wav", music)
+    write_float_wav(f"{workdir}/voice.wav", voice[:, None])
+    subprocess.run([TOOL, "duck", "--module", MODULE, "-m", f"{workdir}/music.wav", "-v", f"{workdir}/voice.wav",
+                    "-o", f"{workdir}/offline.wav", "--depth", str(DEPTH_DB), "-q", *options], check=True)
+    return read_float_wav(f"{workdir}/offline.wav")
+
+
+def play_through_live(rig, name, music, voice, latency, *options):
+    """The material through a live client, in freewheel; the output from
+    the frame where the material went in plus `latency`."""
+    live = start_live(name, *options)
+    try:
+        rig.freewheel(True)
+        recording, start = rig.run(music, voice, len(music) + latency)
+        rig.freewheel(False)
+    finally:
+        live.send_signal(signal.SIGTERM)
+        live.wait(timeout=20)
+    return recording[start + latency:start + latency + len(music)], live.returncode
+
+
+def test_lines_up_with_duck(rig, workdir):
+    """With a look-ahead of a window and the attack that keeps the module's
+    128-frame blocks where they are offline (480 + 160 frames), live's
+    output is duck's offline output to the bit, the mixed voice included,
+    from the start through the last word (its pause bridged by duck's
+    longest pause and live's hold alike) and again once both are back at
+    full level. Between, duck lets the music up at the last word, which it
+    knows is the last; live waits out its hold first."""
+    music, voice = music_and_voice(4.0)
+    shape = ["--threshold", "-40", "--attack", "3.33333", "--release", "300", "--mix", "--voice-gain", "-6"]
+    offline = offline_duck(workdir, music, voice, "--max-pause", "300", *shape)
+    out, status = play_through_live(rig, "live_exact", music, voice, 640 + MODULE_LATENCY, "--hold", "300",
+                                    "--lookahead", "13.33333", *shape)
+    check(status == 0, f"live ends with status 0 (got {status})")
+    last_word, back = int(2.55 * RATE), int((2.6 + 0.3 + 0.3 + 0.05) * RATE)
+    for first, end, what in ((0, last_word, "through the last word"), (back, len(out), "back at full level")):
+        difference = float(np.max(np.abs(out[first:end] - offline[first:end])))
+        check(difference == 0.0, f"live output is duck's offline output {what} (largest difference {difference:.2e})")
 
 
 def test_duck_and_latency(rig):
@@ -302,7 +348,8 @@ def test_period_change(rig):
 def test_disconnect_brings_music_back(rig):
     """A voice that never stops, disconnected mid-run: the music returns."""
     music = music_and_voice(1.0)[0]
-    voice = np.full(len(music), 0.1, dtype=np.float32)
+    # A 1 kHz tone, whole cycles, so that it loops without a seam.
+    voice = (0.1 * np.sin(2 * np.pi * 1000 * np.arange(len(music)) / RATE)).astype(np.float32)
     live = start_live("live2", "--hold", "200", "--release", "200")
     seconds = 3
 
@@ -329,6 +376,18 @@ def test_disconnect_brings_music_back(rig):
     check(abs(after - full) <= 0.01, f"music back to full level after the disconnection ({after - full:.3f} dB)")
 
 
+def test_full_port_name_connects_that_port_alone(rig):
+    live = start_live("live4", "--quiet", voice="player:mic_1")
+    try:
+        probe = jack.Client("probe", servername=SERVER, no_start_server=True)
+        connected = [port.name for port in probe.get_all_connections("live4:voice")]
+        probe.close()
+        check(connected == ["player:mic_1"], f"voice=player:mic_1 connects that port alone (got {connected})")
+    finally:
+        live.terminate()
+        live.wait(timeout=20)
+
+
 def test_server_shutdown_ends_live(server):
     live = start_live("live3", "--quiet", wired=False)
     server.send_signal(signal.SIGTERM)
@@ -351,7 +410,9 @@ def main():
             rig = Rig()
             test_duck_and_latency(rig)
             test_period_change(rig)
+            test_lines_up_with_duck(rig, workdir)
             test_disconnect_brings_music_back(rig)
+            test_full_port_name_connects_that_port_alone(rig)
             rig.close()
             rig = None
             test_server_shutdown_ends_live(server)

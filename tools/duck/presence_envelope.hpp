@@ -3,9 +3,9 @@
 // `tandrel duck` feeds Tandrel, so that the module's gain sits exactly at the
 // requested depth under the voice instead of following its waveform.
 //
-// The voice goes through a voice-band filter first (a high-pass at 150 Hz
-// and a low-pass at 5 kHz, two second-order sections), so that rumble, hum
-// and the hiss of breaths weigh less than speech. Its level is then measured
+// The voice goes through the voice-band filter first
+// (common/voice_band_filter.hpp), so that rumble, hum and the hiss of breaths
+// weigh less than speech. Its level is then measured
 // over windows of 10 ms (RMS, against full scale). A window at or above the
 // threshold is active. The decisions are taken with the future in view:
 //
@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/voice_band_filter.hpp"
+
 namespace tandrel::cli {
 
 struct PresenceSettings {
@@ -42,34 +44,6 @@ constexpr double presenceWindowMs = 10.0;
 // The least time the music stays at full level in a pause longer than the
 // longest bridged one.
 constexpr double leastFullLevelMs = 250.0;
-
-// A second-order filter section (direct form I, coefficients normalised).
-struct Biquad {
-  double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
-  double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-  double step(double x) {
-    const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-    x2 = x1;
-    x1 = x;
-    y2 = y1;
-    y1 = y;
-    return y;
-  }
-};
-
-// The voice band that presence is measured in: Butterworth high-pass at
-// 150 Hz, then low-pass at 5 kHz (left out where the rate cannot carry it).
-class VoiceBandFilter {
-public:
-  explicit VoiceBandFilter(double sampleRate);
-  // out[i] is the filtered in[i]; in and out may be the same array.
-  void process(const float* in, float* out, std::int64_t count);
-
-private:
-  Biquad highPass_;
-  Biquad lowPass_;
-  bool lowPassOn_ = false;
-};
 
 // The level of speech in a voice, measured in a first pass: the voice-band
 // level of its 10 ms windows, as a histogram in decibels.

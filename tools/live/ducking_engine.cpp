@@ -9,6 +9,7 @@
 #include "duck/duck_mix.hpp"
 #include "effect/depth_law.hpp"
 #include "effect/tandrel_vocabulary.hpp"
+#include "live_options.hpp"
 
 namespace tandrel::cli {
 
@@ -20,12 +21,6 @@ constexpr float sourceAudioFirst = 1.0f;
 constexpr int audioInput = product::audioInput(sourceAudioFirst);
 constexpr int controlInput = product::controlInput(sourceAudioFirst);
 
-// The same words as every command's range errors (common/option_declaration.hpp).
-void checkRange(double value, double low, double high, const char* option, const char* unit) {
-  const std::string problem = option_text::valueProblem(value, low, high, unit);
-  if (!problem.empty()) throw UsageError(std::string(option) + " " + problem + " (see tandrel live --help)");
-}
-
 void checkIsTandrel(LoadedEffect& effect) {
   if (effect.uniqueIdentifier() == product::uniqueIdentifier && effect.inputCount() == 2 &&
       effect.outputCount() >= 1)
@@ -36,15 +31,13 @@ void checkIsTandrel(LoadedEffect& effect) {
 } // namespace
 
 void checkLiveShape(const LiveShape& shape) {
-  checkRange(shape.depthDb, 0.0, largestLiveDepthDb, "--depth", "dB");
-  checkRange(shape.presence.thresholdDbfs, lowestLiveThresholdDbfs, 0.0, "--threshold", "dBFS");
-  checkRange(shape.presence.attackMs, 0.0, longestLiveFadeMs, "--attack", "ms");
-  checkRange(shape.presence.holdMs, 0.0, longestLiveFadeMs, "--hold", "ms");
-  checkRange(shape.presence.releaseMs, 0.0, longestLiveFadeMs, "--release", "ms");
-  checkRange(shape.musicGainDb, -largestLiveGainDb, largestLiveGainDb, "--music-gain", "dB");
-  checkRange(shape.voiceGainDb, -largestLiveGainDb, largestLiveGainDb, "--voice-gain", "dB");
-  checkRange(shape.lookaheadMs, 0.0, longestLookaheadMs, "--lookahead", "ms");
-  checkRange(shape.channels, 1, largestLiveChannels, "--channels", "channels");
+  namespace o = live_options;
+  checkOption(o::channels, shape);
+  checkOption(o::depth, shape);
+  for (const auto* option : {&o::threshold, &o::attack, &o::hold, &o::release})
+    checkOption(*option, shape.presence);
+  for (const auto* option : {&o::lookahead, &o::voiceGain, &o::musicGain})
+    checkOption(*option, shape);
 }
 
 DuckingEngine::DuckingEngine(const std::string& modulePath, const LiveShape& shape, double sampleRate,

@@ -24,10 +24,21 @@ std::string statusText(jack_status_t status) {
   return "JACK refused the client (status " + std::to_string(static_cast<int>(status)) + ")";
 }
 
-// The ports JACK frees with the list; copied so that the list goes at once.
+// The other clients' ports that `pattern` names: the one port of that exact
+// full name when there is one ("system:capture_1" is that port, not also
+// capture_10 to capture_19), else every port JACK's regular expression
+// matches. The ports JACK frees with the list; copied so that the list goes
+// at once.
 std::vector<std::string> matchingPorts(jack_client_t* client, const std::string& pattern, unsigned long flags,
                                        const std::string& ownPrefix) {
   std::vector<std::string> names;
+  if (jack_port_t* exact = jack_port_by_name(client, pattern.c_str());
+      exact != nullptr && (jack_port_flags(exact) & flags) == flags &&
+      std::strcmp(jack_port_type(exact), JACK_DEFAULT_AUDIO_TYPE) == 0 &&
+      pattern.compare(0, ownPrefix.size(), ownPrefix) != 0) {
+    names.push_back(pattern);
+    return names;
+  }
   const char** ports = jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags);
   if (ports == nullptr) return names;
   for (const char** port = ports; *port != nullptr; ++port)

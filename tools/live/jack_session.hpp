@@ -19,7 +19,8 @@ namespace tandrel::cli {
 
 // Ports to connect at start: the role's ports (all the client's ports whose
 // name starts with `role`, e.g. "music", "voice", "out", "in") to the other
-// clients' ports that JACK's pattern `pattern` matches.
+// clients' port whose full name is `pattern`, or when no port has that name,
+// to those that JACK's regular expression `pattern` matches.
 struct ConnectRequest {
   std::string role;
   std::string pattern;

@@ -9,10 +9,12 @@
 
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/interrupt.hpp"
 #include "common/loaded_effect.hpp"
 #include "common/module_locator.hpp"
 #include "effect/tandrel_vocabulary.hpp"
 #include "jack_session.hpp"
+#include "live_options.hpp"
 #include "live_terminal.hpp"
 #include "module_engine.hpp"
 
@@ -129,35 +131,22 @@ void add(CLI::App& app) {
                   "and out_1 ..). In a terminal, ") +
       keyHelp + ". Ends on Ctrl-C, SIGTERM or SIGHUP (status 0) or when the JACK server stops (status 1).");
   LiveShape& shape = options.shape;
-  LiveShape& duck = shape;
-  live->add_option("-c,--channels", shape.channels, "Music channels (ports music_N and out_N)")
-      ->capture_default_str();
-  live->add_option("--depth", duck.depthDb, "How far the music goes down under the voice (dB)")
-      ->capture_default_str();
-  live->add_option("--threshold", duck.presence.thresholdDbfs,
-                   "Voice level (10 ms RMS, dBFS) that counts as the voice being present")
-      ->capture_default_str();
-  live->add_option("--attack", duck.presence.attackMs, "Fade down, starting when the voice is detected (ms)")
-      ->capture_default_str();
-  live->add_option("--hold", duck.presence.holdMs,
-                   "Longest pause in the voice that keeps the music down (ms)")
-      ->capture_default_str();
-  live->add_option("--release", duck.presence.releaseMs, "Fade back up after the voice and the hold (ms)")
-      ->capture_default_str();
-  live->add_option(
-          "--lookahead", shape.lookaheadMs,
-          "Delay of the music (and of the voice in the mix) so that the fade down ends where the voice "
-          "starts: 10 ms detection window + attack; 0 leaves only the module's 256 frames (ms)")
-      ->capture_default_str();
-  live->add_flag("--mix", duck.mix, "Add the voice to every output, in time with the ducked music");
-  live->add_option("--voice-gain", duck.voiceGainDb, "Gain of the voice in the mix (dB)")
-      ->capture_default_str();
-  live->add_option("--music-gain", duck.musicGainDb, "Gain of the music (dB)")->capture_default_str();
+  addOption(*live, live_options::channels, shape)->capture_default_str();
+  addOption(*live, live_options::depth, shape)->capture_default_str();
+  addOption(*live, live_options::threshold, shape.presence)->capture_default_str();
+  addOption(*live, live_options::attack, shape.presence)->capture_default_str();
+  addOption(*live, live_options::hold, shape.presence)->capture_default_str();
+  addOption(*live, live_options::release, shape.presence)->capture_default_str();
+  addOption(*live, live_options::lookahead, shape)->capture_default_str();
+  live->add_flag("--mix", shape.mix, "Add the voice to every output, in time with the ducked music");
+  addOption(*live, live_options::voiceGain, shape)->capture_default_str();
+  addOption(*live, live_options::musicGain, shape)->capture_default_str();
   live->add_option(
           "--connect", options.connections,
           "ROLE=PATTERN: connect this client's ports named ROLE... (music, voice, out; in for another "
-          "module) to the other clients' ports matching the JACK pattern (a regular expression), "
-          "e.g. voice=system:capture_1 or out=system:playback_; repeat for more")
+          "module) to the other clients' port of that full name, or else to the ports matching the JACK "
+          "pattern (a regular expression), e.g. voice=system:capture_1 or out=system:playback_; repeat for "
+          "more")
       ->allow_extra_args(false);
   live->add_option("-n,--name", options.clientName, "JACK client name")->capture_default_str();
   live->add_option("--server", options.serverName,
@@ -187,7 +176,9 @@ int runLive(const LiveOptions& options) {
     requests.push_back(parseConnectRequest(text));
   const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
 
-  const StopSignals signals;
+  // SIGINT, SIGTERM and SIGHUP only set the flag that the loop below reads;
+  // live then closes as on the q key.
+  const InterruptGuard signals;
   LiveRun run = startRun(options, modulePath);
   const std::vector<std::string> warnings = run.session->connect(requests);
   if (!options.quiet) printStart(run, options, modulePath);
@@ -199,7 +190,7 @@ int runLive(const LiveOptions& options) {
   KeyReader keys(interactive);
   if (keys.active()) std::fprintf(stderr, "%s\n", keyHelp);
   auto nextStatus = std::chrono::steady_clock::now();
-  while (!StopSignals::stopRequested()) {
+  while (!interruptRequested()) {
     const int key = keys.next(loopMilliseconds);
     if (run.session->serverGone()) {
       status.clear();

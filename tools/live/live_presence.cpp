@@ -22,7 +22,8 @@ constexpr double silenceDbfs = -200.0;
 } // namespace
 
 LivePresence::LivePresence(const LivePresenceSettings& settings, double sampleRate)
-    : windowFrames_(std::max<std::int64_t>(1, framesOf(liveWindowMs, sampleRate))),
+    : filter_(sampleRate), filterOn_(settings.voiceBand),
+      windowFrames_(std::max<std::int64_t>(1, framesOf(liveWindowMs, sampleRate))),
       attackFrames_(framesOf(settings.attackMs, sampleRate)),
       releaseFrames_(framesOf(settings.releaseMs, sampleRate)),
       holdWindows_(ceilDiv(framesOf(settings.holdMs, sampleRate), windowFrames_)),
@@ -51,7 +52,10 @@ void LivePresence::process(const float* voice, float* presence, std::int64_t cou
   anchored_ = true;
   expectedFrameTime_ += static_cast<std::uint32_t>(count);
   for (std::int64_t i = 0; i < count; ++i) {
-    if (voice != nullptr) energy_ += static_cast<double>(voice[i]) * voice[i];
+    // The filter runs on silence too, so that its state never jumps.
+    float key = voice != nullptr ? voice[i] : 0.0f;
+    if (filterOn_) key = filter_.step(key);
+    energy_ += static_cast<double>(key) * key;
     if (++filled_ == windowFrames_) finishWindow();
     presence[i] = valueAt(now_);
     ++now_;

@@ -1,8 +1,9 @@
 // The causal presence envelope of a live voice: the control signal that
 // `tandrel live` feeds Tandrel, computed as the voice arrives.
 //
-// The voice's level is measured over windows of 10 ms (RMS against full
-// scale). At the end of each window it is decided:
+// The voice goes through the voice-band filter that `duck` measures in
+// (common/voice_band_filter.hpp), and its level is measured over windows of
+// 10 ms (RMS against full scale). At the end of each window it is decided:
 // a window at or above the threshold is active, and a window is held while
 // an active one lies at most `hold` behind it. When the held state begins
 // the envelope rises from 0 to 1 over `attack`; it stays at 1 until
@@ -22,6 +23,8 @@
 
 #include <cstdint>
 
+#include "common/voice_band_filter.hpp"
+
 namespace tandrel::cli {
 
 // What counts as the voice being present, and the envelope's fades.
@@ -30,6 +33,7 @@ struct LivePresenceSettings {
   double attackMs = 10.0;
   double holdMs = 300.0;
   double releaseMs = 300.0;
+  bool voiceBand = true; // measure through the voice-band filter
 };
 
 // The length of the windows over which the voice's level is measured.
@@ -69,6 +73,8 @@ private:
   // A held stretch's envelope at `frame`: its rise, its plateau, its fall.
   float stretchValue(std::int64_t riseStart, std::int64_t fallStart, std::int64_t frame) const;
 
+  VoiceBandFilter filter_;
+  bool filterOn_;
   std::int64_t windowFrames_;
   double thresholdEnergy_; // the threshold as a sum of squares over a window
   std::int64_t attackFrames_;

@@ -3,38 +3,9 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 namespace tandrel::cli {
-
-namespace {
-
-std::atomic<bool> stopFlag{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction previousActions[3];
-
-extern "C" void onLiveStopSignal(int) { stopFlag.store(true, std::memory_order_relaxed); }
-
-} // namespace
-
-StopSignals::StopSignals() {
-  stopFlag.store(false);
-  struct sigaction action {};
-  action.sa_handler = onLiveStopSignal;
-  sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 3; ++i)
-    sigaction(stopSignals[i], &action, &previousActions[i]);
-}
-
-StopSignals::~StopSignals() {
-  for (int i = 0; i < 3; ++i)
-    sigaction(stopSignals[i], &previousActions[i], nullptr);
-}
-
-bool StopSignals::stopRequested() { return stopFlag.load(std::memory_order_relaxed); }
 
 KeyReader::KeyReader(bool wanted) {
   if (!wanted || isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &saved_) != 0) return;

@@ -1,7 +1,7 @@
-// The terminal side of `tandrel live`: the stop signals, the keys read
-// from standard input, and the status line on standard error.
+// The terminal side of `tandrel live`: the keys read from standard input,
+// and the status line on standard error.
 //
-// Thread: [main], except stopRequested() [any].
+// Thread: [main].
 #pragma once
 
 #include <termios.h>
@@ -9,17 +9,6 @@
 #include <string>
 
 namespace tandrel::cli {
-
-// Catches SIGINT, SIGTERM and SIGHUP for its lifetime: each only sets a
-// flag that the main loop looks at.
-class StopSignals {
-public:
-  StopSignals();
-  ~StopSignals();
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-  static bool stopRequested();
-};
 
 // When wanted and standard input is a terminal: keys arrive one at a time
 // without echo; the terminal's settings come back when destroyed.
