@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "cli_error.hpp"
+#include "sample_arrays.hpp"
 
 namespace tandrel::cli {
 
@@ -32,17 +33,6 @@ int ownFormat(const std::string& path, int bits, int channelCount) {
   if (container == SF_FORMAT_WAVEX && channelCount <= 2) container = SF_FORMAT_WAV;
   if (bits == floatBits) return container | SF_FORMAT_FLOAT;
   return container | (bits == 16 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
-}
-
-float largest(float peak, const float* samples, std::int64_t count) {
-  float found[4] = {peak, peak, peak, peak};
-  std::int64_t i = 0;
-  for (; i + 4 <= count; i += 4)
-    for (int k = 0; k < 4; ++k)
-      found[k] = std::max(found[k], std::fabs(samples[i + k]));
-  for (; i < count; ++i)
-    found[0] = std::max(found[0], std::fabs(samples[i]));
-  return std::max(std::max(found[0], found[1]), std::max(found[2], found[3]));
 }
 
 } // namespace
@@ -110,7 +100,7 @@ DeliveryWriter::~DeliveryWriter() = default;
 
 void DeliveryWriter::write(const float* const* channels, int channelCount, std::int64_t count) {
   for (int c = 0; c < channelCount; ++c)
-    givenPeak_ = largest(givenPeak_, channels[c], count);
+    givenPeak_ = largestMagnitude(givenPeak_, channels[c], count);
   if (floatWriter_) {
     floatWriter_->write(channels, channelCount, count);
     if (tap_ != nullptr) tap_->write(channels, channelCount, count);
@@ -121,9 +111,7 @@ void DeliveryWriter::write(const float* const* channels, int channelCount, std::
     return;
   }
   interleavedFloat_.resize(static_cast<std::size_t>(count) * static_cast<std::size_t>(channelCount));
-  for (int c = 0; c < channelCount; ++c)
-    for (std::int64_t i = 0; i < count; ++i)
-      interleavedFloat_[static_cast<std::size_t>(i * channelCount + c)] = channels[c][i];
+  interleaveFrames(channels, channelCount, count, interleavedFloat_.data());
   if (sf_writef_float(handle_->file, interleavedFloat_.data(), count) != count)
     throw CliError("cannot write output file " + inQuotes(target_) + ": " + sf_strerror(handle_->file));
   if (tap_ != nullptr) tap_->write(channels, channelCount, count);

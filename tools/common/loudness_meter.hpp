@@ -11,7 +11,11 @@
 // 3 centre, 4 ignored (low frequencies), 5 and 6 the surrounds; a mono
 // stream is one channel, so it measures 3 dB under the same signal on two.
 //
-// Thread: one thread at a time; [main] for the tools.
+// The measuring runs on a thread of its own: write() hands over a copy of
+// the frames and returns, so that the measuring (which costs about as much
+// as a duck job itself) runs beside the job that makes the frames.
+//
+// Thread: write() and figures() [main]; the measuring on its own thread.
 #pragma once
 
 #include <condition_variable>
@@ -46,62 +50,27 @@ struct LoudnessMeasures {
   bool truePeak = false; // costs about as much as the loudness
 };
 
-// Takes frames as a sink takes them; figures() may be read at any time
-// and flushes the oversampler's tail only once, at the first call. Without
-// the true peak, figures().truePeak is the largest sample.
 class LoudnessMeter : public FrameSink {
 public:
-  // Throws CliError when libebur128 or libsoxr cannot measure this channel
-  // count or rate.
+  // Starts the measuring thread. Throws CliError when libebur128 or
+  // libsoxr cannot measure this channel count or rate.
   LoudnessMeter(int channels, double sampleRate, LoudnessMeasures measures);
-  ~LoudnessMeter() override;
-  LoudnessMeter(const LoudnessMeter&) = delete;
-  LoudnessMeter& operator=(const LoudnessMeter&) = delete;
-
-  void write(const float* const* channels, int channelCount, std::int64_t count) override;
-  LoudnessFigures figures();
-
-private:
-  struct Libraries;
-  void oversample(const float* const* channels, std::int64_t count);
-
-  std::unique_ptr<Libraries> libraries_;
-  int channels_;
-  bool withRange_;
-  int factor_;
-  bool flushed_ = false;
-  std::vector<float> interleaved_;
-  std::vector<std::vector<float>> oversampled_;
-  std::vector<float*> oversampledPointers_;
-  float peak_ = 0.0f;
-};
-
-// A LoudnessMeter on a thread of its own: write() hands over a copy of the
-// frames and returns, so that the measuring (which costs about as much as
-// the job that makes the frames) runs beside that job on another core.
-//
-// Thread: write() and figures() [main]; the meter works on its own thread.
-class MeterThread : public FrameSink {
-public:
-  // Starts the thread. Throws CliError as LoudnessMeter does.
-  MeterThread(int channels, double sampleRate, LoudnessMeasures measures);
   // Stops the thread, dropping frames not yet measured.
-  ~MeterThread() override;
-  MeterThread(const MeterThread&) = delete;
-  MeterThread& operator=(const MeterThread&) = delete;
+  ~LoudnessMeter() override;
 
   // Waits while two chunks are still waiting to be measured; throws what
-  // the meter threw.
+  // the measuring threw (CliError).
   void write(const float* const* channels, int channelCount, std::int64_t count) override;
-  // Waits until every frame handed over is measured.
+  // Waits until every frame handed over is measured. Without the true
+  // peak, truePeak is the largest sample.
   LoudnessFigures figures();
 
 private:
+  struct Measuring; // the libraries and their state
   using Chunk = std::vector<std::vector<float>>;
-  void measure();
-  void rethrow();
+  void measureChunks();
 
-  LoudnessMeter meter_;
+  std::unique_ptr<Measuring> measuring_; // touched by the thread until figures()
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Chunk> waiting_;  // [mutex_]

@@ -18,22 +18,18 @@ namespace {
 
 } // namespace
 
-PendingText::PendingText(const std::string& target) : file_(target) {
-  stream_ = std::fopen(file_.temporaryPath().c_str(), "w");
-  if (stream_ == nullptr) cannotWrite(target);
-}
-
-PendingText::~PendingText() {
-  if (stream_ != nullptr) std::fclose(stream_);
+PendingText::PendingText(const std::string& target)
+    : file_(target), stream_(std::fopen(file_.temporaryPath().c_str(), "w")) {
+  if (!stream_) cannotWrite(target);
 }
 
 void PendingText::write(std::string_view text) {
-  if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size()) cannotWrite(target());
+  if (!stream_ || std::fwrite(text.data(), 1, text.size(), stream_.get()) != text.size())
+    cannotWrite(target());
 }
 
 void PendingText::close() {
-  std::FILE* stream = stream_;
-  stream_ = nullptr;
+  std::FILE* stream = stream_.release();
   if (stream != nullptr && std::fclose(stream) != 0) cannotWrite(target());
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,9 +19,6 @@ class PendingText {
 public:
   // Creates the temporary file. Throws CliError as PendingFile does.
   explicit PendingText(const std::string& target);
-  ~PendingText();
-  PendingText(const PendingText&) = delete;
-  PendingText& operator=(const PendingText&) = delete;
 
   const std::string& target() const { return file_.target(); }
   // Appends text. Throws CliError when the system refuses (errno set).
@@ -32,8 +30,12 @@ public:
   void commit() { file_.commit(); }
 
 private:
-  PendingFile file_;
-  std::FILE* stream_ = nullptr;
+  struct Closer {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+  };
+
+  PendingFile file_; // declared first: the stream closes before the file goes
+  std::unique_ptr<std::FILE, Closer> stream_;
 };
 
 } // namespace tandrel::cli

@@ -8,6 +8,7 @@
 #include "common/cli_error.hpp"
 #include "common/interrupt.hpp"
 #include "common/progress.hpp"
+#include "common/sample_arrays.hpp"
 #include "duck_mix.hpp"
 
 namespace tandrel::cli {
@@ -70,9 +71,7 @@ SpillFile::~SpillFile() {
 void SpillFile::write(const float* const* channels, int channelCount, std::int64_t count) {
   const auto samples = static_cast<std::size_t>(count) * static_cast<std::size_t>(channelCount);
   interleaved_.resize(samples);
-  for (int c = 0; c < channelCount; ++c)
-    for (std::int64_t i = 0; i < count; ++i)
-      interleaved_[static_cast<std::size_t>(i * channelCount + c)] = channels[c][i];
+  interleaveFrames(channels, channelCount, count, interleaved_.data());
   if (std::fwrite(interleaved_.data(), sizeof(float), samples, stream_) != samples) failed("write");
   frames_ += count;
 }

@@ -252,7 +252,8 @@ public:
 
   // The module's delay: output frames before it are dropped, and the
   // voices are delayed by as much to stay in time with the ducked music;
-  // the kept frames get the voices and are measured.
+  // the kept frames get the voices, and a sample an overflow made not
+  // finite becomes silence.
   void beforeWrite(const ChunkView& chunk, std::int64_t keepFrom) override {
     for (auto& voice : voices_)
       voice->forMix.process(voice->now.data(), voice->mixed.data(), chunk.count);
@@ -262,7 +263,7 @@ public:
       if (mix_)
         for (auto& voice : voices_)
           addScaled(channel + keepFrom, voice->mixed.data() + keepFrom, kept, voice->gain);
-      peak_ = finiteWithPeak(peak_, channel + keepFrom, kept);
+      silenceNonFinite(channel + keepFrom, kept);
     }
   }
 
@@ -316,7 +317,6 @@ private:
   std::vector<float> voiceHeard_;
   std::vector<float> presence_;
   std::vector<float> spare_;
-  float peak_ = 0.0f;
   std::int64_t fullyDucked_ = 0;
   std::vector<PresenceEnvelope::WindowLog> logs_;
   PresenceCount present_;
@@ -425,7 +425,7 @@ void runPasses(DuckPipeline& pipeline, const ChunkPlan& plan, const std::vector<
   SpillFile spill(job.outputPath, report.channels, report.sampleRate);
   LoudnessFigures mix;
   {
-    MeterThread meter(report.channels, report.sampleRate, {false, true});
+    LoudnessMeter meter(report.channels, report.sampleRate, {false, true});
     BothSinks sinks(spill, meter);
     runChunks(pipeline, plan, sinks, observers);
     mix = meter.figures();
@@ -433,7 +433,7 @@ void runPasses(DuckPipeline& pipeline, const ChunkPlan& plan, const std::vector<
   report.loudness =
       chooseLoudnessGain(mix, job.loudnessLufs, job.truePeakDbtp.value_or(defaultTruePeakDbtp), job.bits);
   DeliveryWriter writer(output, report.channels, report.sampleRate, job.bits);
-  MeterThread written(report.channels, report.sampleRate, {true, false});
+  LoudnessMeter written(report.channels, report.sampleRate, {true, false});
   writer.setTap(&written);
   deliverWithGain(spill, report.loudness->gainDb, writer, job.showProgress);
   writer.close();
