@@ -43,11 +43,10 @@ struct DuckOptions {
 // `loudness` and `truePeak` are set when their options were given. [main]
 int runDuck(const DuckOptions& options);
 
-} // namespace tandrel::cli
-
-namespace tandrel::cli::duck {
-
-// Registers `tandrel duck`: music ducked under a voice. [main]
+// Registers `tandrel duck` with its options; its callback runs runDuck.
+// [main]
+namespace duck {
 void add(CLI::App& app);
+}
 
-} // namespace tandrel::cli::duck
+} // namespace tandrel::cli
