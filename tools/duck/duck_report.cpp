@@ -210,7 +210,7 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
               job.shape.depthDb, report.ratio, deepest.c_str(), report.latency);
   std::string peak = "silent";
   if (report.outputPeak > 0.0f) peak = number("%+.1f dBFS", factorToDecibels(report.outputPeak));
-  if (report.mixPeak > report.outputPeak)
+  if (report.clips && report.mixPeak > 1.0f)
     peak += number(" (clipped there: the mix reached %+.1f dBFS)", factorToDecibels(report.mixPeak));
   if (report.loudness) printLoudness(*report.loudness);
   std::printf("wrote %s: %s, %.0f Hz, %s, %s%s; peak %s\n", job.outputPath.c_str(),
