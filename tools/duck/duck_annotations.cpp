@@ -50,7 +50,12 @@ void GainTable::add(const float* presence, std::int64_t first, std::int64_t coun
 LabelTrack::LabelTrack(const std::string& path, std::vector<std::string> names, double sampleRate,
                        std::int64_t windowFrames, std::int64_t length)
     : file_(path), names_(std::move(names)), sampleRate_(sampleRate), windowFrames_(windowFrames),
-      length_(length), openSince_(names_.size(), -1) {}
+      length_(length), openSince_(names_.size(), -1) {
+  // A tab or a line break in a name would split its line.
+  for (std::string& name : names_)
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+}
 
 void LabelTrack::add(std::size_t v, const PresenceEnvelope::WindowLog& log) {
   for (std::size_t i = 0; i < log.held.size(); ++i) {

@@ -106,10 +106,6 @@ void checkOptions(const DuckOptions& options) {
   if (options.holdMs)
     throw UsageError("--hold is replaced by --max-pause: pauses up to it keep the music down, longer ones "
                      "bring it fully up; give --max-pause MS (default 1000)");
-  if (options.bits != 0 && options.bits != 16 && options.bits != 24 && options.bits != 32)
-    throw UsageError("--bits " + std::to_string(options.bits) +
-                     " is not a bit depth the tool writes; give 16, 24 "
-                     "or 32 (32: floating point)");
   checkPerVoice(options.voiceGainsDb.size(), options.voicePaths.size(), "--voice-gain");
   checkPerVoice(options.voiceChannels.size(), options.voicePaths.size(), "--voice-channel");
 }
