@@ -74,7 +74,15 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"MusicGainTooLarge", duck({"--music-gain", "41"}), {"--music-gain"}, usage},
         ErrorCase{"VoiceGainTooSmall", duck({"--voice-gain", "-41"}), {"--voice-gain"}, usage},
         ErrorCase{
-            "VoiceChannelTooLarge", duck({"--voice-channel", "65"}), {"--voice-channel", "0 to 64"}, usage}),
+            "VoiceChannelTooLarge", duck({"--voice-channel", "65"}), {"--voice-channel", "0 to 64"}, usage},
+        ErrorCase{
+            "LoudnessAboveFullScale", duck({"--loudness", "1"}), {"--loudness", "-70 to 0 LUFS"}, usage},
+        ErrorCase{"LoudnessTooLow", duck({"--loudness", "-71"}), {"--loudness", "-70 to 0 LUFS"}, usage},
+        ErrorCase{
+            "TruePeakAboveFullScale", duck({"--true-peak", "0.5"}), {"--true-peak", "-30 to 0 dBTP"}, usage},
+        ErrorCase{"TruePeakTooLow", duck({"--true-peak", "-31"}), {"--true-peak", "-30 to 0 dBTP"}, usage},
+        ErrorCase{"BitsTooFew", duck({"--bits", "8"}), {"--bits", "16 to 32"}, usage},
+        ErrorCase{"BitsTooMany", duck({"--bits", "64"}), {"--bits", "16 to 32"}, usage}),
     errorCaseName);
 
 INSTANTIATE_TEST_SUITE_P(
