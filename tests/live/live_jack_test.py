@@ -98,6 +98,23 @@ def music_and_voice(seconds):
     return music.astype(np.float32), voice.astype(np.float32)
 
 
+class Take:
+    """One recording: the frames and how many are in."""
+
+    def __init__(self, frames):
+        self.recording = np.zeros((frames, 3), dtype=np.float32)
+        self.recorded = 0
+
+
+class Play:
+    """What the player plays: the material, from the grid frame where it
+    starts."""
+
+    def __init__(self, music, voice, loop):
+        self.music, self.voice, self.loop = music, voice, loop
+        self.start = None
+
+
 class Rig:
     """The player and the recorder: two clients, so that the graph is
     player -> live -> recorder with no cycle."""
@@ -115,12 +132,8 @@ class Rig:
         # outputs: where the material began in the recording.
         self.mark_port = self.player.outports.register("mark")
         self.mark_in_port = self.recorder.inports.register("mark_in")
-        self.lock = threading.Lock()
-        self.music = self.voice = None
-        self.loop = False
-        self.play_start = None
-        self.recording = None
-        self.recorded = 0
+        self.play = None
+        self.take = None
         self.freewheeling = threading.Event()
         self.running = threading.Event()
         self.player.set_freewheel_callback(
@@ -145,53 +158,62 @@ class Rig:
         outs = [p.get_array() for p in self.music_ports] + [self.voice_port.get_array(), self.mark_port.get_array()]
         for out in outs:
             out.fill(0)
-        if self.music is None:
+        play = self.play  # one reference read, as in _record
+        if play is None:
             return
-        if self.play_start is None:
+        if play.start is None:
             if now % GRID != 0:
                 return
-            self.play_start = now
-        offset = now - self.play_start
+            play.start = now
+        offset = now - play.start
         if offset == 0:
             outs[3][0] = 1.0
-        length = len(self.voice)
-        if offset >= length and not self.loop:
+        length = len(play.voice)
+        if offset >= length and not play.loop:
             return
         index = (np.arange(frames) + offset) % length
-        if not self.loop:
+        if not play.loop:
             index = index[index < length]
         for c in range(2):
-            outs[c][:len(index)] = self.music[index, c]
-        outs[2][:len(index)] = self.voice[index]
+            outs[c][:len(index)] = play.music[index, c]
+        outs[2][:len(index)] = play.voice[index]
 
     def _record(self, frames):
-        if self.recording is None:
+        # One reference read: a run that ends or begins meanwhile swaps the
+        # whole take, never half of it.
+        take = self.take
+        if take is None:
             return
-        end = min(self.recorded + frames, self.recording.shape[0])
-        n = end - self.recorded
+        end = min(take.recorded + frames, take.recording.shape[0])
+        n = end - take.recorded
         for c, port in enumerate(self.record_ports + [self.mark_in_port]):
-            self.recording[self.recorded:end, c] = port.get_array()[:n]
-        self.recorded = end
+            take.recording[take.recorded:end, c] = port.get_array()[:n]
+        take.recorded = end
+
+    @property
+    def recorded(self):
+        take = self.take
+        return 0 if take is None else take.recorded
 
     def run(self, music, voice, frames, loop=False, during=None):
         """Plays from the next grid frame, records `frames` from the same
         period; `during(rig)` runs on this thread while it plays. Returns
         the recording and the frame where the material began in it."""
-        self.recorded, self.play_start = 0, None
-        self.recording = np.zeros((frames, 3), dtype=np.float32)
-        self.loop = loop
-        self.music, self.voice = music, voice
+        take = Take(frames)
+        self.take = take
+        self.play = Play(music, voice, loop)
         if during is not None:
             during(self)
         deadline = time.monotonic() + 120
-        while self.recorded < frames and time.monotonic() < deadline:
+        while take.recorded < frames and time.monotonic() < deadline:
             time.sleep(0.01)
-        self.music = None
-        recording, self.recording = self.recording, None
-        marks = np.nonzero(recording[:, 2])[0]
-        if self.recorded < frames or len(marks) != 1:
-            raise RuntimeError("the rig did not play and record in time")
-        return recording[:, :2], int(marks[0])
+        self.play = None
+        self.take = None
+        marks = np.nonzero(take.recording[:, 2])[0]
+        if take.recorded < frames or len(marks) != 1:
+            raise RuntimeError(f"the rig did not play and record in time ({take.recorded} of {frames} frames, "
+                               f"{len(marks)} start marks)")
+        return take.recording[:, :2], int(marks[0])
 
     def close(self):
         self.player.close()
