@@ -10,32 +10,38 @@ namespace CLI {
 class App;
 }
 
-namespace tandrel::cli::info {
+namespace tandrel::cli {
+
 // `tandrel info`: what a host learns about a module.
+namespace info {
 void add(CLI::App& app);
-} // namespace tandrel::cli::info
+}
 
-namespace tandrel::cli::render {
 // `tandrel render`: files through any effect module.
+namespace render {
 void add(CLI::App& app);
-} // namespace tandrel::cli::render
+}
 
-namespace tandrel::cli::duck {
 // `tandrel duck`: music ducked under one or more voices, to a file.
+namespace duck {
 void add(CLI::App& app);
-} // namespace tandrel::cli::duck
+}
 
-namespace tandrel::cli::demo {
 // `tandrel demo`: the duck job on built-in material.
+namespace demo {
 void add(CLI::App& app);
-} // namespace tandrel::cli::demo
+}
+
+// `tandrel live`: music ducked under a microphone in real time on JACK.
+namespace live {
+void add(CLI::App& app);
+}
+
+} // namespace tandrel::cli
 
 namespace tandrel::check {
+
 // `tandrel check`: the battery of checks on one or more modules.
 void add(CLI::App& app);
-} // namespace tandrel::check
 
-namespace tandrel::cli::live {
-// `tandrel live`: music ducked under a microphone in real time on JACK.
-void add(CLI::App& app);
-} // namespace tandrel::cli::live
+} // namespace tandrel::check

@@ -59,20 +59,33 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ParameterIndexBeyondTheModule", render({"-p", "5=0.5"}), {"index 5", "0 to 1"}, usage}),
     errorCaseName);
 
-// duck's rows: the owner of `duck` adds one per ranged option and side.
+// The options `duck` and `live` share, with the same ranges: each row runs
+// on both commands.
+using Command = std::vector<std::string> (*)(std::vector<std::string>);
+std::vector<ErrorCase> sharedRows(Command command) {
+  return {
+      ErrorCase{"DepthNegative", command({"--depth", "-3"}), {"--depth", "0 to 100 dB"}, usage},
+      ErrorCase{"DepthTooLarge", command({"--depth", "101"}), {"--depth", "0 to 100 dB"}, usage},
+      ErrorCase{
+          "ThresholdAboveFullScale", command({"--threshold", "1"}), {"--threshold", "-120 to 0 dBFS"}, usage},
+      ErrorCase{
+          "MusicGainTooLarge", command({"--music-gain", "41"}), {"--music-gain", "-40 to 40 dB"}, usage},
+      ErrorCase{
+          "VoiceGainTooSmall", command({"--voice-gain", "-41"}), {"--voice-gain", "-40 to 40 dB"}, usage},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(DuckShared, OptionRanges, ::testing::ValuesIn(sharedRows(duck)), errorCaseName);
+INSTANTIATE_TEST_SUITE_P(LiveShared, OptionRanges, ::testing::ValuesIn(sharedRows(live)), errorCaseName);
+
+// duck's own rows: the owner of `duck` adds one per ranged option and side.
 INSTANTIATE_TEST_SUITE_P(
     Duck, OptionRanges,
     ::testing::Values(
-        ErrorCase{"DepthNegative", duck({"--depth", "-3"}), {"--depth", "0 to 100 dB"}, usage},
-        ErrorCase{"DepthTooLarge", duck({"--depth", "101"}), {"--depth", "0 to 100 dB"}, usage},
-        ErrorCase{
-            "ThresholdAboveFullScale", duck({"--threshold", "1"}), {"--threshold", "-120 to 0 dBFS"}, usage},
         ErrorCase{"AttackTooLong", duck({"--attack", "5001"}), {"--attack", "0 to 5000 ms"}, usage},
         ErrorCase{"MaxPauseNegative", duck({"--max-pause", "-1"}), {"--max-pause", "0 to 60000 ms"}, usage},
         ErrorCase{"HoldRetired", duck({"--hold", "300"}), {"--hold is replaced by --max-pause"}, usage},
         ErrorCase{"ReleaseTooLong", duck({"--release", "60001"}), {"--release"}, usage},
-        ErrorCase{"MusicGainTooLarge", duck({"--music-gain", "41"}), {"--music-gain"}, usage},
-        ErrorCase{"VoiceGainTooSmall", duck({"--voice-gain", "-41"}), {"--voice-gain"}, usage},
         ErrorCase{
             "VoiceChannelTooLarge", duck({"--voice-channel", "65"}), {"--voice-channel", "0 to 64"}, usage},
         ErrorCase{
@@ -85,21 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"BitsTooMany", duck({"--bits", "64"}), {"--bits", "16 to 32"}, usage}),
     errorCaseName);
 
+// live's own rows.
 INSTANTIATE_TEST_SUITE_P(
     Live, OptionRanges,
     ::testing::Values(
         ErrorCase{"ChannelsZero", live({"--channels", "0"}), {"--channels: '0'", "1 to 64"}, usage},
         ErrorCase{"ChannelsTooMany", live({"-c", "65"}), {"--channels: '65'", "1 to 64"}, usage},
-        ErrorCase{"DepthNegative", live({"--depth", "-3"}), {"--depth", "0 to 100 dB"}, usage},
-        ErrorCase{
-            "ThresholdAboveFullScale", live({"--threshold", "1"}), {"--threshold", "-120 to 0 dBFS"}, usage},
         ErrorCase{"AttackNegative", live({"--attack", "-1"}), {"--attack", "0 to 60000 ms"}, usage},
         ErrorCase{"HoldTooLong", live({"--hold", "60001"}), {"--hold", "0 to 60000 ms"}, usage},
         ErrorCase{"ReleaseNotANumber", live({"--release", "abc"}), {"--release", "not a number"}, usage},
-        ErrorCase{"LookaheadTooLong", live({"--lookahead", "1001"}), {"--lookahead", "0 to 1000 ms"}, usage},
-        ErrorCase{"MusicGainTooLarge", live({"--music-gain", "41"}), {"--music-gain", "-40 to 40 dB"}, usage},
-        ErrorCase{
-            "VoiceGainTooSmall", live({"--voice-gain", "-41"}), {"--voice-gain", "-40 to 40 dB"}, usage}),
+        ErrorCase{"LookaheadTooLong", live({"--lookahead", "1001"}), {"--lookahead", "0 to 1000 ms"}, usage}),
     errorCaseName);
 
 // check's rows: the owners of `check` add one per ranged option and side.
