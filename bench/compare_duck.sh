@@ -2,7 +2,8 @@
 # Times the main job on long material: MINUTES (default 60) of 48 kHz
 # stereo music ducked under a 22.05 kHz mono voice with the voice mixed in,
 # 32-bit float WAV out, the input files in the page cache:
-#   1. tandrel duck --mix;
+#   1. tandrel duck --mix, and the same delivered as a master:
+#      --loudness -16 (two passes) into 16-bit WAV with dither;
 #   2. the same job as a general media tool's filter graph (ffmpeg): the
 #      voice resampled, its sidechain compressor on the music, and a mix;
 #   3. for scale, copying the music file (cp): the file I/O alone.
@@ -63,6 +64,9 @@ timed() {
 echo "machine: $(machine_summary), load $(cut -d' ' -f1-3 /proc/loadavg)"
 timed "tandrel duck --mix" "$tool" duck --quiet --music "$work/music.wav" --voice "$work/voice.wav" --mix \
   --output "$work/tandrel.wav"
+rm -f "$work/tandrel.wav"
+timed "tandrel duck --loudness" "$tool" duck --quiet --music "$work/music.wav" --voice "$work/voice.wav" --mix \
+  --loudness -16 --bits 16 --output "$work/tandrel.wav"
 rm -f "$work/tandrel.wav"
 timed "ffmpeg sidechaincompress" ffmpeg -v error -y -i "$work/music.wav" -i "$work/voice.wav" -filter_complex \
   "[1]aresample=48000,pan=stereo|c0=c0|c1=c0,asplit=2[sc][vm];[0][sc]sidechaincompress=threshold=0.01:ratio=20:attack=10:release=300[duck];[duck][vm]amix=inputs=2:normalize=0[o]" \

@@ -10,6 +10,7 @@ packages="
   libsndfile1-dev libcli11-dev libcairo2-dev libsoxr-dev nlohmann-json3-dev libfmt-dev
   clang-format help2man sox
   espeak-ng
+  libebur128-dev ffmpeg
   lsp-plugins-vst
   lv2-dev lilv-utils sordi
   libjack-jackd2-dev jackd2 python3-jack-client python3-numpy

@@ -1,7 +1,7 @@
 // The command-line host: `tandrel info`, `tandrel render`, `tandrel duck`,
-// `tandrel demo`, `tandrel check` and `tandrel live`. Each command registers itself (its
-// folder's add(), listed in commands.hpp); main parses the command line, which runs the chosen
-// command's callback.
+// `tandrel demo`, `tandrel check` and `tandrel live`. Each command registers
+// itself (its folder's add(), listed in commands.hpp); main parses the
+// command line, which runs the chosen command's callback.
 // Every failure ends in one line on standard error and a non-zero status
 // (common/exit_status.hpp lists them).
 

@@ -86,6 +86,20 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ReleaseNegative", with({"-o", "@out.wav", "--release", "-1"}), {"--release: -1"}, 2},
         ErrorCase{"GainNotFinite", with({"-o", "@out.wav", "--voice-gain", "inf"}), {"--voice-gain"}, 2},
         ErrorCase{"UnsupportedOutputFormat", with({"-o", "@out.mp3"}), {"'.mp3'", ".wav, .flac"}},
+        ErrorCase{"EnvelopeIsTheMusic",
+                  with({"-o", "@out.wav", "--envelope", "@music-link.wav"}),
+                  {"envelope", "is the input file", "choose another envelope name"}},
+        ErrorCase{"LabelsAreTheVoice",
+                  with({"-o", "@out.wav", "--labels", "@voice.wav"}),
+                  {"label track", "is the input file"}},
+        ErrorCase{"LabelsAreThePicture",
+                  with({"-o", "@out.wav", "--plot", "@out.png", "--labels", "@./out.png"}),
+                  {"the label track", "is also written as another of the job's files"},
+                  2},
+        ErrorCase{"EnvelopeIsTheOutput",
+                  with({"-o", "@out.wav", "--envelope", "@out.wav"}),
+                  {"the envelope", "is also written as another"},
+                  2},
         ErrorCase{"PictureNotPng", with({"-o", "@out.wav", "--plot", "@out.jpg"}), {"out.jpg", ".png"}},
         ErrorCase{"OutputDirectoryMissing", with({"-o", "@nowhere/out.wav"}), {"nowhere/out.wav"}},
         ErrorCase{"ModuleWithoutEntryPoint",
@@ -106,9 +120,11 @@ TEST_P(DuckStopSignals, InterruptLeavesEveryFileAsItWas) {
   writeAudio(path("voice.wav"), {bursts(48000, 500, 500, 3, 0.5f)}, 22050);
   writeBytes(path("out.wav"), earlierContents);
   int status = -1;
-  ASSERT_NO_FATAL_FAILURE(interruptMidStream({"duck", "--music", stream, "--voice", path("voice.wav"), "-o",
-                                              path("out.wav"), "--mix", "--plot", path("out.png"), "-q"},
-                                             stream, GetParam(), status));
+  ASSERT_NO_FATAL_FAILURE(
+      interruptMidStream({"duck", "--music", stream, "--voice", path("voice.wav"), "-o", path("out.wav"),
+                          "--mix", "--plot", path("out.png"), "--envelope", path("gain.csv"), "--labels",
+                          path("labels.txt"), "--loudness", "-16", "--bits", "16", "-q"},
+                         stream, GetParam(), status));
 
   EXPECT_EQ(status, 130);
   EXPECT_EQ(readBytes(path("out.wav")), earlierContents);
@@ -157,10 +173,12 @@ TEST_F(DuckStreaming, LongInputsDoNotGrowMemory) {
     writeLongTone(path(name + "-voice.wav"), seconds * 22050, 22050, 1);
     const long kilobytes = peakResidentKilobytes(
         {"duck", "--music", path(name + "-music.wav"), "--voice", path(name + "-voice.wav"), "--output",
-         path(name + "-out.wav"), "--mix", "--plot", path(name + ".png"), "-q"});
+         path(name + "-out.wav"), "--mix", "--plot", path(name + ".png"), "--loudness", "-16", "--bits", "16",
+         "--envelope", path(name + ".csv"), "--labels", path(name + ".txt"), "-q"});
     std::remove(path(name + "-music.wav").c_str());
     std::remove(path(name + "-voice.wav").c_str());
     std::remove(path(name + "-out.wav").c_str());
+    std::remove(path(name + ".csv").c_str());
     return kilobytes;
   };
   const long short_ = run("short", 5);

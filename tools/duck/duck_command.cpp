@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/delivery_writer.hpp"
 #include "common/module_locator.hpp"
 #include "common/option_declaration.hpp"
 
@@ -63,6 +65,31 @@ constexpr RangedOption<VoiceInput, int> voiceChannelOption{
     "Channel of a multi-channel voice file to use (1 = the first) instead of their average (0); once for all "
     "voices or once per --voice"};
 
+constexpr RangedOption<DuckOptions, double> loudnessOption{
+    "--loudness",
+    &DuckOptions::loudnessLufs,
+    lowestLoudnessLufs,
+    highestLoudnessLufs,
+    "LUFS",
+    "Integrated loudness of the output (ITU-R BS.1770), reached with one gain for the whole output; e.g. -16 "
+    "for podcasts in stereo, -23 for broadcast"};
+constexpr RangedOption<DuckOptions, double> truePeakOption{
+    "--true-peak",
+    &DuckOptions::truePeakDbtp,
+    lowestTruePeakDbtp,
+    highestTruePeakDbtp,
+    "dBTP",
+    "Ceiling for the output's true peak (default -1 with --loudness); the loudness stops short of its target "
+    "rather than pass it, and without --loudness the output is lowered just enough to stay under it"};
+constexpr RangedOption<DuckOptions, int> bitsOption{
+    "--bits",
+    &DuckOptions::bits,
+    16,
+    32,
+    "",
+    "Bits per sample of a .wav, .flac or .aiff output: 16 or 24 (with TPDF dither) or 32 (float; not for "
+    ".flac); default: float for .wav, 24 for .flac and .aiff"};
+
 // One, or one per voice: the value for voice v.
 template <typename T> T perVoice(const std::vector<T>& values, std::size_t v, T otherwise) {
   if (values.empty()) return otherwise;
@@ -85,6 +112,28 @@ void checkOptions(const DuckOptions& options) {
 }
 
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// The files the job writes, each refused when it is an input or another
+// of them.
+void checkWrittenFiles(const DuckOptions& options) {
+  std::vector<std::string> inputs{options.musicPath};
+  inputs.insert(inputs.end(), options.voicePaths.begin(), options.voicePaths.end());
+  const std::pair<const std::string*, const char*> written[] = {{&options.output, "output"},
+                                                                {&options.plotPath, "picture"},
+                                                                {&options.envelopePath, "envelope"},
+                                                                {&options.labelsPath, "label track"}};
+  std::vector<std::string> earlier;
+  for (const auto& [path, what] : written) {
+    if (path->empty()) continue;
+    checkNotAnInput(*path, inputs, what);
+    const auto absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(*path));
+    for (const std::string& other : earlier)
+      if (absolute == other)
+        throw UsageError("the " + std::string(what) + " '" + *path +
+                         "' is also written as another of the job's files; give each its own name");
+    earlier.push_back(absolute.string());
+  }
+}
 
 PlotLabels duckLabels(const DuckOptions& options) {
   PlotLabels labels;
@@ -112,6 +161,7 @@ std::vector<VoiceInput> voiceInputs(const DuckOptions& options) {
     const std::string path = options.voicePaths[v];
     VoiceInput voice;
     voice.name = "'" + path + "'";
+    voice.label = fileName(path);
     voice.reopenable = isRegularFile(path);
     auto opened = std::make_shared<std::unique_ptr<FrameSource>>(
         std::make_unique<InputFiles>(std::vector<std::string>{path}));
@@ -123,6 +173,7 @@ std::vector<VoiceInput> voiceInputs(const DuckOptions& options) {
     };
     voice.gainDb = perVoice(options.voiceGainsDb, v, 0.0);
     voice.channel = perVoice(options.voiceChannels, v, 0);
+    if (voice.channel > 0) voice.label += " channel " + std::to_string(voice.channel);
     voices.push_back(std::move(voice));
   }
   return voices;
@@ -131,11 +182,8 @@ std::vector<VoiceInput> voiceInputs(const DuckOptions& options) {
 } // namespace
 
 int runDuck(const DuckOptions& options) {
-  checkOutputName(options.output);
-  std::vector<std::string> inputs{options.musicPath};
-  inputs.insert(inputs.end(), options.voicePaths.begin(), options.voicePaths.end());
-  checkNotAnInput(options.output, inputs);
-  if (!options.plotPath.empty()) checkNotAnInput(options.plotPath, inputs, "picture");
+  checkDelivery(options.output, options.bits);
+  checkWrittenFiles(options);
 
   InputFiles music({options.musicPath});
   std::vector<VoiceInput> voices = voiceInputs(options);
@@ -148,6 +196,11 @@ int runDuck(const DuckOptions& options) {
   job.measure = !options.quiet;
   job.labels = duckLabels(options);
   job.musicName = "'" + options.musicPath + "'";
+  job.bits = options.bits;
+  job.loudnessLufs = options.loudness;
+  job.truePeakDbtp = options.truePeak;
+  job.envelopePath = options.envelopePath;
+  job.labelsPath = options.labelsPath;
   const DuckReport report = runDuckJob(music, voices, job);
   warnAboutJob(report, job);
   if (!options.quiet) printDuckSummary(report, job);
@@ -168,8 +221,10 @@ void add(CLI::App& app) {
                    "Voice file: any channel count and rate (resampled); give it again for more voices, the "
                    "music ducks while any of them speaks")
       ->required();
-  duck->add_option("-o,--output", options->output,
-                   "Output file: .wav (32-bit float), .flac, .aiff/.aif, .ogg; the music's channels and rate")
+  duck->add_option(
+          "-o,--output", options->output,
+          "Output file: .wav (32-bit float unless --bits), .flac, .aiff/.aif (24-bit unless --bits), "
+          ".ogg; the music's channels and rate")
       ->required();
   addOption(*duck, depthOption, options->shape)->capture_default_str();
   CLI::Option* threshold = addOption(*duck, thresholdOption, *options);
@@ -187,16 +242,27 @@ void add(CLI::App& app) {
                  "music");
   duck->add_option("--plot", options->plotPath,
                    "Also draw the music before and after, the voice and the gain over time into this PNG");
+  CLI::Option* loudness = addOption(*duck, loudnessOption, *options);
+  CLI::Option* truePeak = addOption(*duck, truePeakOption, *options);
+  addOption(*duck, bitsOption, *options);
+  duck->add_option("--envelope", options->envelopePath,
+                   "Also write the ducking gain over time into this CSV file: seconds and dB, a row per "
+                   "128-frame block");
+  duck->add_option("--labels", options->labelsPath,
+                   "Also write where each voice is present as a label track (start, end and the voice's "
+                   "name, tab-separated, in seconds) that audio editors import");
   duck->add_option("--module", options->modulePath,
                    "Tandrel module (.so); default: the tandrel.so beside the tool");
   duck->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary");
-  duck->callback([options, threshold] {
+  duck->callback([options, threshold, loudness, truePeak] {
     runCommand(
         [&] {
           const bool thresholdGiven = threshold->count() > 0;
           checkOptions(*options);
           DuckOptions checked = *options;
           if (thresholdGiven) checked.shape.thresholdDbfs = options->thresholdDbfs;
+          if (loudness->count() > 0) checked.loudness = options->loudnessLufs;
+          if (truePeak->count() > 0) checked.truePeak = options->truePeakDbtp;
           return runDuck(checked);
         },
         Interruptible::yes);

@@ -12,6 +12,7 @@
 
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
+#include "common/delivery_writer.hpp"
 #include "common/interrupt.hpp"
 #include "common/job_outputs.hpp"
 #include "common/loaded_effect.hpp"
@@ -19,6 +20,8 @@
 #include "common/progress.hpp"
 #include "common/render_engine.hpp"
 #include "common/resampler.hpp"
+#include "duck_annotations.hpp"
+#include "duck_delivery.hpp"
 #include "duck_mix.hpp"
 #include "duck_sources.hpp"
 #include "effect/depth_law.hpp"
@@ -210,7 +213,8 @@ public:
         musicGain_(static_cast<float>(decibelsToFactor(shape.musicGainDb))), mix_(shape.mix),
         musicIn_(channels_, chunkFrames), ducked_(channels_, chunkFrames),
         inputs_(static_cast<std::size_t>(channels_) + 1), voiceHeard_(chunkFrames), presence_(chunkFrames),
-        spare_(chunkFrames) {
+        spare_(chunkFrames), logs_(voices.size()),
+        present_(voices.size(), voices.front()->envelope.windowFrames(), length) {
     for (int c = 0; c < channels_; ++c)
       inputs_[static_cast<std::size_t>(c)] = musicIn_.pointers[static_cast<std::size_t>(c)];
     inputs_.back() = voiceHeard_.data();
@@ -228,12 +232,17 @@ public:
         voice->readAhead(std::min(chunkFrames, latency - done));
   }
 
+  // What is noted beside the audio, when asked for.
+  void noteGainsIn(GainTable* table) { gainTable_ = table; }
+  void noteStretchesIn(LabelTrack* track) { labelTrack_ = track; }
+
   // Processes frames [first, first + count) of the effects' time line.
   ChunkView process(std::int64_t first, std::int64_t count) override {
     music_.read(musicIn_.pointers.data(), count);
     for (float* channel : musicIn_.pointers)
       applyGain(channel, count, musicGain_);
     readVoices(count);
+    noteWindows(first, count);
     for (int c = 0; c < channels_; ++c)
       effects_.process(c, musicIn_.pointers[static_cast<std::size_t>(c)], presence_.data(),
                        ducked_.pointers[static_cast<std::size_t>(c)], spare_.data(), count);
@@ -243,7 +252,8 @@ public:
 
   // The module's delay: output frames before it are dropped, and the
   // voices are delayed by as much to stay in time with the ducked music;
-  // the kept frames get the voices and are measured.
+  // the kept frames get the voices, and a sample an overflow made not
+  // finite becomes silence.
   void beforeWrite(const ChunkView& chunk, std::int64_t keepFrom) override {
     for (auto& voice : voices_)
       voice->forMix.process(voice->now.data(), voice->mixed.data(), chunk.count);
@@ -253,12 +263,12 @@ public:
       if (mix_)
         for (auto& voice : voices_)
           addScaled(channel + keepFrom, voice->mixed.data() + keepFrom, kept, voice->gain);
-      peak_ = finiteWithPeak(peak_, channel + keepFrom, kept);
+      silenceNonFinite(channel + keepFrom, kept);
     }
   }
 
-  float peak() const { return peak_; }
   std::int64_t fullyDuckedFrames() const { return fullyDucked_; }
+  const PresenceCount& present() const { return present_; }
 
 private:
   // Every voice's next frames; the presence is the largest of theirs, and
@@ -279,6 +289,16 @@ private:
     }
   }
 
+  void noteWindows(std::int64_t first, std::int64_t count) {
+    if (gainTable_ != nullptr) gainTable_->add(presence_.data(), first, count);
+    for (std::size_t v = 0; v < voices_.size(); ++v)
+      voices_[v]->envelope.takeLog(logs_[v]);
+    present_.add(logs_);
+    if (labelTrack_ != nullptr)
+      for (std::size_t v = 0; v < voices_.size(); ++v)
+        labelTrack_->add(v, logs_[v]);
+  }
+
   void countFullyDucked(std::int64_t first, std::int64_t count) {
     const std::int64_t inside = std::clamp<std::int64_t>(length_ - first, 0, count);
     fullyDucked_ += std::count(presence_.begin(), presence_.begin() + inside, 1.0f);
@@ -297,8 +317,11 @@ private:
   std::vector<float> voiceHeard_;
   std::vector<float> presence_;
   std::vector<float> spare_;
-  float peak_ = 0.0f;
   std::int64_t fullyDucked_ = 0;
+  std::vector<PresenceEnvelope::WindowLog> logs_;
+  PresenceCount present_;
+  GainTable* gainTable_ = nullptr;
+  LabelTrack* labelTrack_ = nullptr;
 };
 
 // Runs `write`; a failure that the system explains (a full disk, a quota,
@@ -337,15 +360,96 @@ BadSamples badSamplesOf(const std::string& name, const FiniteSource& source) {
   return {name, source.replaced(), source.firstFrame(), source.firstChannel(), source.sampleRate()};
 }
 
-// Whether the output's format clips samples beyond full scale.
-bool formatClips(const std::string& outputPath) { return !outputKeepsPeaks(outputPath); }
+// The files beside the audio that the job was asked for.
+struct Annotations {
+  std::optional<GainTable> gains;
+  std::optional<LabelTrack> labels;
+
+  void close() {
+    if (gains) gains->close();
+    if (labels) labels->close();
+  }
+  void commit() {
+    if (gains) gains->commit();
+    if (labels) labels->commit();
+  }
+};
+
+std::vector<std::string> voiceLabels(const std::vector<VoiceInput>& voices) {
+  std::vector<std::string> labels;
+  for (const VoiceInput& voice : voices)
+    labels.push_back(voice.label.empty() ? "voice" : voice.label);
+  return labels;
+}
+
+// Both frames go to both sinks.
+class BothSinks : public FrameSink {
+public:
+  BothSinks(FrameSink& first, FrameSink& second) : first_(first), second_(second) {}
+  void write(const float* const* channels, int channelCount, std::int64_t count) override {
+    first_.write(channels, channelCount, count);
+    second_.write(channels, channelCount, count);
+  }
+
+private:
+  FrameSink& first_;
+  FrameSink& second_;
+};
+
+bool setsLoudness(const DuckJob& job) { return job.loudnessLufs || job.truePeakDbtp; }
+
+// The written file's true peak: the mix's times the gain, the oversampling
+// being linear, and at least the largest sample written. The dither moves
+// it by at most a few steps of the bit depth (chooseLoudnessGain leaves
+// room for them); measuring it again would cost another oversampling of
+// the whole output.
+double writtenTruePeak(const LoudnessReport& loudness, const DeliveryWriter& writer) {
+  const double scaled = loudness.mix.truePeak * std::pow(10.0, loudness.gainDb / 20.0);
+  return std::max(scaled, static_cast<double>(writer.writtenPeak()));
+}
+
+// The passes from the pipeline to the written file: one straight into the
+// writer, or, to set the loudness, one into a measured spill and one from
+// it through the gain into the writer, which is measured again.
+void runPasses(DuckPipeline& pipeline, const ChunkPlan& plan, const std::vector<RenderObserver*>& observers,
+               PendingFile& output, const DuckJob& job, DuckReport& report) {
+  if (!setsLoudness(job)) {
+    DeliveryWriter writer(output, report.channels, report.sampleRate, job.bits);
+    runChunks(pipeline, plan, writer, observers);
+    writer.close();
+    report.mixPeak = writer.givenPeak();
+    report.outputPeak = writer.writtenPeak();
+    report.clips = !writer.keepsPeaks();
+    return;
+  }
+  SpillFile spill(job.outputPath, report.channels, report.sampleRate);
+  LoudnessFigures mix;
+  {
+    LoudnessMeter meter(report.channels, report.sampleRate, {false, true});
+    BothSinks sinks(spill, meter);
+    runChunks(pipeline, plan, sinks, observers);
+    mix = meter.figures();
+  }
+  report.loudness =
+      chooseLoudnessGain(mix, job.loudnessLufs, job.truePeakDbtp.value_or(defaultTruePeakDbtp), job.bits);
+  DeliveryWriter writer(output, report.channels, report.sampleRate, job.bits);
+  LoudnessMeter written(report.channels, report.sampleRate, {true, false});
+  writer.setTap(&written);
+  deliverWithGain(spill, report.loudness->gainDb, writer, job.showProgress);
+  writer.close();
+  report.loudness->written = written.figures();
+  report.loudness->written.truePeak = writtenTruePeak(*report.loudness, writer);
+  report.mixPeak = writer.givenPeak();
+  report.outputPeak = writer.writtenPeak();
+  report.clips = !writer.keepsPeaks();
+}
 
 } // namespace
 
 DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInputs, const DuckJob& job) {
-  // Both targets are reserved first, so an unwritable path fails before
-  // any processing.
-  checkOutputName(job.outputPath);
+  // Every target is checked and reserved first, so an unwritable path
+  // fails before any processing.
+  checkDelivery(job.outputPath, job.bits);
   if (!job.plotPath.empty()) checkPlotPath(job.plotPath);
   if (voiceInputs.empty()) throw UsageError("duck needs a voice; give --voice FILE");
   if (musicFile.frameCount() <= 0)
@@ -359,7 +463,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   report.channels = musicFile.channelCount();
   report.musicFrames = musicFile.frameCount();
   report.ratio = product::ratioForDepth(job.shape.depthDb);
-  report.clips = formatClips(job.outputPath);
+  report.delivery = describeDelivery(job.outputPath, job.bits);
   FiniteSource music(musicFile);
 
   for (const VoiceInput& input : voiceInputs) {
@@ -371,7 +475,6 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
     report.voices.push_back(voice);
   }
 
-  AudioFileWriter writer(output, report.channels, report.sampleRate);
   DuckingInstances effects(job.modulePath, report.channels, report.sampleRate, report.ratio);
   report.latency = effects.latency();
   std::vector<std::unique_ptr<VoiceStream>> voices;
@@ -388,6 +491,17 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
     report.outputFrames = std::max(report.outputFrames, voice.frames);
   }
   DuckPipeline pipeline(music, voices, job.shape, effects, report.outputFrames);
+  Annotations annotations;
+  if (!job.envelopePath.empty()) {
+    annotations.gains.emplace(job.envelopePath, report.sampleRate, static_cast<float>(report.ratio),
+                              report.outputFrames);
+    pipeline.noteGainsIn(&*annotations.gains);
+  }
+  if (!job.labelsPath.empty()) {
+    annotations.labels.emplace(job.labelsPath, voiceLabels(voiceInputs), report.sampleRate,
+                               voices.front()->envelope.windowFrames(), report.outputFrames);
+    pipeline.noteStretchesIn(&*annotations.labels);
+  }
 
   SignalRoles roles;
   for (int c = 0; c < report.channels; ++c)
@@ -407,17 +521,15 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   plan.latency = report.latency;
   plan.chunkFrames = chunkFrames;
   withWriteAdvice(job.outputPath, [&] {
-    runChunks(pipeline, plan, writer, observers);
-    writer.close();
+    runPasses(pipeline, plan, observers, output, job, report);
+    annotations.close();
   });
 
-  report.mixPeak = pipeline.peak();
-  report.outputPeak = report.clips ? std::min(report.mixPeak, 1.0f) : report.mixPeak;
   report.fullyDuckedFrames = pipeline.fullyDuckedFrames();
+  report.anyVoiceActiveFrames = pipeline.present().anyVoiceFrames();
   for (std::size_t v = 0; v < voices.size(); ++v) {
     VoiceReport& voice = report.voices[v];
-    voice.activeFrames = std::min(voices[v]->envelope.activeFrames(), voice.frames);
-    report.anyVoiceActiveFrames = std::max(report.anyVoiceActiveFrames, voice.activeFrames);
+    voice.activeFrames = pipeline.present().voiceFrames(v);
     if (voices[v]->chain.finite().replaced() > 0)
       report.badSamples.push_back(badSamplesOf(voice.name, voices[v]->chain.finite()));
   }
@@ -426,6 +538,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   if (recorder) report.levels = recorder->series();
   throwIfInterrupted();
   output.commit();
+  annotations.commit();
   if (picture) writePictureAfterAudio(*report.levels, job.labels, *picture, job.outputPath);
   return report;
 }

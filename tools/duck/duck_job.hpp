@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "common/level_trace.hpp"
+#include "common/loudness_meter.hpp"
 #include "common/plot.hpp"
 #include "common/signal_stream.hpp"
+#include "duck_delivery.hpp"
 #include "effect/depth_law.hpp"
 #include "presence_envelope.hpp"
 
@@ -50,7 +52,8 @@ constexpr double lowestDefaultThresholdDbfs = -70.0;
 
 // One voice of the job.
 struct VoiceInput {
-  std::string name; // for messages and the summary
+  std::string name;  // for messages and the summary
+  std::string label; // for the label track: the file's name
   // Opens the voice from its start; called once for the level pass and
   // once for the job. For a stream that cannot be read twice, leave
   // `reopenable` false: the job then reads it once, and needs a threshold.
@@ -71,6 +74,16 @@ struct DuckJob {
   bool measure = true;
   PlotLabels labels;
   std::string musicName = "music";
+  // Delivery: the bit depth (16, 24, 32 for float; 0 the format's own),
+  // the integrated loudness to reach and the true-peak ceiling (with a
+  // target and no ceiling, defaultTruePeakDbtp).
+  int bits = 0;
+  std::optional<double> loudnessLufs;
+  std::optional<double> truePeakDbtp;
+  // Beside the audio: the gain over time (CSV) and the voices' label
+  // track; empty for none.
+  std::string envelopePath;
+  std::string labelsPath;
 };
 
 // What the job found in one voice.
@@ -103,14 +116,16 @@ struct DuckReport {
   std::int64_t musicFrames = 0;
   std::int64_t outputFrames = 0;
   std::vector<VoiceReport> voices;
-  std::vector<BadSamples> badSamples;    // inputs with non-finite samples
-  std::int64_t anyVoiceActiveFrames = 0; // where any voice's window is active
-  std::int64_t fullyDuckedFrames = 0;    // where the presence is 1
-  int latency = 0;                       // the module's, compensated
-  double ratio = 0.0;                    // the Ratio parameter's value
-  float mixPeak = 0.0f;                  // the largest magnitude before writing
-  float outputPeak = 0.0f;               // of the file written
-  bool clips = false;                    // the format clips at full scale
+  std::vector<BadSamples> badSamples;     // inputs with non-finite samples
+  std::int64_t anyVoiceActiveFrames = 0;  // in windows where any voice is active
+  std::int64_t fullyDuckedFrames = 0;     // where the presence is 1
+  int latency = 0;                        // the module's, compensated
+  double ratio = 0.0;                     // the Ratio parameter's value
+  float mixPeak = 0.0f;                   // the largest magnitude before writing
+  float outputPeak = 0.0f;                // of the file written
+  bool clips = false;                     // the format clips at full scale
+  std::string delivery;                   // "24-bit", "32-bit float", "Ogg Vorbis"
+  std::optional<LoudnessReport> loudness; // with a loudness target or a ceiling
   // Music before and after ducking, voice, gain: with a picture or measure.
   std::optional<LevelTrace> levels;
 };

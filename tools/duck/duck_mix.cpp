@@ -40,40 +40,14 @@ void addScaled(float* __restrict out, const float* __restrict voice, std::int64_
     out[i] += factor * voice[i];
 }
 
-float updatePeak(float peak, const float* samples, std::int64_t count) {
-  // Eight running maxima, which the compiler keeps in one vector register.
-  float peaks[8] = {peak, peak, peak, peak, peak, peak, peak, peak};
-  std::int64_t i = 0;
-  for (; i + 8 <= count; i += 8)
-    for (int k = 0; k < 8; ++k)
-      peaks[k] = std::max(peaks[k], std::fabs(samples[i + k]));
-  for (; i < count; ++i)
-    peaks[0] = std::max(peaks[0], std::fabs(samples[i]));
-  return *std::max_element(peaks, peaks + 8);
-}
-
-float finiteWithPeak(float peak, float* samples, std::int64_t count) {
-  float peaks[8] = {peak, peak, peak, peak, peak, peak, peak, peak};
+void silenceNonFinite(float* samples, std::int64_t count) {
   bool allFinite = true;
-  std::int64_t i = 0;
-  for (; i + 8 <= count; i += 8)
-    for (int k = 0; k < 8; ++k) {
-      allFinite = allFinite && std::isfinite(samples[i + k]);
-      peaks[k] = std::max(peaks[k], std::fabs(samples[i + k]));
-    }
-  for (; i < count; ++i) {
+  for (std::int64_t i = 0; i < count; ++i)
     allFinite = allFinite && std::isfinite(samples[i]);
-    peaks[0] = std::max(peaks[0], std::fabs(samples[i]));
-  }
-  if (allFinite) return *std::max_element(peaks, peaks + 8);
-  // Rare: an overflow in the gains. The samples are cleaned and measured
-  // again.
-  float largest = peak;
-  for (i = 0; i < count; ++i) {
-    if (!std::isfinite(samples[i])) samples[i] = 0.0f;
-    largest = std::max(largest, std::fabs(samples[i]));
-  }
-  return largest;
+  if (allFinite) return;
+  // Rare: an overflow in the gains.
+  std::replace_if(
+      samples, samples + count, [](float sample) { return !std::isfinite(sample); }, 0.0f);
 }
 
 std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb,

@@ -33,12 +33,8 @@ void applyGain(float* samples, std::int64_t count, float factor);
 // out[i] += factor * voice[i].
 void addScaled(float* out, const float* voice, std::int64_t count, float factor);
 
-// The largest magnitude among the samples, at least `peak`.
-float updatePeak(float peak, const float* samples, std::int64_t count);
-
-// Replaces every sample that is not finite by 0 and answers the largest
-// magnitude among the samples, at least `peak`.
-float finiteWithPeak(float peak, float* samples, std::int64_t count);
+// Replaces every sample that is not finite by 0.
+void silenceNonFinite(float* samples, std::int64_t count);
 
 // What to tell the user when the output's peak exceeds full scale: the
 // peak in dBFS, what happens to it in that format (clipped, or kept in a
@@ -48,8 +44,5 @@ float finiteWithPeak(float peak, float* samples, std::int64_t count);
 // the peak is within full scale.
 std::string overloadAdvice(float peak, const std::string& outputPath, double musicGainDb,
                            const std::vector<double>& mixedVoiceGainsDb, bool keepsPeaks);
-
-// Whether the output's format keeps samples beyond full scale (float).
-bool outputKeepsPeaks(const std::string& outputPath);
 
 } // namespace tandrel::cli

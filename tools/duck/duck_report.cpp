@@ -1,7 +1,5 @@
 // What `tandrel duck` tells the user when the job is done: the summary on
 // standard output and the warnings on standard error.
-#include <sndfile.h>
-
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -98,6 +96,62 @@ void warnAboutLengths(const DuckReport& report) {
   }
 }
 
+std::string loudnessText(const std::optional<double>& lufs) {
+  return lufs ? number("%.1f LUFS", *lufs) : std::string("too quiet to measure");
+}
+
+std::string truePeakText(const LoudnessFigures& figures) {
+  return figures.truePeak > 0.0 ? number("%+.1f dBTP", figures.truePeakDbtp()) : std::string("silent");
+}
+
+void printLoudness(const LoudnessReport& loudness) {
+  const LoudnessFigures& written = loudness.written;
+  std::string why;
+  if (loudness.silent)
+    why = "no gain: the mix is too quiet to measure";
+  else if (loudness.targetLufs && loudness.shortOfTargetDb > 0.05)
+    why = number("gain %+.1f dB, ", loudness.gainDb) +
+          number("%.1f dB short of the target", loudness.shortOfTargetDb) +
+          number(" of %g LUFS", *loudness.targetLufs) +
+          number(": the ceiling of %g dBTP holds it back", loudness.ceilingDbtp);
+  else if (loudness.targetLufs)
+    why = number("gain %+.1f dB", loudness.gainDb) +
+          number(" for the target of %g LUFS", *loudness.targetLufs) +
+          number(" under a ceiling of %g dBTP", loudness.ceilingDbtp);
+  else
+    why = number("gain %+.1f dB", loudness.gainDb) +
+          number(" to stay under the ceiling of %g dBTP", loudness.ceilingDbtp);
+  std::printf("loudness of the file written: %s integrated, range %s, true peak %s (%s)\n",
+              loudnessText(written.integratedLufs).c_str(),
+              written.rangeLu ? number("%.1f LU", *written.rangeLu).c_str() : "not measurable",
+              truePeakText(written).c_str(), why.c_str());
+}
+
+// What a higher ceiling would do: a ceiling that reaches the target, if one
+// within full scale does.
+std::string ceilingAdvice(const LoudnessReport& loudness) {
+  const double needed = std::ceil((loudness.ceilingDbtp + loudness.shortOfTargetDb) * 10.0) / 10.0;
+  if (needed <= 0.0) return number("to reach it, give --true-peak %.1f if the delivery allows, or ", needed);
+  return "even a ceiling of 0 dBTP would not reach it; to reach it, ";
+}
+
+void warnAboutLoudness(const LoudnessReport& loudness) {
+  if (loudness.silent) {
+    warn("the output is too quiet to measure its loudness (under -70 LUFS throughout), so --loudness " +
+         number("%g LUFS", *loudness.targetLufs) + " is not applied; check the inputs");
+    return;
+  }
+  if (!loudness.targetLufs || loudness.shortOfTargetDb <= 0.05) return;
+  warn(
+      "the true-peak ceiling of " + number("%g dBTP", loudness.ceilingDbtp) + " holds the output at " +
+      loudnessText(loudness.written.integratedLufs) + number(", %.1f dB short of", loudness.shortOfTargetDb) +
+      number(" the target of %g LUFS", *loudness.targetLufs) +
+      number(": its true peak stands %.1f dB above its loudness",
+             loudness.mix.truePeakDbtp() - *loudness.mix.integratedLufs) +
+      "; " + ceilingAdvice(loudness) +
+      "lower the peaks before ducking (a compressor or limiter on the voice, whose peaks usually stand out)");
+}
+
 } // namespace
 
 std::string clockTime(double totalSeconds) {
@@ -141,6 +195,9 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
     std::printf("  present %s of the time: its 10 ms level (voice band) at or above %s\n",
                 percent(voice.activeFrames, report.outputFrames).c_str(), threshold.c_str());
   }
+  if (report.voices.size() > 1)
+    std::printf("any voice present %s of the time: at least one voice at or above its threshold\n",
+                percent(report.anyVoiceActiveFrames, report.outputFrames).c_str());
   std::printf("music fully ducked %s of the time: under the voice and across pauses up to %g ms, fades "
               "excluded\n",
               percent(report.fullyDuckedFrames, report.outputFrames).c_str(), job.shape.presence.maxPauseMs);
@@ -153,13 +210,15 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
               job.shape.depthDb, report.ratio, deepest.c_str(), report.latency);
   std::string peak = "silent";
   if (report.outputPeak > 0.0f) peak = number("%+.1f dBFS", factorToDecibels(report.outputPeak));
-  if (report.mixPeak > report.outputPeak)
+  if (report.clips && report.mixPeak > 1.0f)
     peak += number(" (clipped there: the mix reached %+.1f dBFS)", factorToDecibels(report.mixPeak));
-  std::printf("wrote %s: %s, %.0f Hz, %s%s; peak %s\n", job.outputPath.c_str(),
-              channelText(report.channels).c_str(), rate,
+  if (report.loudness) printLoudness(*report.loudness);
+  std::printf("wrote %s: %s, %.0f Hz, %s, %s%s; peak %s\n", job.outputPath.c_str(),
+              channelText(report.channels).c_str(), rate, report.delivery.c_str(),
               clockTime(seconds(report.outputFrames, rate)).c_str(), job.shape.mix ? ", voice mixed in" : "",
               peak.c_str());
-  if (!job.plotPath.empty()) std::printf("wrote %s\n", job.plotPath.c_str());
+  for (const std::string* path : {&job.plotPath, &job.envelopePath, &job.labelsPath})
+    if (!path->empty()) std::printf("wrote %s\n", path->c_str());
 }
 
 void warnAboutJob(const DuckReport& report, const DuckJob& job) {
@@ -167,6 +226,7 @@ void warnAboutJob(const DuckReport& report, const DuckJob& job) {
   for (const VoiceReport& voice : report.voices)
     warnAboutVoice(voice, report.musicFrames);
   warnAboutLengths(report);
+  if (report.loudness) warnAboutLoudness(*report.loudness);
   warnAboutOverload(report, job);
 }
 
@@ -178,10 +238,6 @@ void warnAboutOverload(const DuckReport& report, const DuckJob& job) {
   const std::string advice =
       overloadAdvice(report.mixPeak, job.outputPath, job.shape.musicGainDb, voiceGainsDb, !report.clips);
   if (!advice.empty()) warn(advice);
-}
-
-bool outputKeepsPeaks(const std::string& outputPath) {
-  return (outputFormatFor(outputPath) & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
 }
 
 } // namespace tandrel::cli

@@ -155,6 +155,7 @@ void PresenceEnvelope::finishWindow() {
   filled_ = 0;
   if (active) ++activeWindows_;
   active_.push(active);
+  activeLog_.push_back(active ? 1 : 0);
   // A window is decided once the longest bridged pause after it is known.
   const std::int64_t decided = active_.end() - 1 - pauseWindows_;
   if (decided >= 0) decideWindow(decided);
@@ -175,8 +176,19 @@ void PresenceEnvelope::decideWindow(std::int64_t index) {
   if (emitted >= 0) emitWindow(emitted);
 }
 
+void PresenceEnvelope::takeLog(WindowLog& log) {
+  log.firstActive = active_.end() - static_cast<std::int64_t>(activeLog_.size());
+  log.firstHeld = emittedWindows_ - static_cast<std::int64_t>(heldLog_.size());
+  log.active.swap(activeLog_);
+  log.held.swap(heldLog_);
+  activeLog_.clear();
+  heldLog_.clear();
+}
+
 void PresenceEnvelope::emitWindow(std::int64_t index) {
   const std::int64_t first = index * windowFrames_;
+  emittedWindows_ = index + 1;
+  heldLog_.push_back(held_.at(index) ? 1 : 0);
   std::size_t slot = (readyFirst_ + readyCount_) % ready_.size();
   readyCount_ += static_cast<std::size_t>(windowFrames_);
   if (held_.at(index)) {

@@ -20,7 +20,8 @@
 //   first and then the attack, so a fall is never cut short by the next
 //   rise. A pause shorter than `leastFullLevel` stays at 0 throughout.
 //
-// Thread: one at a time; allocates only when constructed.
+// Thread: one at a time; allocates when constructed and for the windows it
+// logs between two takeLog() calls.
 #pragma once
 
 #include <cstdint>
@@ -94,6 +95,20 @@ public:
   // Frames of the voice taken so far that lie in active windows.
   std::int64_t activeFrames() const { return activeWindows_ * windowFrames_; }
 
+  // The windows decided since the last call, oldest first: whether each
+  // was active (its level at or above the threshold), and whether each
+  // was held (active, or inside a bridged pause). Window w covers voice
+  // frames [w x windowFrames(), (w + 1) x windowFrames()); held windows
+  // are decided later than active ones, by the envelope's look-ahead.
+  struct WindowLog {
+    std::int64_t firstActive = 0;
+    std::vector<char> active;
+    std::int64_t firstHeld = 0;
+    std::vector<char> held;
+  };
+  // Moves the windows logged so far into `log`, replacing its contents.
+  void takeLog(WindowLog& log);
+
 private:
   // Flags of consecutive windows, kept from the oldest still needed to the
   // newest, with the next set flag after a given window found in amortised
@@ -142,6 +157,9 @@ private:
 
   FlagRing active_;
   FlagRing held_;
+  std::int64_t emittedWindows_ = 0;
+  std::vector<char> activeLog_; // windows since the last takeLog()
+  std::vector<char> heldLog_;
   std::int64_t lastHeldEnd_ = -1; // the frame after the last emitted held window
 
   // Envelope values ready to be handed out, in a ring.
