@@ -10,7 +10,7 @@
 #                             module the failing and warning checks.
 # Each module's JSON report is kept in OUT_DIR/reports/. A module is any
 # file under /usr/lib/vst or /usr/lib/lxvst (links followed) that exports
-# an entry point. The run takes about 10 minutes on an idle 2-core machine
+# an entry point. The run took 47 minutes on a shared 2-core machine
 # (`--skip lifecycle,speed` saves most of that); it is a survey, not a gate
 # (CI does not run it).
 # Usage: bench/check_survey.sh [BUILD_DIR] [OUT_DIR] [more `check` options]
