@@ -122,10 +122,10 @@ struct Signals {
 
 // The loaded module, whose instances use the fastest kernel the processor
 // runs.
-tandrel::host::Module& loadedModule() {
-  static std::unique_ptr<tandrel::host::Module> module = [] {
+tandrel::host::ModuleLibrary& loadedModule() {
+  static std::unique_ptr<tandrel::host::ModuleLibrary> module = [] {
     std::string error;
-    auto loaded = tandrel::host::Module::load(TANDREL_MODULE_PATH, error);
+    auto loaded = tandrel::host::ModuleLibrary::load(TANDREL_MODULE_PATH, error);
     if (!loaded) {
       std::fprintf(stderr, "%s\n", error.c_str());
       std::exit(1);
@@ -141,11 +141,11 @@ tandrel::host::Module& loadedModule() {
 // through the same entry point linked into this program (the module's own
 // objects: the same record entries, dispatch and kernels) and its kernel is
 // picked on the object before any processing.
-std::unique_ptr<tandrel::host::Instance> instanceWithKernel(const char* kernel) {
+std::unique_ptr<tandrel::host::EffectInstance> instanceWithKernel(const char* kernel) {
   const bool fastest = kernel[0] == '\0' || std::strcmp(kernel, ducking::bestKernel().name) == 0;
   std::string error;
-  auto instance = fastest ? tandrel::host::Instance::create(loadedModule(), error)
-                          : tandrel::host::Instance::create(&VSTPluginMain, error);
+  auto instance = fastest ? tandrel::host::EffectInstance::create(loadedModule(), error)
+                          : tandrel::host::EffectInstance::create(&VSTPluginMain, error);
   if (!instance) {
     std::fprintf(stderr, "%s\n", error.c_str());
     std::exit(1);

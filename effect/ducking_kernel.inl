@@ -14,7 +14,9 @@
 // max/min instructions compute, NaN included. Frames left over go as a
 // vector of half the width if there are enough of them, the rest one by one.
 //
-// No includes: this file is included inside a namespace.
+// No includes: this file is included inside a namespace, after the
+// intrinsics of the kernel's instruction set (see loadWidened). It defines
+// that namespace's processCall, the kernel's entry (a CallKernel).
 
 // Vectors of `Lanes` doubles fill one register of the target, those of
 // `Lanes` floats half of one.
@@ -33,13 +35,35 @@ template <typename Vector, typename Element> inline void storeVector(Element* de
   __builtin_memcpy(destination, &vector, sizeof vector);
 }
 
-// `Lanes` floats from memory, widened to doubles lane by lane. A kernel whose
-// compiler lowers the generic conversion poorly specialises this after
-// including the file.
+// `Lanes` floats from memory, widened to doubles lane by lane.
 template <int Lanes> inline typename Vectors<Lanes>::Doubles loadWidened(const float* source) {
   return __builtin_convertvector(loadVector<typename Vectors<Lanes>::Floats>(source),
                                  typename Vectors<Lanes>::Doubles);
 }
+
+// Where GCC lowers that generic conversion poorly (into two halves and a
+// merge, or lane by lane through memory), one instruction of the kernel's
+// instruction set does it; the kernel source includes that set's intrinsics.
+// The eight-lane one keeps all lanes by its mask: its plain form trips a
+// false uninitialised-value warning in GCC 12's own header. The two-lane one
+// is the baseline kernel's own: the wider kernels' half-width tails keep the
+// generic conversion, the code they were timed with.
+#if defined(__SSE2__) && !defined(__AVX2__)
+template <> inline Vectors<2>::Doubles loadWidened<2>(const float* source) {
+  const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source));
+  return reinterpret_cast<Vectors<2>::Doubles>(_mm_cvtps_pd(_mm_castsi128_ps(low)));
+}
+#endif
+#if defined(__AVX2__)
+template <> inline Vectors<4>::Doubles loadWidened<4>(const float* source) {
+  return reinterpret_cast<Vectors<4>::Doubles>(_mm256_cvtps_pd(_mm_loadu_ps(source)));
+}
+#endif
+#if defined(__AVX512F__)
+template <> inline Vectors<8>::Doubles loadWidened<8>(const float* source) {
+  return reinterpret_cast<Vectors<8>::Doubles>(_mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(source)));
+}
+#endif
 
 // The largest and the smallest lane, halving the vector at each step. Lanes
 // hold the extremes of their own frames and 0; combined by the same rules,
@@ -235,4 +259,19 @@ void processCallInVectors(::tandrel::ducking::State& state, const float* audio, 
     processStretches<Lanes, true>(state, audio, control, out0, out1, frames);
   else
     processStretches<Lanes, false>(state, audio, control, out0, out1, frames);
+}
+
+// The kernel: vectors as wide as one register of doubles of the instruction
+// set this file is compiled for.
+#if defined(__AVX512F__)
+constexpr int kernelLanes = 8;
+#elif defined(__AVX2__)
+constexpr int kernelLanes = 4;
+#else
+constexpr int kernelLanes = 2;
+#endif
+
+void processCall(::tandrel::ducking::State& state, const float* audio, const float* control, float* out0,
+                 float* out1, int32_t frames) {
+  processCallInVectors<kernelLanes>(state, audio, control, out0, out1, frames);
 }

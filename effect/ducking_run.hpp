@@ -245,8 +245,9 @@ static inline void release(State& state) {
 // included. Every input sample of a frame is read before any output sample
 // of that frame is written, so outputs may share memory with inputs.
 // [audio] never allocates, locks or calls the library.
-using CallKernel = void (*)(State& state, const float* audio, const float* control, float* out0, float* out1,
-                            int32_t frames);
+using CallFunction = void(State& state, const float* audio, const float* control, float* out0, float* out1,
+                          int32_t frames);
+using CallKernel = CallFunction*;
 
 struct Kernel {
   const char* name;

@@ -4,22 +4,26 @@
 
 namespace tandrel::ducking {
 
-void processCallBaseline(State& state, const float* audio, const float* control, float* out0, float* out1,
-                         int32_t frames);
+// Each kernel source's entry (ducking_kernel.inl).
+namespace baseline {
+CallFunction processCall;
+}
 #if defined(__x86_64__) || defined(__i386__)
-void processCallAvx2(State& state, const float* audio, const float* control, float* out0, float* out1,
-                     int32_t frames);
-void processCallAvx512(State& state, const float* audio, const float* control, float* out0, float* out1,
-                       int32_t frames);
+namespace avx2 {
+CallFunction processCall;
+}
+namespace avx512 {
+CallFunction processCall;
+}
 #endif
 
 namespace {
 
 #if defined(__x86_64__) || defined(__i386__)
 constexpr Kernel kernels[] = {
-    {"sse2", processCallBaseline},
-    {"avx2", processCallAvx2},
-    {"avx512", processCallAvx512},
+    {"sse2", baseline::processCall},
+    {"avx2", avx2::processCall},
+    {"avx512", avx512::processCall},
 };
 
 // The compiler's processor query also checks that the operating system saves
@@ -39,7 +43,7 @@ bool runsHere(int32_t index) {
   }
 }
 #else
-constexpr Kernel kernels[] = {{"portable", processCallBaseline}};
+constexpr Kernel kernels[] = {{"portable", baseline::processCall}};
 bool runsHere(int32_t index) { return index == 0; }
 #endif
 

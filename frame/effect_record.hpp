@@ -62,54 +62,37 @@ struct EffectRecord {
   char reservedTail[56];
 };
 
-#if INTPTR_MAX == INT64_MAX
-static_assert(sizeof(EffectRecord) == 192);
-static_assert(offsetof(EffectRecord, dispatcherEntry) == 8);
-static_assert(offsetof(EffectRecord, oldProcessEntry) == 16);
-static_assert(offsetof(EffectRecord, setParameterEntry) == 24);
-static_assert(offsetof(EffectRecord, getParameterEntry) == 32);
-static_assert(offsetof(EffectRecord, programCount) == 40);
-static_assert(offsetof(EffectRecord, parameterCount) == 44);
-static_assert(offsetof(EffectRecord, inputCount) == 48);
-static_assert(offsetof(EffectRecord, outputCount) == 52);
-static_assert(offsetof(EffectRecord, flags) == 56);
-static_assert(offsetof(EffectRecord, reserved1) == 64);
-static_assert(offsetof(EffectRecord, reserved2) == 72);
-static_assert(offsetof(EffectRecord, initialDelay) == 80);
-static_assert(offsetof(EffectRecord, realtimeQualities) == 84);
-static_assert(offsetof(EffectRecord, offlineQualities) == 88);
-static_assert(offsetof(EffectRecord, inputOutputRatio) == 92);
-static_assert(offsetof(EffectRecord, owningObject) == 96);
-static_assert(offsetof(EffectRecord, hostField) == 104);
-static_assert(offsetof(EffectRecord, uniqueIdentifier) == 112);
-static_assert(offsetof(EffectRecord, recordVersion) == 116);
-static_assert(offsetof(EffectRecord, replacingProcessEntry) == 120);
-static_assert(offsetof(EffectRecord, replacing64ProcessEntry) == 128);
-static_assert(offsetof(EffectRecord, reservedTail) == 136);
-#elif INTPTR_MAX == INT32_MAX
-static_assert(sizeof(EffectRecord) == 144);
-static_assert(offsetof(EffectRecord, dispatcherEntry) == 4);
-static_assert(offsetof(EffectRecord, oldProcessEntry) == 8);
-static_assert(offsetof(EffectRecord, setParameterEntry) == 12);
-static_assert(offsetof(EffectRecord, getParameterEntry) == 16);
-static_assert(offsetof(EffectRecord, programCount) == 20);
-static_assert(offsetof(EffectRecord, parameterCount) == 24);
-static_assert(offsetof(EffectRecord, inputCount) == 28);
-static_assert(offsetof(EffectRecord, outputCount) == 32);
-static_assert(offsetof(EffectRecord, flags) == 36);
-static_assert(offsetof(EffectRecord, reserved1) == 40);
-static_assert(offsetof(EffectRecord, reserved2) == 44);
-static_assert(offsetof(EffectRecord, initialDelay) == 48);
-static_assert(offsetof(EffectRecord, realtimeQualities) == 52);
-static_assert(offsetof(EffectRecord, offlineQualities) == 56);
-static_assert(offsetof(EffectRecord, inputOutputRatio) == 60);
-static_assert(offsetof(EffectRecord, owningObject) == 64);
-static_assert(offsetof(EffectRecord, hostField) == 68);
-static_assert(offsetof(EffectRecord, uniqueIdentifier) == 72);
-static_assert(offsetof(EffectRecord, recordVersion) == 76);
-static_assert(offsetof(EffectRecord, replacingProcessEntry) == 80);
-static_assert(offsetof(EffectRecord, replacing64ProcessEntry) == 84);
-static_assert(offsetof(EffectRecord, reservedTail) == 88);
+#if INTPTR_MAX == INT64_MAX || INTPTR_MAX == INT32_MAX
+// The record's layout on both pointer widths: each field's offset with 8-byte
+// pointers, then with 4-byte ones.
+namespace recordLayout {
+constexpr std::size_t offset(std::size_t withWidePointers, std::size_t withNarrowPointers) {
+  return INTPTR_MAX == INT64_MAX ? withWidePointers : withNarrowPointers;
+}
+} // namespace recordLayout
+static_assert(sizeof(EffectRecord) == recordLayout::offset(192, 144));
+static_assert(offsetof(EffectRecord, dispatcherEntry) == recordLayout::offset(8, 4));
+static_assert(offsetof(EffectRecord, oldProcessEntry) == recordLayout::offset(16, 8));
+static_assert(offsetof(EffectRecord, setParameterEntry) == recordLayout::offset(24, 12));
+static_assert(offsetof(EffectRecord, getParameterEntry) == recordLayout::offset(32, 16));
+static_assert(offsetof(EffectRecord, programCount) == recordLayout::offset(40, 20));
+static_assert(offsetof(EffectRecord, parameterCount) == recordLayout::offset(44, 24));
+static_assert(offsetof(EffectRecord, inputCount) == recordLayout::offset(48, 28));
+static_assert(offsetof(EffectRecord, outputCount) == recordLayout::offset(52, 32));
+static_assert(offsetof(EffectRecord, flags) == recordLayout::offset(56, 36));
+static_assert(offsetof(EffectRecord, reserved1) == recordLayout::offset(64, 40));
+static_assert(offsetof(EffectRecord, reserved2) == recordLayout::offset(72, 44));
+static_assert(offsetof(EffectRecord, initialDelay) == recordLayout::offset(80, 48));
+static_assert(offsetof(EffectRecord, realtimeQualities) == recordLayout::offset(84, 52));
+static_assert(offsetof(EffectRecord, offlineQualities) == recordLayout::offset(88, 56));
+static_assert(offsetof(EffectRecord, inputOutputRatio) == recordLayout::offset(92, 60));
+static_assert(offsetof(EffectRecord, owningObject) == recordLayout::offset(96, 64));
+static_assert(offsetof(EffectRecord, hostField) == recordLayout::offset(104, 68));
+static_assert(offsetof(EffectRecord, uniqueIdentifier) == recordLayout::offset(112, 72));
+static_assert(offsetof(EffectRecord, recordVersion) == recordLayout::offset(116, 76));
+static_assert(offsetof(EffectRecord, replacingProcessEntry) == recordLayout::offset(120, 80));
+static_assert(offsetof(EffectRecord, replacing64ProcessEntry) == recordLayout::offset(128, 84));
+static_assert(offsetof(EffectRecord, reservedTail) == recordLayout::offset(136, 88));
 #endif
 
 } // namespace tandrel

@@ -397,33 +397,28 @@ void setParameterOnce(FuzzedDataProvider& input, EffectRecord* record, Model& mo
              bitsOf(expected));
 }
 
+// The number formatters that take a float; an operation past them is
+// formatInteger.
+using FloatFormatter = void (tandrel::EffectBase::*)(float, char*, std::int32_t) noexcept;
+constexpr FloatFormatter floatFormatters[] = {
+    &tandrel::EffectBase::formatDecibels, &tandrel::EffectBase::formatHertz,
+    &tandrel::EffectBase::formatMilliseconds, &tandrel::EffectBase::formatFloat};
+constexpr int floatFormatterCount = static_cast<int>(std::size(floatFormatters));
+
 // The number texts, with any value and any maximum length.
 void formatOnce(FuzzedDataProvider& input, EffectRecord* record) {
   auto* effect = static_cast<tandrel::EffectBase*>(record->owningObject);
-  const int operation = input.ConsumeIntegralInRange<int>(0, 4);
+  const int operation = input.ConsumeIntegralInRange<int>(0, floatFormatterCount);
   const float value = anyFloat(input);
   const std::int32_t integer = anyInteger<std::int32_t>(input, -1000, 1000);
   const auto n = input.ConsumeIntegralInRange<std::int32_t>(0, 40);
   const unsigned char fill = input.ConsumeIntegral<unsigned char>();
   GuardedBuffer buffer(static_cast<std::size_t>(n) + 1, fill);
   char* text = reinterpret_cast<char*>(buffer.data());
-  switch (operation) {
-  case 0:
-    effect->formatDecibels(value, text, n);
-    break;
-  case 1:
-    effect->formatHertz(value, text, n);
-    break;
-  case 2:
-    effect->formatMilliseconds(value, text, n);
-    break;
-  case 3:
-    effect->formatFloat(value, text, n);
-    break;
-  default:
+  if (operation < floatFormatterCount)
+    (effect->*floatFormatters[operation])(value, text, n);
+  else
     effect->formatInteger(integer, text, n);
-    break;
-  }
   FUZZ_CHECK(buffer.intact(), "number text %d of 0x%08x / %d wrote past index %d", operation, bitsOf(value),
              integer, n);
   FUZZ_CHECK(isPaddedText(buffer, static_cast<std::size_t>(n)),

@@ -16,7 +16,7 @@ namespace {
 // The instance whose entry point is running: the module's first callback
 // calls carry no record (or one the host has not yet seen), so they are
 // routed here.
-thread_local Instance* instanceBeingCreated = nullptr;
+thread_local EffectInstance* instanceBeingCreated = nullptr;
 
 // The system's module loader: open a file, find a symbol, close, and the
 // loader's words for the last failure. A name without a directory would make
@@ -61,7 +61,7 @@ std::intptr_t plainHostAnswer(const HostCall& call) {
   return call.opcode == hostOpcode::version ? interfaceVersion : 0;
 }
 
-std::unique_ptr<Module> Module::load(const std::string& path, std::string& error) {
+std::unique_ptr<ModuleLibrary> ModuleLibrary::load(const std::string& path, std::string& error) {
   void* handle = openModule(path);
   if (handle == nullptr) {
     error = "cannot load module '" + path + "': " + loaderError();
@@ -74,16 +74,18 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
     error = "module '" + path + "' has no VSTPluginMain entry point: it is not a VST 2 effect module";
     return nullptr;
   }
-  return std::unique_ptr<Module>(new Module(handle, reinterpret_cast<EntryPoint>(symbol), path));
+  return std::unique_ptr<ModuleLibrary>(
+      new ModuleLibrary(handle, reinterpret_cast<EntryPoint>(symbol), path));
 }
 
-Module::~Module() { closeModule(handle_); }
+ModuleLibrary::~ModuleLibrary() { closeModule(handle_); }
 
-std::unique_ptr<Instance> Instance::create(EntryPoint entry, std::string& error, Answerer answer) {
-  std::unique_ptr<Instance> instance(new Instance(std::move(answer)));
-  Instance* previous = instanceBeingCreated;
+std::unique_ptr<EffectInstance> EffectInstance::create(EntryPoint entry, std::string& error,
+                                                       Answerer answer) {
+  std::unique_ptr<EffectInstance> instance(new EffectInstance(std::move(answer)));
+  EffectInstance* previous = instanceBeingCreated;
   instanceBeingCreated = instance.get();
-  EffectRecord* record = entry(&Instance::callback);
+  EffectRecord* record = entry(&EffectInstance::callback);
   instanceBeingCreated = previous;
   if (record == nullptr) {
     error = "the module's entry point answered null: it refused to create an effect";
@@ -94,73 +96,73 @@ std::unique_ptr<Instance> Instance::create(EntryPoint entry, std::string& error,
   return instance;
 }
 
-Instance::~Instance() {
+EffectInstance::~EffectInstance() {
   if (record_ != nullptr) close();
 }
 
-std::intptr_t Instance::callback(EffectRecord* record, std::int32_t opcode, std::int32_t index,
-                                 std::intptr_t value, void* pointer, float option) {
-  Instance* instance = record != nullptr ? static_cast<Instance*>(record->hostField) : nullptr;
+std::intptr_t EffectInstance::callback(EffectRecord* record, std::int32_t opcode, std::int32_t index,
+                                       std::intptr_t value, void* pointer, float option) {
+  EffectInstance* instance = record != nullptr ? static_cast<EffectInstance*>(record->hostField) : nullptr;
   if (instance == nullptr) instance = instanceBeingCreated;
   const HostCall call{record, opcode, index, value, pointer, option};
   return instance != nullptr ? instance->answer(call) : plainHostAnswer(call);
 }
 
-std::intptr_t Instance::answer(const HostCall& call) {
+std::intptr_t EffectInstance::answer(const HostCall& call) {
   if (recording_) calls_.push_back(call);
   return answer_ ? answer_(call) : 0;
 }
 
-std::intptr_t Instance::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* pointer,
-                                 float option) {
+std::intptr_t EffectInstance::dispatch(std::int32_t opcode, std::int32_t index, std::intptr_t value,
+                                       void* pointer, float option) {
   if (opcode == opcode::close) return close();
   return record_->dispatcherEntry(record_, opcode, index, value, pointer, option);
 }
 
-void Instance::setParameter(std::int32_t index, float value) {
+void EffectInstance::setParameter(std::int32_t index, float value) {
   record_->setParameterEntry(record_, index, value);
 }
 
-float Instance::getParameter(std::int32_t index) { return record_->getParameterEntry(record_, index); }
+float EffectInstance::getParameter(std::int32_t index) { return record_->getParameterEntry(record_, index); }
 
-void Instance::processReplacing(float** inputs, float** outputs, std::int32_t frameCount) {
+void EffectInstance::processReplacing(float** inputs, float** outputs, std::int32_t frameCount) {
   record_->replacingProcessEntry(record_, inputs, outputs, frameCount);
 }
 
-void Instance::processReplacing64(double** inputs, double** outputs, std::int32_t frameCount) {
+void EffectInstance::processReplacing64(double** inputs, double** outputs, std::int32_t frameCount) {
   if (record_->replacing64ProcessEntry != nullptr)
     record_->replacing64ProcessEntry(record_, inputs, outputs, frameCount);
 }
 
-void Instance::processOldAccumulating(float** inputs, float** outputs, std::int32_t frameCount) {
+void EffectInstance::processOldAccumulating(float** inputs, float** outputs, std::int32_t frameCount) {
   if (record_->oldProcessEntry != nullptr) record_->oldProcessEntry(record_, inputs, outputs, frameCount);
 }
 
-std::intptr_t Instance::close() {
+std::intptr_t EffectInstance::close() {
   EffectRecord* record = record_;
   record_ = nullptr;
   return record->dispatcherEntry(record, opcode::close, 0, 0, nullptr, 0.0f);
 }
 
-void Instance::prepare(double sampleRate, std::int32_t blockSize) {
+void EffectInstance::prepare(double sampleRate, std::int32_t blockSize) {
   dispatch(opcode::setSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate));
   dispatch(opcode::setBlockSize, 0, blockSize);
   dispatch(opcode::open);
 }
 
-void Instance::start() {
+void EffectInstance::start() {
   dispatch(opcode::processingSwitch, 0, 1);
   dispatch(opcode::processingStarts);
   processing_ = true;
 }
 
-void Instance::stop() {
+void EffectInstance::stop() {
   dispatch(opcode::processingStops);
   dispatch(opcode::processingSwitch, 0, 0);
   processing_ = false;
 }
 
-std::string Instance::text(std::int32_t opcode, std::int32_t index, std::size_t capacity) {
+std::string EffectInstance::text(std::int32_t opcode, std::int32_t index, std::size_t capacity) {
   std::string buffer(capacity, '\0');
   dispatch(opcode, index, 0, buffer.data(), 0.0f);
   buffer.resize(buffer.find('\0') == std::string::npos ? capacity : buffer.find('\0'));

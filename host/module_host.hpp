@@ -1,10 +1,13 @@
 // A host for effect modules: loads a module file the way an audio host does
-// (dlopen, the exported entry point, the record's entries) and answers the
-// module's callback calls. Tests use it to see the module as a host sees it;
-// the command-line host builds on it.
+// (ModuleLibrary: dlopen and the exported entry point) and drives effect
+// instances made from it (EffectInstance: the record's entries, the
+// lifecycle, the answers to the module's callback calls). Tests use it to
+// see the module as a host sees it; the command-line host builds on it
+// (tools/common/loaded_effect.hpp), and so do the checks
+// (tools/check/check_session.hpp).
 //
-// Thread: an Instance is used from one thread at a time, except that its
-// answerer may be called from any thread that calls into the module.
+// Thread: an EffectInstance is used from one thread at a time, except that
+// its answerer may be called from any thread that calls into the module.
 #pragma once
 
 #include <cstdint>
@@ -36,23 +39,23 @@ std::intptr_t plainHostAnswer(const HostCall& call);
 
 using EntryPoint = EffectRecord* (*)(HostCallback);
 
-// A loaded module file; unloaded when destroyed. Instances made from it must
-// be destroyed first.
-class Module {
+// A module file loaded as a shared library; unloaded when destroyed.
+// EffectInstances made from it must be destroyed first.
+class ModuleLibrary {
 public:
   // Loads the file and finds its entry point ("VSTPluginMain", or "main" for
   // older modules). On failure returns null and sets `error` to a message
   // that includes the loader's own words.
-  static std::unique_ptr<Module> load(const std::string& path, std::string& error);
-  ~Module();
-  Module(const Module&) = delete;
-  Module& operator=(const Module&) = delete;
+  static std::unique_ptr<ModuleLibrary> load(const std::string& path, std::string& error);
+  ~ModuleLibrary();
+  ModuleLibrary(const ModuleLibrary&) = delete;
+  ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
   EntryPoint entryPoint() const { return entry_; }
   const std::string& path() const { return path_; }
 
 private:
-  Module(void* handle, EntryPoint entry, std::string path)
+  ModuleLibrary(void* handle, EntryPoint entry, std::string path)
       : handle_(handle), entry_(entry), path_(std::move(path)) {}
   void* handle_;
   EntryPoint entry_;
@@ -60,20 +63,20 @@ private:
 };
 
 // One effect instance and the host side of it.
-class Instance {
+class EffectInstance {
 public:
   // Calls the entry point with this host's callback. On failure (the module
   // answers null) returns null and sets `error`.
-  static std::unique_ptr<Instance> create(EntryPoint entry, std::string& error,
-                                          Answerer answer = plainHostAnswer);
-  static std::unique_ptr<Instance> create(const Module& module, std::string& error,
-                                          Answerer answer = plainHostAnswer) {
+  static std::unique_ptr<EffectInstance> create(EntryPoint entry, std::string& error,
+                                                Answerer answer = plainHostAnswer);
+  static std::unique_ptr<EffectInstance> create(const ModuleLibrary& module, std::string& error,
+                                                Answerer answer = plainHostAnswer) {
     return create(module.entryPoint(), error, std::move(answer));
   }
   // Closes the instance if it is still open.
-  ~Instance();
-  Instance(const Instance&) = delete;
-  Instance& operator=(const Instance&) = delete;
+  ~EffectInstance();
+  EffectInstance(const EffectInstance&) = delete;
+  EffectInstance& operator=(const EffectInstance&) = delete;
 
   // The record as the module filled it; valid until close().
   EffectRecord& record() { return *record_; }
@@ -116,7 +119,7 @@ public:
   void setAnswerer(Answerer answer) { answer_ = std::move(answer); }
 
 private:
-  explicit Instance(Answerer answer) : answer_(std::move(answer)) {}
+  explicit EffectInstance(Answerer answer) : answer_(std::move(answer)) {}
   static std::intptr_t callback(EffectRecord* record, std::int32_t opcode, std::int32_t index,
                                 std::intptr_t value, void* pointer, float option);
   std::intptr_t answer(const HostCall& call);

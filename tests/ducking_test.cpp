@@ -66,19 +66,40 @@ protected:
   }
 };
 
-TEST_F(DuckingTest, SilentControlPassesTheAudioDelayedFromFrame256) {
+// Calls whose output is exactly the audio delayed by the latency: the audio
+// on the input Source takes it from, and a control that cannot lower the
+// gain (silent, or any level at Ratio 0).
+struct DelayedPassCase {
+  const char* name;
+  float source;
+  float ratio;
+  bool audioOnInputOne;
+  unsigned controlSeed; // 0: a silent control; else loud noise from this seed
+};
+
+class DelayedPassTest : public DuckingTest, public ::testing::WithParamInterface<DelayedPassCase> {};
+
+TEST_P(DelayedPassTest, OutputIsTheAudioDelayedFromFrame256) {
+  const DelayedPassCase c = GetParam();
+  effect.setParameter(0, c.source);
+  effect.setParameter(1, c.ratio);
   const Signal audio = noise(4096, 1);
-  process(audio, constant(4096, 0.0f));
+  const Signal control = c.controlSeed == 0 ? constant(4096, 0.0f) : noise(4096, c.controlSeed, 8.0f);
+  if (c.audioOnInputOne)
+    process(control, audio);
+  else
+    process(audio, control);
   // The line starts filled with zeros, so the first 256 frames are silent.
   EXPECT_TRUE(sameBits(out0, delayed(audio)));
 }
 
-TEST_F(DuckingTest, RatioZeroKeepsUnityGainWhateverTheControl) {
-  effect.setParameter(1, 0.0f);
-  const Signal audio = noise(4096, 2);
-  process(audio, noise(4096, 3, 8.0f));
-  EXPECT_TRUE(sameBits(out0, delayed(audio)));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Ducking, DelayedPassTest,
+    ::testing::Values(DelayedPassCase{"SilentControl", 1.0f, 0.25f, false, 0},
+                      DelayedPassCase{"RatioZeroWhateverTheControl", 1.0f, 0.0f, false, 3},
+                      DelayedPassCase{"SourceAtOneHalfAudioOnInputZero", 0.5f, 0.25f, false, 0},
+                      DelayedPassCase{"SourceBelowOneHalfAudioOnInputOne", 0.49f, 0.25f, true, 0}),
+    [](const ::testing::TestParamInfo<DelayedPassCase>& info) { return info.param.name; });
 
 // Silent control for `quietBlocks` blocks, then `level`; the audio is 1.0.
 // Gains can then be read straight off the output.
@@ -133,20 +154,6 @@ TEST_F(DuckingTest, AllNegativeBlockPeaksAtTheMagnitudeOfItsLowest) {
   control[300] = -0.5f;
   process(constant(640, 1.0f), control);
   EXPECT_EQ(bits(out0[512]), bits(0.5f)); // 1 - 0.25 x 0.5 x 4
-}
-
-TEST_F(DuckingTest, SourceAtOneHalfTakesAudioFromInputZero) {
-  effect.setParameter(0, 0.5f);
-  const Signal audio = noise(1024, 4);
-  process(audio, constant(1024, 0.0f));
-  EXPECT_TRUE(sameBits(out0, delayed(audio)));
-}
-
-TEST_F(DuckingTest, SourceBelowOneHalfTakesAudioFromInputOne) {
-  effect.setParameter(0, 0.49f);
-  const Signal audio = noise(1024, 5);
-  process(constant(1024, 0.0f), audio);
-  EXPECT_TRUE(sameBits(out0, delayed(audio)));
 }
 
 TEST_F(DuckingTest, BothOutputsCarryIdenticalSamples) {

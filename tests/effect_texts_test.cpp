@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "effect/tandrel_effect.hpp"
+#include "float_format_recorder.hpp"
 #include "host/module_host.hpp"
 
 namespace {
@@ -153,25 +154,12 @@ TEST_F(EffectTexts, RatioDisplayIsFourTimesRatio) {
 }
 
 // The Ratio display goes through the object's own formatFloat.
-class OwnFloatTexts : public TandrelEffect {
-public:
-  OwnFloatTexts() : TandrelEffect(nullptr) {}
-  std::vector<float> values;
-  std::vector<std::int32_t> lengths;
-  void formatFloat(float value, char* text, std::int32_t maxLength) noexcept override {
-    values.push_back(value);
-    lengths.push_back(maxLength);
-    std::strncpy(text, "mine", static_cast<std::size_t>(maxLength));
-    text[maxLength] = '\0';
-  }
-};
-
 TEST(EffectTextsVirtual, RatioDisplayCallsTheObjectsFormatFloat) {
-  OwnFloatTexts effect;
+  tandrel::text_test::FloatFormatRecorder<TandrelEffect> effect(nullptr);
   effect.setParameter(1, 0.3f);
   char text[9];
   effect.getParameterDisplay(1, text);
-  EXPECT_STREQ(text, "mine");
+  EXPECT_STREQ(text, tandrel::text_test::recordedFloatText);
   ASSERT_EQ(effect.values.size(), 1u);
   const float expected = 4.0f * 0.3f; // computed as a 32-bit float
   EXPECT_EQ(std::bit_cast<std::uint32_t>(effect.values[0]), std::bit_cast<std::uint32_t>(expected));
@@ -262,9 +250,9 @@ class ModuleTexts : public testing::Test {
 protected:
   void SetUp() override {
     std::string error;
-    module = tandrel::host::Module::load(TANDREL_MODULE_PATH, error);
+    module = tandrel::host::ModuleLibrary::load(TANDREL_MODULE_PATH, error);
     ASSERT_NE(module, nullptr) << error;
-    instance = tandrel::host::Instance::create(*module, error);
+    instance = tandrel::host::EffectInstance::create(*module, error);
     ASSERT_NE(instance, nullptr) << error;
   }
   void TearDown() override { instance.reset(); }
@@ -274,8 +262,8 @@ protected:
     return instance->dispatch(op, index, 0, buffer.text(), 0.0f);
   }
 
-  std::unique_ptr<tandrel::host::Module> module;
-  std::unique_ptr<tandrel::host::Instance> instance;
+  std::unique_ptr<tandrel::host::ModuleLibrary> module;
+  std::unique_ptr<tandrel::host::EffectInstance> instance;
 };
 
 TEST_F(ModuleTexts, FreshInstance) {

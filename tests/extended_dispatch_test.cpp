@@ -14,6 +14,7 @@
 
 #include "effect/tandrel_effect.hpp"
 #include "host/module_host.hpp"
+#include "host_call_check.hpp"
 #include "loaded_module_fixture.hpp"
 #include "recording_editor.hpp"
 
@@ -442,13 +443,8 @@ protected:
 
   static void expectOneEventRequest(EffectBase& effect) {
     ASSERT_EQ(RecordingHost::calls.size(), 1u);
-    const SeenHostCall& call = RecordingHost::calls.front();
-    EXPECT_EQ(call.record, effect.getRecordAddress());
-    EXPECT_EQ(call.opcode, 6);
-    EXPECT_EQ(call.index, 0);
-    EXPECT_EQ(call.value, 1);
-    EXPECT_EQ(call.pointer, nullptr);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(call.option), 0u);
+    EXPECT_TRUE(tandrel::test::isHostCall(RecordingHost::calls.front(),
+                                          {effect.getRecordAddress(), 6, 0, 1, nullptr, 0.0f}));
   }
 };
 
@@ -550,7 +546,7 @@ protected:
   }
   void TearDown() override { instance_.reset(); }
 
-  std::unique_ptr<host::Instance> instance_;
+  std::unique_ptr<host::EffectInstance> instance_;
 };
 
 TEST_F(LoadedModule, AnswersAsAHostExpects) {

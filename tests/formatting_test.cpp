@@ -13,8 +13,10 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "float_format_recorder.hpp"
 #include "frame/effect_base.hpp"
 
 namespace {
@@ -63,55 +65,45 @@ testing::AssertionResult keepsDiscipline(const Guarded& buffer, std::int32_t n) 
   return testing::AssertionSuccess();
 }
 
-enum class Op { decibels, hertz, milliseconds, floating, integer };
+// One of EffectBase's number formatters: its name, whether it takes an
+// integer, and a call of it with the value converted to its argument type.
+struct Formatter {
+  const char* name;
+  bool takesInteger;
+  void (*write)(EffectBase& effect, double value, char* text, std::int32_t n);
+};
 
-const char* opName(Op op) {
-  switch (op) {
-  case Op::decibels:
-    return "formatDecibels";
-  case Op::hertz:
-    return "formatHertz";
-  case Op::milliseconds:
-    return "formatMilliseconds";
-  case Op::floating:
-    return "formatFloat";
-  case Op::integer:
-    return "formatInteger";
-  }
-  return "?";
+template <typename Argument>
+Argument argumentOf(void (EffectBase::*)(Argument, char*, std::int32_t) noexcept);
+
+template <auto member> constexpr Formatter formatterOf(const char* name) {
+  using Argument = decltype(argumentOf(member));
+  return {name, std::is_integral_v<Argument>,
+          [](EffectBase& effect, double value, char* text, std::int32_t n) {
+            (effect.*member)(static_cast<Argument>(value), text, n);
+          }};
 }
 
-void run(EffectBase& effect, Op op, double value, char* text, std::int32_t n) {
-  switch (op) {
-  case Op::decibels:
-    effect.formatDecibels(static_cast<float>(value), text, n);
-    break;
-  case Op::hertz:
-    effect.formatHertz(static_cast<float>(value), text, n);
-    break;
-  case Op::milliseconds:
-    effect.formatMilliseconds(static_cast<float>(value), text, n);
-    break;
-  case Op::floating:
-    effect.formatFloat(static_cast<float>(value), text, n);
-    break;
-  case Op::integer:
-    effect.formatInteger(static_cast<std::int32_t>(value), text, n);
-    break;
-  }
-}
+namespace format {
+constexpr Formatter decibels = formatterOf<&EffectBase::formatDecibels>("formatDecibels");
+constexpr Formatter hertz = formatterOf<&EffectBase::formatHertz>("formatHertz");
+constexpr Formatter milliseconds = formatterOf<&EffectBase::formatMilliseconds>("formatMilliseconds");
+constexpr Formatter floating = formatterOf<&EffectBase::formatFloat>("formatFloat");
+constexpr Formatter integer = formatterOf<&EffectBase::formatInteger>("formatInteger");
+constexpr Formatter all[] = {decibels, hertz, milliseconds, floating, integer};
+} // namespace format
 
 // The text of one call, after checking the buffer discipline.
-std::string textOf(EffectBase& effect, Op op, double value, std::int32_t n) {
+std::string textOf(EffectBase& effect, const Formatter& op, double value, std::int32_t n) {
   Guarded buffer;
-  run(effect, op, value, buffer.text(), n);
-  EXPECT_TRUE(keepsDiscipline(buffer, n)) << opName(op) << "(" << value << ")";
+  op.write(effect, value, buffer.text(), n);
+  EXPECT_TRUE(keepsDiscipline(buffer, n)) << op.name << "(" << value << ")";
   return std::string(buffer.text());
 }
 
 std::string floatText(float value, std::int32_t n = 8) {
   PlainEffect effect;
-  return textOf(effect, Op::floating, value, n);
+  return textOf(effect, format::floating, value, n);
 }
 
 struct Case {
@@ -171,8 +163,8 @@ TEST(FormatDecibels, DocumentedTexts) {
       {nan, "-oo"},        {-infinity, "-oo"}, {infinity, "Huge!"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(textOf(effect, Op::decibels, c.value, 8), c.text) << "value " << c.value;
-  EXPECT_EQ(textOf(effect, Op::decibels, 0.0, 2), "-o");
+    EXPECT_EQ(textOf(effect, format::decibels, c.value, 8), c.text) << "value " << c.value;
+  EXPECT_EQ(textOf(effect, format::decibels, 0.0, 2), "-o");
 }
 
 TEST(FormatHertz, DocumentedTexts) {
@@ -183,7 +175,7 @@ TEST(FormatHertz, DocumentedTexts) {
       {-441.0f, "-100.000"}, {1e-4f, "Huge!"},     {infinity, "0.000000"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(textOf(effect, Op::hertz, c.value, 8), c.text) << "value " << c.value;
+    EXPECT_EQ(textOf(effect, format::hertz, c.value, 8), c.text) << "value " << c.value;
 }
 
 TEST(FormatMilliseconds, DocumentedTexts) {
@@ -193,7 +185,7 @@ TEST(FormatMilliseconds, DocumentedTexts) {
       {-441.0f, "-10.0000"},  {nan, "NaN"},         {1e30f, "Huge!"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(textOf(effect, Op::milliseconds, c.value, 8), c.text) << "value " << c.value;
+    EXPECT_EQ(textOf(effect, format::milliseconds, c.value, 8), c.text) << "value " << c.value;
   }
 }
 
@@ -202,12 +194,12 @@ TEST(FormatMilliseconds, DocumentedTexts) {
 TEST(FormatMilliseconds, ZeroSampleRate) {
   PlainEffect effect;
   effect.setSampleRate(0.0f);
-  EXPECT_EQ(textOf(effect, Op::milliseconds, 0.0, 8), "NaN");
-  EXPECT_EQ(textOf(effect, Op::milliseconds, 100.0, 8), "Huge!");
-  EXPECT_EQ(textOf(effect, Op::milliseconds, -100.0, 8), "Huge!");
+  EXPECT_EQ(textOf(effect, format::milliseconds, 0.0, 8), "NaN");
+  EXPECT_EQ(textOf(effect, format::milliseconds, 100.0, 8), "Huge!");
+  EXPECT_EQ(textOf(effect, format::milliseconds, -100.0, 8), "Huge!");
   // The frequency of a period at rate 0 is plainly 0.
-  EXPECT_EQ(textOf(effect, Op::hertz, 441.0, 8), "0.000000");
-  EXPECT_EQ(textOf(effect, Op::hertz, -441.0, 8), "0.000000");
+  EXPECT_EQ(textOf(effect, format::hertz, 441.0, 8), "0.000000");
+  EXPECT_EQ(textOf(effect, format::hertz, -441.0, 8), "0.000000");
 }
 
 TEST(FormatInteger, DocumentedTexts) {
@@ -233,11 +225,11 @@ TEST(FormatInteger, DocumentedTexts) {
       {std::numeric_limits<std::int32_t>::max(), "Huge!"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(textOf(effect, Op::integer, c.value, 16), c.text) << "value " << c.value;
-  EXPECT_EQ(textOf(effect, Op::integer, -12345, 3), "-12");
-  EXPECT_EQ(textOf(effect, Op::integer, -12345, 1), "-");
-  EXPECT_EQ(textOf(effect, Op::integer, 12345, 0), "");
-  EXPECT_EQ(textOf(effect, Op::integer, 0, 0), "");
+    EXPECT_EQ(textOf(effect, format::integer, c.value, 16), c.text) << "value " << c.value;
+  EXPECT_EQ(textOf(effect, format::integer, -12345, 3), "-12");
+  EXPECT_EQ(textOf(effect, format::integer, -12345, 1), "-");
+  EXPECT_EQ(textOf(effect, format::integer, 12345, 0), "");
+  EXPECT_EQ(textOf(effect, format::integer, 0, 0), "");
 }
 
 // Every operation, every N from 0 to 16: the discipline holds and a short
@@ -249,16 +241,16 @@ TEST(FormatBuffers, EveryLengthKeepsTheDiscipline) {
       2.0,        0.5,        441.0,       44100.0,      256.0, 1e-7,     -1e-7,     1e7,     -1e7,
       12345678.0, -1234567.0, 1e9,         -1e9,         nan,   infinity, -infinity, 65536.0, 9999999.0,
       -999999.0,  99999999.0, 100000000.0, -123456789.0, 7.0,   10.0};
-  for (Op op : {Op::decibels, Op::hertz, Op::milliseconds, Op::floating, Op::integer}) {
+  for (const Formatter& op : format::all) {
     for (double value : values) {
-      if (op == Op::integer && !(std::fabs(value) < 2147483647.0)) continue;
+      if (op.takesInteger && !(std::fabs(value) < 2147483647.0)) continue;
       const std::string full = textOf(effect, op, value, 16);
       for (std::int32_t n = 0; n <= 16; ++n) {
         Guarded buffer;
-        run(effect, op, value, buffer.text(), n);
-        ASSERT_TRUE(keepsDiscipline(buffer, n)) << opName(op) << "(" << value << ")";
+        op.write(effect, value, buffer.text(), n);
+        ASSERT_TRUE(keepsDiscipline(buffer, n)) << op.name << "(" << value << ")";
         EXPECT_EQ(std::string(buffer.text()), full.substr(0, static_cast<std::size_t>(n)))
-            << opName(op) << "(" << value << ") N = " << n;
+            << op.name << "(" << value << ") N = " << n;
       }
     }
   }
@@ -267,15 +259,15 @@ TEST(FormatBuffers, EveryLengthKeepsTheDiscipline) {
 // A negative N or a null text writes nothing at all.
 TEST(FormatBuffers, NegativeLengthAndNullTextWriteNothing) {
   PlainEffect effect;
-  for (Op op : {Op::decibels, Op::hertz, Op::milliseconds, Op::floating, Op::integer}) {
+  for (const Formatter& op : format::all) {
     for (std::int32_t n : {-1, -8, std::numeric_limits<std::int32_t>::min()}) {
       Guarded buffer;
-      run(effect, op, 2.0, buffer.text(), n);
+      op.write(effect, 2.0, buffer.text(), n);
       for (char byte : buffer.bytes)
-        ASSERT_EQ(byte, guard) << opName(op) << " N = " << n;
+        ASSERT_EQ(byte, guard) << op.name << " N = " << n;
     }
-    run(effect, op, 2.0, nullptr, 8);
-    run(effect, op, 0.0, nullptr, 0);
+    op.write(effect, 2.0, nullptr, 8);
+    op.write(effect, 0.0, nullptr, 0);
   }
 }
 
@@ -396,10 +388,10 @@ TEST(FormatLocale, DecimalPointIgnoresTheLocale) {
   }
   const bool comma = std::strcmp(std::localeconv()->decimal_point, ",") == 0;
   PlainEffect effect;
-  const std::string floating = textOf(effect, Op::floating, -2.5, 8);
-  const std::string decibels = textOf(effect, Op::decibels, 2.0, 8);
-  const std::string hertz = textOf(effect, Op::hertz, 1.0, 8);
-  const std::string milliseconds = textOf(effect, Op::milliseconds, 256.0, 8);
+  const std::string floating = textOf(effect, format::floating, -2.5, 8);
+  const std::string decibels = textOf(effect, format::decibels, 2.0, 8);
+  const std::string hertz = textOf(effect, format::hertz, 1.0, 8);
+  const std::string milliseconds = textOf(effect, format::milliseconds, 256.0, 8);
   std::setlocale(LC_ALL, previous.c_str());
   ASSERT_TRUE(comma) << chosen << " does not use a comma";
   EXPECT_EQ(floating, "-2.50000");
@@ -408,42 +400,30 @@ TEST(FormatLocale, DecimalPointIgnoresTheLocale) {
   EXPECT_EQ(milliseconds, "5.804988");
 }
 
-// A class that replaces formatFloat sees every converted value, rounded to a
-// 32-bit float, and its text is what the other three write.
-class RecordingFloat : public PlainEffect {
-public:
-  std::vector<float> seen;
-  std::vector<std::int32_t> lengths;
-  void formatFloat(float value, char* text, std::int32_t maxLength) noexcept override {
-    seen.push_back(value);
-    lengths.push_back(maxLength);
-    std::strncpy(text, "own", static_cast<std::size_t>(maxLength));
-    text[maxLength] = '\0';
-  }
-};
-
 std::uint32_t bitsOf(float value) { return std::bit_cast<std::uint32_t>(value); }
 
+// A class that replaces formatFloat sees every converted value, rounded to a
+// 32-bit float, and its text is what the other three write.
 TEST(FormatVirtuals, ReplacedFormatFloatChangesTheOtherTexts) {
-  RecordingFloat effect;
+  tandrel::text_test::FloatFormatRecorder<PlainEffect> effect;
   EffectBase& base = effect;
   char text[9];
   base.formatDecibels(2.0f, text, 8);
-  EXPECT_STREQ(text, "own");
+  EXPECT_STREQ(text, tandrel::text_test::recordedFloatText);
   base.formatHertz(441.0f, text, 8);
-  EXPECT_STREQ(text, "own");
+  EXPECT_STREQ(text, tandrel::text_test::recordedFloatText);
   base.formatMilliseconds(256.0f, text, 7);
-  EXPECT_STREQ(text, "own");
+  EXPECT_STREQ(text, tandrel::text_test::recordedFloatText);
   base.formatHertz(0.0f, text, 8);
-  EXPECT_STREQ(text, "own");
+  EXPECT_STREQ(text, tandrel::text_test::recordedFloatText);
   base.formatDecibels(0.0f, text, 8); // no logarithm, no formatFloat
   EXPECT_STREQ(text, "-oo");
 
-  ASSERT_EQ(effect.seen.size(), 4u);
-  EXPECT_EQ(bitsOf(effect.seen[0]), bitsOf(static_cast<float>(20.0 * std::log10(2.0))));
-  EXPECT_EQ(bitsOf(effect.seen[1]), bitsOf(100.0f));
-  EXPECT_EQ(bitsOf(effect.seen[2]), bitsOf(static_cast<float>(256000.0 / 44100.0)));
-  EXPECT_EQ(bitsOf(effect.seen[3]), bitsOf(0.0f));
+  ASSERT_EQ(effect.values.size(), 4u);
+  EXPECT_EQ(bitsOf(effect.values[0]), bitsOf(static_cast<float>(20.0 * std::log10(2.0))));
+  EXPECT_EQ(bitsOf(effect.values[1]), bitsOf(100.0f));
+  EXPECT_EQ(bitsOf(effect.values[2]), bitsOf(static_cast<float>(256000.0 / 44100.0)));
+  EXPECT_EQ(bitsOf(effect.values[3]), bitsOf(0.0f));
   EXPECT_EQ(effect.lengths, (std::vector<std::int32_t>{8, 8, 7, 8}));
 }
 
@@ -454,17 +434,17 @@ public:
 
 TEST(FormatVirtuals, ReplacedSampleRateChangesHertzAndMilliseconds) {
   OwnRate effect;
-  EXPECT_EQ(textOf(effect, Op::hertz, 480.0, 8), "100.0000");
-  EXPECT_EQ(textOf(effect, Op::hertz, 1.0, 8), "48000.00");
-  EXPECT_EQ(textOf(effect, Op::milliseconds, 48.0, 8), "1.000000");
-  EXPECT_EQ(textOf(effect, Op::milliseconds, 48000.0, 8), "1000.000");
+  EXPECT_EQ(textOf(effect, format::hertz, 480.0, 8), "100.0000");
+  EXPECT_EQ(textOf(effect, format::hertz, 1.0, 8), "48000.00");
+  EXPECT_EQ(textOf(effect, format::milliseconds, 48.0, 8), "1.000000");
+  EXPECT_EQ(textOf(effect, format::milliseconds, 48000.0, 8), "1000.000");
 }
 
 TEST(FormatVirtuals, StoredSampleRateIsUsed) {
   PlainEffect effect;
   effect.setSampleRate(96000.0f);
-  EXPECT_EQ(textOf(effect, Op::hertz, 960.0, 8), "100.0000");
-  EXPECT_EQ(textOf(effect, Op::milliseconds, 96.0, 8), "1.000000");
+  EXPECT_EQ(textOf(effect, format::hertz, 960.0, 8), "100.0000");
+  EXPECT_EQ(textOf(effect, format::milliseconds, 96.0, 8), "1.000000");
 }
 
 } // namespace

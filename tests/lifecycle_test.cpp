@@ -39,8 +39,8 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
 namespace {
 
-using tandrel::host::Instance;
-using tandrel::host::Module;
+using tandrel::host::EffectInstance;
+using tandrel::host::ModuleLibrary;
 using tandrel::test::noise;
 using tandrel::test::Signal;
 
@@ -79,7 +79,7 @@ Material material(std::size_t frames, std::uint32_t seed) {
 
 // Processes frames [begin, begin + count) of the material; returns output 0
 // after checking that output 1 is identical.
-Signal process(Instance& instance, const Material& m, std::size_t begin, std::size_t count) {
+Signal process(EffectInstance& instance, const Material& m, std::size_t begin, std::size_t count) {
   Signal in0(m.audio.begin() + static_cast<std::ptrdiff_t>(begin),
              m.audio.begin() + static_cast<std::ptrdiff_t>(begin + count));
   Signal in1(m.control.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -92,7 +92,7 @@ Signal process(Instance& instance, const Material& m, std::size_t begin, std::si
   return out0;
 }
 
-Signal processInChunks(Instance& instance, const Material& m, std::size_t chunk) {
+Signal processInChunks(EffectInstance& instance, const Material& m, std::size_t chunk) {
   Signal out;
   for (std::size_t done = 0; done < m.audio.size(); done += chunk) {
     const Signal part = process(instance, m, done, std::min(chunk, m.audio.size() - done));
@@ -114,7 +114,7 @@ TEST_F(LifecycleTest, TenThousandCreateCloseCyclesLeaveNoMemoryBehind) {
   float* outputs[2] = {out0, out1};
   auto cycle = [&] {
     std::string error;
-    auto instance = Instance::create(*module_, error);
+    auto instance = EffectInstance::create(*module_, error);
     ASSERT_NE(instance, nullptr) << error;
     instance->setRecording(false);
     instance->dispatch(12, 0, 1);
@@ -170,7 +170,7 @@ TEST_F(LifecycleTest, LiveInstanceUndisturbedByOthersComingAndGoing) {
 
   auto watched = create();
   ASSERT_NE(watched, nullptr);
-  std::vector<std::unique_ptr<Instance>> others;
+  std::vector<std::unique_ptr<EffectInstance>> others;
   Signal got;
   for (std::size_t done = 0, step = 0; done < m.audio.size(); ++step) {
     const std::size_t n = std::min<std::size_t>(97 + 61 * (step % 7), m.audio.size() - done);
@@ -203,7 +203,7 @@ TEST_F(LifecycleTest, InstancesOnTwoThreadsAtOnceShareNothing) {
   auto worker = [&](int cycles, std::size_t chunk, int& mismatches) {
     for (int i = 0; i < cycles; ++i) {
       std::string error;
-      auto instance = Instance::create(*module_, error);
+      auto instance = EffectInstance::create(*module_, error);
       if (instance == nullptr) {
         ++mismatches;
         continue;
@@ -251,9 +251,9 @@ TEST(ModuleLifecycle, LoadUseUnloadRepeatedly) {
   Signal expected;
   for (int round = 0; round < 20; ++round) {
     std::string error;
-    auto module = Module::load(TANDREL_MODULE_PATH, error);
+    auto module = ModuleLibrary::load(TANDREL_MODULE_PATH, error);
     ASSERT_NE(module, nullptr) << error;
-    auto instance = Instance::create(*module, error);
+    auto instance = EffectInstance::create(*module, error);
     ASSERT_NE(instance, nullptr) << error;
     const Signal out = process(*instance, m, 0, 1024);
     if (round == 0) expected = out;

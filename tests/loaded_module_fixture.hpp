@@ -15,7 +15,7 @@ class LoadedModuleFixture : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     std::string error;
-    module_ = host::Module::load(TANDREL_MODULE_PATH, error).release();
+    module_ = host::ModuleLibrary::load(TANDREL_MODULE_PATH, error).release();
     ASSERT_NE(module_, nullptr) << error;
   }
   static void TearDownTestSuite() {
@@ -24,13 +24,13 @@ protected:
   }
   // A new instance through the module's entry point; null (and a failed
   // expectation) when the module answers null.
-  static std::unique_ptr<host::Instance> create(host::Answerer answer = host::plainHostAnswer) {
+  static std::unique_ptr<host::EffectInstance> create(host::Answerer answer = host::plainHostAnswer) {
     std::string error;
-    auto instance = host::Instance::create(*module_, error, std::move(answer));
+    auto instance = host::EffectInstance::create(*module_, error, std::move(answer));
     EXPECT_NE(instance, nullptr) << error;
     return instance;
   }
-  static inline host::Module* module_ = nullptr;
+  static inline host::ModuleLibrary* module_ = nullptr;
 };
 
 } // namespace tandrel::test

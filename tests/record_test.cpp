@@ -12,14 +12,15 @@
 #include "effect/tandrel_effect.hpp"
 #include "frame/entry.hpp"
 #include "host/module_host.hpp"
+#include "host_call_check.hpp"
 #include "loaded_module_fixture.hpp"
 
 namespace {
 
 using tandrel::EffectRecord;
+using tandrel::host::EffectInstance;
 using tandrel::host::HostCall;
-using tandrel::host::Instance;
-using tandrel::host::Module;
+using tandrel::host::ModuleLibrary;
 
 template <typename T> T fieldAt(const EffectRecord& record, std::size_t offset) {
   T value;
@@ -75,18 +76,12 @@ TEST_F(LoadedModuleTest, EntryPointAsksTheHostVersionOnceWithANullRecord) {
   auto instance = create();
   ASSERT_NE(instance, nullptr);
   ASSERT_EQ(instance->calls().size(), 1u);
-  const HostCall& call = instance->calls().front();
-  EXPECT_EQ(call.record, nullptr);
-  EXPECT_EQ(call.opcode, 1);
-  EXPECT_EQ(call.index, 0);
-  EXPECT_EQ(call.value, 0);
-  EXPECT_EQ(call.pointer, nullptr);
-  EXPECT_EQ(std::bit_cast<std::uint32_t>(call.option), 0u);
+  EXPECT_TRUE(tandrel::test::isHostCall(instance->calls().front(), {nullptr, 1, 0, 0, nullptr, 0.0f}));
 }
 
 TEST_F(LoadedModuleTest, HostAnsweringVersionZeroGetsNoEffect) {
   std::string error;
-  auto instance = Instance::create(*module_, error, [](const HostCall&) -> std::intptr_t { return 0; });
+  auto instance = EffectInstance::create(*module_, error, [](const HostCall&) -> std::intptr_t { return 0; });
   EXPECT_EQ(instance, nullptr);
   EXPECT_FALSE(error.empty());
 }
@@ -126,7 +121,7 @@ TEST_F(LoadedModuleTest, OldAndSixtyFourBitEntriesLeaveOutputsUntouched) {
 }
 
 // Processes `audio` with a loud control through one instance, in calls of `callSize`.
-std::vector<float> duck(Instance& instance, const std::vector<float>& audio, std::size_t first,
+std::vector<float> duck(EffectInstance& instance, const std::vector<float>& audio, std::size_t first,
                         std::size_t count) {
   std::vector<float> in0(audio.begin() + static_cast<std::ptrdiff_t>(first),
                          audio.begin() + static_cast<std::ptrdiff_t>(first + count));

@@ -1,7 +1,7 @@
 // The command-line host: `tandrel info`, `tandrel render`, `tandrel duck`,
-// `tandrel demo`, `tandrel check` and `tandrel live`. Each command registers itself (its
-// folder's add()); main parses the command line, which runs the chosen
-// command's callback.
+// `tandrel demo`, `tandrel check` and `tandrel live`. Each command registers
+// itself (its folder's add(), listed in commands.hpp); main parses the
+// command line, which runs the chosen command's callback.
 // Every failure ends in one line on standard error and a non-zero status
 // (common/exit_status.hpp lists them).
 
@@ -11,15 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "check/check_command.hpp"
+#include "commands.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/exit_status.hpp"
-#include "demo/demo.hpp"
-#include "duck/duck_command.hpp"
-#include "info/info_command.hpp"
-#include "live/live_command.hpp"
-#include "render/render_command.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Fontconfig, which cairo uses to find fonts for the pictures, keeps the

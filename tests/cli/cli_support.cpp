@@ -158,12 +158,12 @@ std::vector<float> bursts(std::size_t frames, std::size_t on, std::size_t off, s
 Channels renderDirectly(const std::string& module, const Channels& inputs, int sampleRate, int blockSize,
                         const std::vector<std::pair<int, float>>& parameters) {
   std::string error;
-  auto loaded = tandrel::host::Module::load(module, error);
+  auto loaded = tandrel::host::ModuleLibrary::load(module, error);
   if (!loaded) {
     ADD_FAILURE() << error;
     return {};
   }
-  auto instance = tandrel::host::Instance::create(*loaded, error);
+  auto instance = tandrel::host::EffectInstance::create(*loaded, error);
   if (!instance) {
     ADD_FAILURE() << error;
     return {};
@@ -246,6 +246,15 @@ void expectOneLineError(const RunResult& run, const ErrorCase& expected) {
   EXPECT_EQ(run.err.rfind("tandrel: ", 0), 0u) << run.err;
   for (const std::string& part : expected.messageParts)
     EXPECT_NE(run.err.find(part), std::string::npos) << "missing '" << part << "' in: " << run.err;
+}
+
+std::string errorCaseName(const ::testing::TestParamInfo<ErrorCase>& info) { return info.param.name; }
+
+std::vector<std::string> joined(const std::vector<std::string>& command,
+                                const std::vector<std::string>& more) {
+  std::vector<std::string> arguments = command;
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  return arguments;
 }
 
 std::vector<std::string> ToolTest::expandArguments(const std::vector<std::string>& arguments) const {

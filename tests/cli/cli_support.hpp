@@ -86,6 +86,11 @@ struct ErrorCase {
   int status = 1; // 2 for a usage error
 };
 
+// `command` followed by `more`: an ErrorCase's arguments built on the
+// command line the cases share.
+std::vector<std::string> joined(const std::vector<std::string>& command,
+                                const std::vector<std::string>& more);
+
 // The run failed as `expected` says: its status, nothing on standard output
 // and one line on standard error that starts "tandrel: " and holds every
 // part of the message.
@@ -113,5 +118,10 @@ protected:
 private:
   std::string directory_;
 };
+
+// A test run once for each row of a table of ErrorCases, each named by its
+// row: INSTANTIATE_TEST_SUITE_P(Cases, Fixture, Values(...), errorCaseName).
+class ErrorCaseTest : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {};
+std::string errorCaseName(const ::testing::TestParamInfo<ErrorCase>& info);
 
 } // namespace cli_test

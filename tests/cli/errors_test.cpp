@@ -15,10 +15,10 @@ namespace {
 
 constexpr const char* earlierContents = "an earlier render, to be kept";
 
-class RenderErrors : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {
+class RenderErrors : public ErrorCaseTest {
 protected:
   void SetUp() override {
-    ToolTest::SetUp();
+    ErrorCaseTest::SetUp();
     writeAudio(path("stereo.wav"), {noise(4000, 1, 0.5f), noise(4000, 2, 0.5f)});
     writeAudio(path("mono44.wav"), {noise(4000, 3, 0.5f)}, 44100);
     writeAudio(path("three.wav"), {noise(100, 4, 0.5f), noise(100, 5, 0.5f), noise(100, 6, 0.5f)});
@@ -62,38 +62,37 @@ TEST_P(RenderErrors, KeepsAnExistingOutputFile) {
   expectNothingWritten({"out.wav", "out.png"});
 }
 
-// The arguments the cases build on: a render missing its input, and one of
-// the stereo file missing its output's name.
+// The arguments the cases build on: a render missing its input, the same
+// with the stereo file as its input, and one of the stereo file missing its
+// output's name.
 const std::vector<std::string> render{"render", "@tandrel", "-o", "@out.wav", "--plot", "@out.png"};
+const std::vector<std::string> renderStereo = joined(render, {"-i", "@stereo.wav"});
 const std::vector<std::string> renderStereoTo{"render", "@tandrel", "-i", "@stereo.wav", "-o"};
-
-std::vector<std::string> with(std::vector<std::string> more, const std::vector<std::string>& base = render) {
-  more.insert(more.begin(), base.begin(), base.end());
-  return more;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RenderErrors,
     ::testing::Values(
         ErrorCase{"MissingInput",
-                  with({"-i", "@missing.wav"}),
+                  joined(render, {"-i", "@missing.wav"}),
                   {"'", "missing.wav' does not exist", "check the path"}},
-        ErrorCase{"InputIsADirectory", with({"-i", "@folder"}), {"folder' is a directory"}},
-        ErrorCase{
-            "InputNotAudio", with({"-i", "@text.wav"}), {"cannot read input file", "text.wav", "libsndfile"}},
+        ErrorCase{"InputIsADirectory", joined(render, {"-i", "@folder"}), {"folder' is a directory"}},
+        ErrorCase{"InputNotAudio",
+                  joined(render, {"-i", "@text.wav"}),
+                  {"cannot read input file", "text.wav", "libsndfile"}},
         ErrorCase{"DifferentSampleRates",
-                  with({"-i", "@stereo.wav", "-i", "@mono44.wav"}),
+                  joined(renderStereo, {"-i", "@mono44.wav"}),
                   {"different sample rates", "48000 Hz", "44100 Hz", "resample"}},
-        ErrorCase{
-            "TooManyChannels", with({"-i", "@three.wav"}), {"have 3 channels", "has 2 inputs", "three.wav"}},
+        ErrorCase{"TooManyChannels",
+                  joined(render, {"-i", "@three.wav"}),
+                  {"have 3 channels", "has 2 inputs", "three.wav"}},
         ErrorCase{"TooManyChannelsOverFiles",
-                  with({"-i", "@stereo.wav", "-i", "@stereo.wav"}),
+                  joined(renderStereo, {"-i", "@stereo.wav"}),
                   {"have 4 channels", "has 2 inputs"}},
         ErrorCase{"UnsupportedOutputFormat",
-                  with({"@out.mp3"}, renderStereoTo),
+                  joined(renderStereoTo, {"@out.mp3"}),
                   {"'.mp3'", ".wav, .flac, .aiff, .aif or .ogg"}},
         ErrorCase{
-            "PictureNotPng", with({"@out.wav", "--plot", "@out.jpg"}, renderStereoTo), {"out.jpg", ".png"}},
+            "PictureNotPng", joined(renderStereoTo, {"@out.wav", "--plot", "@out.jpg"}), {"out.jpg", ".png"}},
         ErrorCase{"ModuleDoesNotLoad",
                   {"render", "@text.so", "-i", "@stereo.wav", "-o", "@out.wav"},
                   {"cannot load module", "text.so", "invalid ELF header"}},
@@ -107,38 +106,36 @@ INSTANTIATE_TEST_SUITE_P(
                   {"render", "@null-entry", "-i", "@stereo.wav", "-o", "@out.wav"},
                   {"answered null"}},
         ErrorCase{"UnknownParameter",
-                  with({"-i", "@stereo.wav", "-p", "Gain=0.5"}),
+                  joined(renderStereo, {"-p", "Gain=0.5"}),
                   {"unknown parameter 'Gain'", "'Source', 'Ratio x'"},
                   2},
         ErrorCase{
-            "ParameterIndexOutOfRange", with({"-i", "@stereo.wav", "-p", "2=0.5"}), {"index 2", "0 to 1"}, 2},
+            "ParameterIndexOutOfRange", joined(renderStereo, {"-p", "2=0.5"}), {"index 2", "0 to 1"}, 2},
         ErrorCase{"ValueAboveOne",
-                  with({"-i", "@stereo.wav", "-p", "Source=1.5"}),
+                  joined(renderStereo, {"-p", "Source=1.5"}),
                   {"--param", "1.5", "outside 0 to 1"},
                   2},
-        ErrorCase{
-            "ValueBelowZero", with({"-i", "@stereo.wav", "-p", "1=-0.1"}), {"-0.1", "outside 0 to 1"}, 2},
-        ErrorCase{
-            "ValueNotANumber", with({"-i", "@stereo.wav", "-p", "1=half"}), {"'half'", "not a number"}, 2},
-        ErrorCase{"ValueNaN", with({"-i", "@stereo.wav", "-p", "1=nan"}), {"outside 0 to 1"}, 2},
-        ErrorCase{"SettingWithoutValue", with({"-i", "@stereo.wav", "-p", "Source"}), {"not NAME=VALUE"}, 2},
+        ErrorCase{"ValueBelowZero", joined(renderStereo, {"-p", "1=-0.1"}), {"-0.1", "outside 0 to 1"}, 2},
+        ErrorCase{"ValueNotANumber", joined(renderStereo, {"-p", "1=half"}), {"'half'", "not a number"}, 2},
+        ErrorCase{"ValueNaN", joined(renderStereo, {"-p", "1=nan"}), {"outside 0 to 1"}, 2},
+        ErrorCase{"SettingWithoutValue", joined(renderStereo, {"-p", "Source"}), {"not NAME=VALUE"}, 2},
         ErrorCase{"OutputDirectoryMissing",
-                  with({"@nowhere/out.wav"}, renderStereoTo),
+                  joined(renderStereoTo, {"@nowhere/out.wav"}),
                   {"cannot write output file", "nowhere/out.wav", "No such file or directory"}},
-        ErrorCase{"OutputIsADirectory", with({"@folder"}, renderStereoTo), {"folder' is a directory"}},
+        ErrorCase{"OutputIsADirectory", joined(renderStereoTo, {"@folder"}), {"folder' is a directory"}},
         ErrorCase{"OutputIsTheInput",
-                  with({"@stereo.wav"}, renderStereoTo),
+                  joined(renderStereoTo, {"@stereo.wav"}),
                   {"stereo.wav' is the input file", "choose another output name"}},
         ErrorCase{"OutputIsTheInputByAnotherPath",
-                  with({"@./stereo.wav"}, renderStereoTo),
+                  joined(renderStereoTo, {"@./stereo.wav"}),
                   {"./stereo.wav' is the input file", "choose another output name"}},
         ErrorCase{"OutputIsALinkToTheInput",
-                  with({"@link.wav"}, renderStereoTo),
+                  joined(renderStereoTo, {"@link.wav"}),
                   {"link.wav' is the input file", "stereo.wav'"}},
         ErrorCase{"PictureDirectoryMissing",
-                  with({"@out.wav", "--plot", "@nowhere/out.png"}, renderStereoTo),
+                  joined(renderStereoTo, {"@out.wav", "--plot", "@nowhere/out.png"}),
                   {"cannot write output file", "nowhere/out.png"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    errorCaseName);
 
 class RenderInterrupt : public ToolTest, public ::testing::WithParamInterface<int> {};
 

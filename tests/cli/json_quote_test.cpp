@@ -1,4 +1,5 @@
-// The JSON string quoting and number texts of `info --json`.
+// The JSON string quoting and number texts of `info`, and the document text
+// of both JSON writers (`info --json`, `check --json`).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,9 +9,10 @@
 
 namespace {
 
+using tandrel::cli::documentText;
 using tandrel::cli::formatFloat;
+using tandrel::cli::Json;
 using tandrel::cli::jsonNumber;
-using tandrel::cli::jsonText;
 using tandrel::cli::quoteJson;
 
 struct QuoteCase {
@@ -31,10 +33,11 @@ TEST(JsonQuote, EscapesWhatJsonRequires) {
       {"\x01\x1f\x7f", R"("\u0001\u001f\u007f")"},
       {"gr\xc3\xbc\xc3\x9f", "\"gr\xc3\xbc\xc3\x9f\""},                       // UTF-8 passes through
       {"\xe2\x82\xac \xf0\x9f\x8e\xb5", "\"\xe2\x82\xac \xf0\x9f\x8e\xb5\""}, // three and four bytes
-      {"\xb5s", R"("\u00b5s")"},                                              // Latin-1 micro sign
-      {"\xc3", R"("\u00c3")"},                                                // sequence cut short
-      {"\xc0\xaf", R"("\u00c0\u00af")"},                                      // overlong form
-      {"\xed\xa0\x80", R"("\u00ed\u00a0\u0080")"},                            // surrogate
+      // Not UTF-8: each invalid byte becomes U+FFFD.
+      {"\xb5s", "\"\xef\xbf\xbds\""},                               // Latin-1 micro sign
+      {"a\xc3", "\"a\xef\xbf\xbd\""},                               // sequence cut short
+      {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},                 // overlong form
+      {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""}, // surrogate
   };
   for (const QuoteCase& c : cases)
     EXPECT_EQ(quoteJson(c.text), c.quoted) << "for " << c.quoted;
@@ -51,10 +54,17 @@ TEST(JsonQuote, FloatsReadBackToTheSameBits) {
   }
 }
 
-// The document's values: texts that are not UTF-8 read as Latin-1, numbers
-// as integers where they are whole, non-finite floats as null.
-TEST(JsonQuote, DocumentValuesAreValidJson) {
-  EXPECT_EQ(jsonText("\xb5s gr\xc3\xbc\xc3\x9f").dump(), "\"\xc2\xb5s gr\xc3\xbc\xc3\x9f\"");
+// Both JSON writers (info's document type and check's) print a text that
+// is not UTF-8 the same way: U+FFFD for each invalid byte, UTF-8 as it is.
+TEST(JsonQuote, BothDocumentTypesReplaceWhatIsNotUtf8) {
+  const std::string text = "\xb5s gr\xc3\xbc\xc3\x9f \xff";
+  const std::string expected = "{\n  \"name\": \"\xef\xbf\xbds gr\xc3\xbc\xc3\x9f \xef\xbf\xbd\"\n}";
+  EXPECT_EQ(documentText(Json{{"name", text}}), expected);
+  EXPECT_EQ(documentText(nlohmann::ordered_json{{"name", text}}), expected);
+}
+
+// Numbers as integers where they are whole, non-finite floats as null.
+TEST(JsonQuote, NumbersAreValidJson) {
   EXPECT_EQ(jsonNumber(1.0f).dump(), "1");
   EXPECT_EQ(jsonNumber(0.25f).dump(), "0.25");
   EXPECT_EQ(jsonNumber(0.1f).dump(), "0.1");

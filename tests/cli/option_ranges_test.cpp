@@ -10,10 +10,10 @@
 namespace cli_test {
 namespace {
 
-class OptionRanges : public ToolTest, public ::testing::WithParamInterface<ErrorCase> {
+class OptionRanges : public ErrorCaseTest {
 protected:
   void SetUp() override {
-    ToolTest::SetUp();
+    ErrorCaseTest::SetUp();
     writeAudio(path("stereo.wav"), {noise(400, 1, 0.5f), noise(400, 2, 0.5f)});
   }
 };
@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ParameterNaN", render({"-p", "Ratio x=nan"}), {"--param", "0 to 1"}, usage},
         // Known only once the module is loaded: still the command line's fault.
         ErrorCase{"ParameterIndexBeyondTheModule", render({"-p", "5=0.5"}), {"index 5", "0 to 1"}, usage}),
-    [](const auto& info) { return std::string(info.param.name); });
+    errorCaseName);
 
 // duck's rows: the owner of `duck` adds one per ranged option and side.
 INSTANTIATE_TEST_SUITE_P(
@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"TruePeakTooLow", duck({"--true-peak", "-31"}), {"--true-peak", "-30 to 0 dBTP"}, usage},
         ErrorCase{"BitsTooFew", duck({"--bits", "8"}), {"--bits", "16 to 32"}, usage},
         ErrorCase{"BitsTooMany", duck({"--bits", "64"}), {"--bits", "16 to 32"}, usage}),
-    [](const auto& info) { return std::string(info.param.name); });
+    errorCaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     Live, OptionRanges,
@@ -100,14 +100,14 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"MusicGainTooLarge", live({"--music-gain", "41"}), {"--music-gain", "-40 to 40 dB"}, usage},
         ErrorCase{
             "VoiceGainTooSmall", live({"--voice-gain", "-41"}), {"--voice-gain", "-40 to 40 dB"}, usage}),
-    [](const auto& info) { return std::string(info.param.name); });
+    errorCaseName);
 
 // check's rows: the owners of `check` add one per ranged option and side.
 INSTANTIATE_TEST_SUITE_P(
     Check, OptionRanges,
     ::testing::Values(ErrorCase{"TimeLimitNegative", check({"--time-limit", "-1"}), {"--time-limit"}, usage},
                       ErrorCase{"TimeLimitZero", check({"--time-limit", "0"}), {"--time-limit"}, usage}),
-    [](const auto& info) { return std::string(info.param.name); });
+    errorCaseName);
 
 } // namespace
 } // namespace cli_test

@@ -190,6 +190,32 @@ local function show_regions(track)
   report(track:name() .. "_regions", table.concat(lengths, ","))
 end
 
+-- A new audio track of that many inputs and outputs, named track_name.
+local function new_track(inputs, outputs, track_name)
+  local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
+                                         ARDOUR.TrackMode.Normal, true)
+  if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
+  return tracks:front()
+end
+
+-- Loads the saved session and returns its track of that name and the Tandrel
+-- insert on it, failing if either is missing.
+local function reload_insert(track_name)
+  if not load_session(dir, name) then fail("cannot load the session") end
+  local track = find_track(track_name)
+  if not track then fail("no track " .. track_name) end
+  local proc = find_insert(track)
+  if not proc then fail("no Tandrel plug-in on the track " .. track_name) end
+  return track, proc
+end
+
+-- The track of that name in the open session, failing if there is none.
+local function existing_track(track_name)
+  local track = find_track(track_name)
+  if not track then fail("no track " .. track_name) end
+  return track
+end
+
 if mode == "create" then
   local rate, ratio = tonumber(arg[4]), tonumber(arg[5])
   if not create_session(dir, name, rate) then fail("cannot create the session") end
@@ -224,11 +250,7 @@ if mode == "create" then
   Session:save_state("")
   close_session()
 elseif mode == "reload" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local track = find_track("Duck")
-  if not track then fail("no track Duck") end
-  local proc = find_insert(track)
-  if not proc then fail("no Tandrel on the track") end
+  local track, proc = reload_insert("Duck")
 
   -- Latency is known once the engine has run and the session has
   -- recomputed its latencies; give it a few cycles.
@@ -252,12 +274,6 @@ elseif mode == "sidechain" then
   -- every connection itself.
   ARDOUR.config():set_output_auto_connect(0)
 
-  local function new_track(inputs, outputs, track_name)
-    local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
-                                           ARDOUR.TrackMode.Normal, true)
-    if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
-    return tracks:front()
-  end
   local music = new_track(channels, 2, "Music")
   local voice = new_track(1, 1, "Voice")
   local feeder = voice
@@ -320,28 +336,11 @@ elseif mode == "sidechain" then
 
   Session:save_state("")
   close_session()
-elseif mode == "reload-sidechain" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local music, voice = find_track("Music"), find_track("Voice")
-  if not music or not voice then fail("no Music or no Voice track") end
-  local proc = find_insert(music)
-  if not proc then fail("no Tandrel on the Music track") end
-  ARDOUR.LuaAPI.usleep(300000)
-  for t in Session:get_tracks():iter() do show_regions(t) end
-  report("music_latency", music:signal_latency())
-  report("step", "loaded")
-  show_routing(proc, music, voice)
-  show(proc)
-  close_session()
 elseif mode == "voice-to-master" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local voice = find_track("Voice")
-  if not voice then fail("no Voice track") end
+  local music, proc = reload_insert("Music")
+  local voice = existing_track("Voice")
   local master_in = Session:master_out():input()
   for c = 0, 1 do connect(voice:output():audio(0), master_in:audio(c), "Voice to master input " .. c) end
-  local music = find_track("Music")
-  local proc = music and find_insert(music)
-  if not proc then fail("no Tandrel on a Music track") end
   show_routing(proc, music, voice)
   Session:save_state("")
   close_session()
@@ -349,12 +348,6 @@ elseif mode == "lv2-sidechain" then
   local rate, uri, depth = tonumber(arg[4]), arg[5], tonumber(arg[6])
   if not create_session(dir, name, rate) then fail("cannot create the session") end
   ARDOUR.config():set_output_auto_connect(0)
-  local function new_track(inputs, outputs, track_name)
-    local tracks = Session:new_audio_track(inputs, outputs, nil, 1, track_name, ARDOUR.PresentationInfo.max_order,
-                                           ARDOUR.TrackMode.Normal, true)
-    if tracks:size() ~= 1 then fail("cannot add the track " .. track_name) end
-    return tracks:front()
-  end
   local music = new_track(2, 2, "Music")
   local voice = new_track(1, 1, "Voice")
   local master_in = Session:master_out():input()
@@ -383,19 +376,18 @@ elseif mode == "lv2-sidechain" then
   report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
   Session:save_state("")
   close_session()
-elseif mode == "reload-lv2-sidechain" then
-  if not load_session(dir, name) then fail("cannot load the session") end
-  local music, voice = find_track("Music"), find_track("Voice")
-  if not music or not voice then fail("no Music or no Voice track") end
-  local proc = find_insert(music)
-  if not proc then fail("no Tandrel plug-in on the Music track") end
+elseif mode == "reload-sidechain" or mode == "reload-lv2-sidechain" then
+  local music, proc = reload_insert("Music")
+  local voice = existing_track("Voice")
   ARDOUR.LuaAPI.usleep(300000)
   for t in Session:get_tracks():iter() do show_regions(t) end
   report("music_latency", music:signal_latency())
   report("step", "loaded")
   show_routing(proc, music, voice)
   show(proc)
-  report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
+  if mode == "reload-lv2-sidechain" then
+    report("depth_value", string.format("%.9g", ARDOUR.LuaAPI.get_processor_param(proc, 0, true)))
+  end
   close_session()
 else
   fail("unknown mode " .. tostring(mode))

@@ -89,7 +89,12 @@ def port_field(block, field):
 
 
 # symbol, name, input or output, audio or control, (minimum, maximum,
-# default) for a control input; per plug-in, by index.
+# default) for a control input; per plug-in, by index. Both sidechain
+# plug-ins end with the same two control ports.
+SIDECHAIN_CONTROLS = [
+    ("depth", "Depth", "Input", "Control", ("0.000000", "100.000000", "12.000000")),
+    ("latency", "Latency", "Output", "Control", None),
+]
 EXPECTED_PORTS = {
     FAITHFUL: ("Tandrel", [
         ("in0", "Input 0 (L)", "Input", "Audio", None),
@@ -104,18 +109,14 @@ EXPECTED_PORTS = {
         ("in", "Music", "Input", "Audio", None),
         ("sidechain", "Sidechain (voice)", "Input", "Audio", None),
         ("out", "Ducked music", "Output", "Audio", None),
-        ("depth", "Depth", "Input", "Control", ("0.000000", "100.000000", "12.000000")),
-        ("latency", "Latency", "Output", "Control", None),
-    ]),
+    ] + SIDECHAIN_CONTROLS),
     STEREO: ("Tandrel Sidechain, stereo", [
         ("in_l", "Music L", "Input", "Audio", None),
         ("in_r", "Music R", "Input", "Audio", None),
         ("sidechain", "Sidechain (voice)", "Input", "Audio", None),
         ("out_l", "Ducked music L", "Output", "Audio", None),
         ("out_r", "Ducked music R", "Output", "Audio", None),
-        ("depth", "Depth", "Input", "Control", ("0.000000", "100.000000", "12.000000")),
-        ("latency", "Latency", "Output", "Control", None),
-    ]),
+    ] + SIDECHAIN_CONTROLS),
 }
 
 

@@ -26,8 +26,8 @@
 namespace {
 
 using tandrel::EffectRecord;
-using tandrel::host::Instance;
-using tandrel::host::Module;
+using tandrel::host::EffectInstance;
+using tandrel::host::ModuleLibrary;
 
 int failures = 0;
 int checks = 0;
@@ -44,13 +44,13 @@ template <typename T> void checkEqual(T actual, T expected, const std::string& w
   check(actual == expected, what + ": " + std::to_string(actual) + " instead of " + std::to_string(expected));
 }
 
-void checkText(Instance& instance, std::int32_t opcode, std::int32_t index, const char* expected) {
+void checkText(EffectInstance& instance, std::int32_t opcode, std::int32_t index, const char* expected) {
   const std::string text = instance.text(opcode, index);
   check(text == expected, "opcode " + std::to_string(opcode) + " index " + std::to_string(index) + ": '" +
                               text + "' instead of '" + expected + "'");
 }
 
-void checkRecord(Instance& instance) {
+void checkRecord(EffectInstance& instance) {
   const EffectRecord& record = instance.record();
   checkEqual<std::size_t>(sizeof(EffectRecord), sizeof(void*) == 4 ? 144 : 192, "record size");
   checkEqual<std::int32_t>(record.magic, 0x56737450, "magic");
@@ -73,7 +73,7 @@ void checkRecord(Instance& instance) {
     check(calls[0].record == nullptr && calls[0].opcode == 1, "the first host call is the version query");
 }
 
-void checkTexts(Instance& instance) {
+void checkTexts(EffectInstance& instance) {
   checkText(instance, 8, 0, "Source");
   checkText(instance, 8, 1, "Ratio x ");
   checkText(instance, 6, 0, "Control");
@@ -149,7 +149,7 @@ std::uint64_t fnv1a(const std::vector<float>& samples) {
 }
 
 // Processes the signal against the reference; returns output 0.
-std::vector<float> duck(Instance& instance, const Signal& s) {
+std::vector<float> duck(EffectInstance& instance, const Signal& s) {
   const std::size_t frames = s.input0.size();
   std::vector<float> out0(frames), out1(frames), expected(frames);
   std::vector<float> work0 = s.input0, work1 = s.input1;
@@ -205,14 +205,14 @@ int main(int argc, char** argv) {
   }
   std::printf("module: %s (%zu-bit host)\n", argv[1], 8 * sizeof(void*));
   std::string error;
-  auto module = Module::load(argv[1], error);
+  auto module = ModuleLibrary::load(argv[1], error);
   if (module == nullptr) {
     std::printf("FAILED: %s\n", error.c_str());
     return 1;
   }
   std::uint64_t checksum = 0;
   {
-    auto instance = Instance::create(*module, error);
+    auto instance = EffectInstance::create(*module, error);
     if (instance == nullptr) {
       std::printf("FAILED: %s\n", error.c_str());
       return 1;

@@ -129,69 +129,39 @@ mode_t modeArgument(int flags, va_list arguments) {
   return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, unsigned)) : 0;
 }
 
-int counted_open(const char* path, int flags, ...) {
-  note(watched_open, __builtin_return_address(0));
-  va_list arguments;
-  va_start(arguments, flags);
-  const mode_t mode = modeArgument(flags, arguments);
-  va_end(arguments);
-  return original_open(path, flags, mode);
-}
+// The openers: the mode is read only when the flags say one was passed.
+#define TANDREL_OPEN_WRAPPER(name, parameters, arguments)                                                    \
+  int counted_##name parameters {                                                                            \
+    note(watched_##name, __builtin_return_address(0));                                                       \
+    va_list rest;                                                                                            \
+    va_start(rest, flags);                                                                                   \
+    const mode_t mode = modeArgument(flags, rest);                                                           \
+    va_end(rest);                                                                                            \
+    return original_##name arguments;                                                                        \
+  }
+TANDREL_OPEN_WRAPPER(open, (const char* path, int flags, ...), (path, flags, mode))
+TANDREL_OPEN_WRAPPER(open64, (const char* path, int flags, ...), (path, flags, mode))
+TANDREL_OPEN_WRAPPER(openat, (int directory, const char* path, int flags, ...),
+                     (directory, path, flags, mode))
+#undef TANDREL_OPEN_WRAPPER
 
-int counted_open64(const char* path, int flags, ...) {
-  note(watched_open64, __builtin_return_address(0));
-  va_list arguments;
-  va_start(arguments, flags);
-  const mode_t mode = modeArgument(flags, arguments);
-  va_end(arguments);
-  return original_open64(path, flags, mode);
-}
-
-int counted_openat(int directory, const char* path, int flags, ...) {
-  note(watched_openat, __builtin_return_address(0));
-  va_list arguments;
-  va_start(arguments, flags);
-  const mode_t mode = modeArgument(flags, arguments);
-  va_end(arguments);
-  return original_openat(directory, path, flags, mode);
-}
-
-// The printing functions go on through their va_list forms.
-int counted_printf(const char* format, ...) {
-  note(watched_printf, __builtin_return_address(0));
-  va_list arguments;
-  va_start(arguments, format);
-  const int written = original_vprintf(format, arguments);
-  va_end(arguments);
-  return written;
-}
-
-int counted_fprintf(FILE* stream, const char* format, ...) {
-  note(watched_fprintf, __builtin_return_address(0));
-  va_list arguments;
-  va_start(arguments, format);
-  const int written = original_vfprintf(stream, format, arguments);
-  va_end(arguments);
-  return written;
-}
-
-int counted___printf_chk(int, const char* format, ...) {
-  note(watched___printf_chk, __builtin_return_address(0));
-  va_list arguments;
-  va_start(arguments, format);
-  const int written = original_vprintf(format, arguments);
-  va_end(arguments);
-  return written;
-}
-
-int counted___fprintf_chk(FILE* stream, int, const char* format, ...) {
-  note(watched___fprintf_chk, __builtin_return_address(0));
-  va_list arguments;
-  va_start(arguments, format);
-  const int written = original_vfprintf(stream, format, arguments);
-  va_end(arguments);
-  return written;
-}
+// The printing functions go on through their va_list forms, `forward`.
+#define TANDREL_PRINT_WRAPPER(name, parameters, forward)                                                     \
+  int counted_##name parameters {                                                                            \
+    note(watched_##name, __builtin_return_address(0));                                                       \
+    va_list arguments;                                                                                       \
+    va_start(arguments, format);                                                                             \
+    const int written = forward;                                                                             \
+    va_end(arguments);                                                                                       \
+    return written;                                                                                          \
+  }
+TANDREL_PRINT_WRAPPER(printf, (const char* format, ...), original_vprintf(format, arguments))
+TANDREL_PRINT_WRAPPER(fprintf, (FILE * stream, const char* format, ...),
+                      original_vfprintf(stream, format, arguments))
+TANDREL_PRINT_WRAPPER(__printf_chk, (int, const char* format, ...), original_vprintf(format, arguments))
+TANDREL_PRINT_WRAPPER(__fprintf_chk, (FILE * stream, int, const char* format, ...),
+                      original_vfprintf(stream, format, arguments))
+#undef TANDREL_PRINT_WRAPPER
 
 // A system call takes at most six arguments, passed as words.
 long counted_syscall(long number, ...) {
@@ -291,44 +261,17 @@ int pointLibrary(dl_phdr_info* info, std::size_t, void* total) {
       dynamic = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
   if (dynamic == nullptr) return 0;
   const ElfW(Addr) base = info->dlpi_addr;
-  const ElfW(Sym)* symbols = nullptr;
-  const char* names = nullptr;
-  ElfW(Addr) plt = 0, rela = 0, rel = 0;
-  std::size_t pltBytes = 0, relaBytes = 0, relBytes = 0;
-  long pltKind = 0;
-  for (const ElfW(Dyn)* d = dynamic; d->d_tag != DT_NULL; ++d) {
-    switch (d->d_tag) {
-    case DT_SYMTAB:
-      symbols = reinterpret_cast<const ElfW(Sym)*>(absolute(d->d_un.d_ptr, base));
-      break;
-    case DT_STRTAB:
-      names = reinterpret_cast<const char*>(absolute(d->d_un.d_ptr, base));
-      break;
-    case DT_JMPREL:
-      plt = absolute(d->d_un.d_ptr, base);
-      break;
-    case DT_PLTRELSZ:
-      pltBytes = d->d_un.d_val;
-      break;
-    case DT_PLTREL:
-      pltKind = static_cast<long>(d->d_un.d_val);
-      break;
-    case DT_RELA:
-      rela = absolute(d->d_un.d_ptr, base);
-      break;
-    case DT_RELASZ:
-      relaBytes = d->d_un.d_val;
-      break;
-    case DT_REL:
-      rel = absolute(d->d_un.d_ptr, base);
-      break;
-    case DT_RELSZ:
-      relBytes = d->d_un.d_val;
-      break;
-    default:
-      break;
-    }
-  }
+  // The entries of the dynamic section by tag (each value or address, 0
+  // where absent); every tag read here is below DT_NUM.
+  ElfW(Xword) entry[DT_NUM] = {};
+  for (const ElfW(Dyn)* d = dynamic; d->d_tag != DT_NULL; ++d)
+    if (d->d_tag > 0 && d->d_tag < DT_NUM) entry[d->d_tag] = d->d_un.d_val;
+  const auto at = [&](int tag) { return entry[tag] == 0 ? ElfW(Addr){0} : absolute(entry[tag], base); };
+  const auto* symbols = reinterpret_cast<const ElfW(Sym)*>(at(DT_SYMTAB));
+  const auto* names = reinterpret_cast<const char*>(at(DT_STRTAB));
+  const ElfW(Addr) plt = at(DT_JMPREL), rela = at(DT_RELA), rel = at(DT_REL);
+  const std::size_t pltBytes = entry[DT_PLTRELSZ], relaBytes = entry[DT_RELASZ], relBytes = entry[DT_RELSZ];
+  const auto pltKind = static_cast<long>(entry[DT_PLTREL]);
   if (symbols == nullptr || names == nullptr) return 0;
   std::size_t pointed = 0;
   if (plt != 0 && pltKind == DT_RELA)

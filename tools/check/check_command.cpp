@@ -15,8 +15,10 @@
 #include "check_reports.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
+#include "commands.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/json_text.hpp"
 #include "common/module_locator.hpp"
 #include "module_search.hpp"
 
@@ -118,9 +120,10 @@ nlohmann::ordered_json moduleDocument(const std::string& modulePath,
           {"seconds", std::round(seconds * 1000.0) / 1000.0}};
 }
 
-// Texts from the module may hold any bytes; invalid UTF-8 is replaced.
+// Texts from the module may hold any bytes; invalid UTF-8 is replaced, as
+// in every JSON the tool writes (common/json_text.hpp).
 void printDocument(const nlohmann::ordered_json& document, std::ostream& out) {
-  out << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  out << tandrel::cli::documentText(document) << '\n';
 }
 
 // One module's report as a document of its own; several as a list with the

@@ -10,10 +10,6 @@
 
 #include "check_result.hpp"
 
-namespace CLI {
-class App;
-}
-
 namespace tandrel::check {
 
 struct CheckOptions {
@@ -46,9 +42,6 @@ int runCheck(const CheckOptions& options);
 
 // Every check's name and one-line description, one a line, for --help.
 std::string checkListText();
-
-// Registers `tandrel check`: the battery of checks on a module. [main]
-void add(CLI::App& app);
 
 void printCheckText(const std::string& modulePath, const std::vector<CheckReport>& reports, std::ostream& out,
                     bool showOutput = false);

@@ -57,7 +57,7 @@ CallSizes randomCalls(int largest, std::uint32_t seed) {
 ModuleUnderCheck::ModuleUnderCheck(const std::string& modulePath) {
   markStep("loading the module");
   std::string error;
-  module_ = host::Module::load(modulePath, error);
+  module_ = host::ModuleLibrary::load(modulePath, error);
   if (module_ == nullptr) throw CheckStopped(error);
 }
 

@@ -41,7 +41,8 @@ public:
 };
 
 using Channels = std::vector<std::vector<float>>;
-using host::Instance;
+// The check code calls a host instance by its short name.
+using Instance = host::EffectInstance;
 
 // The size of each processing call, given the frames done so far.
 using CallSizes = std::function<int(std::size_t done)>;
@@ -56,7 +57,7 @@ public:
   // Loads the module. Throws CheckStopped with the loader's reason.
   explicit ModuleUnderCheck(const std::string& modulePath);
 
-  const host::Module& module() const { return *module_; }
+  const host::ModuleLibrary& module() const { return *module_; }
 
   // A new instance through the entry point; callback calls are recorded
   // until `recordCalls` is false. Throws CheckStopped when the entry point
@@ -73,11 +74,11 @@ public:
   static void stopAndClose(std::unique_ptr<Instance>& instance);
 
 private:
-  std::unique_ptr<host::Module> module_;
+  std::unique_ptr<host::ModuleLibrary> module_;
 };
 
 // Sample rate and block size (opcodes 10 and 11), without opening: a step
-// host::Instance::prepare() does not take alone.
+// host::EffectInstance::prepare() does not take alone.
 void tellRateAndBlockSize(Instance& instance, int blockSize = announcedBlockSize);
 // Sample rate, block size, open, switch on, processing starts.
 void switchOn(Instance& instance, int blockSize = announcedBlockSize);

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "checks.hpp"
-#include "checks_added.hpp"
 #include "child_process.hpp"
 #include "host/guarded_buffer.hpp"
 
@@ -158,14 +157,28 @@ Outcome checkSampleRates(const CheckContext& context) {
                 describe(compare(expected, last)));
 }
 
-Outcome checkParameterAutomation(const CheckContext& context) {
+namespace {
+
+// A check on a running instance's parameters (at most
+// largestParametersTouched of them), which closes the instance when done.
+using ParameterCheck = Outcome (*)(const CheckContext& context, ModuleUnderCheck& host,
+                                   std::unique_ptr<Instance>& instance, int parameters);
+
+// Runs `check` on a fresh running instance; a module without parameters
+// passes with `withoutText`.
+Outcome onParameters(const CheckContext& context, const char* withoutText, ParameterCheck check) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestParametersTouched);
   if (parameters <= 0) {
     host.stopAndClose(instance);
-    return passed("no parameters to move");
+    return passed(withoutText);
   }
+  return check(context, host, instance, parameters);
+}
+
+Outcome automate(const CheckContext& context, ModuleUnderCheck& host, std::unique_ptr<Instance>& instance,
+                 int parameters) {
   constexpr int callSize = 32;
   const Channels input = programme(instance->record().inputCount, frames(context, 48000), 47);
   const std::size_t total = input.empty() ? frames(context, 48000) : input[0].size();
@@ -183,6 +196,9 @@ Outcome checkParameterAutomation(const CheckContext& context) {
       stoppedEarly = true;
       break;
     }
+    // A call that never returns is reported with its number (the seed
+    // repeats the changes before it).
+    markProgress(static_cast<long>(done / callSize));
     std::string lastChange;
     for (int k = 0; k < std::min(parameters, 4); ++k) {
       const int p = which(generator);
@@ -206,6 +222,12 @@ Outcome checkParameterAutomation(const CheckContext& context) {
   host.stopAndClose(instance);
   return passed(std::to_string(changes) + " parameter changes between 32-frame calls: all output finite" +
                 (stoppedEarly ? " (stopped at half the time limit)" : ""));
+}
+
+} // namespace
+
+Outcome checkParameterAutomation(const CheckContext& context) {
+  return onParameters(context, "no parameters to move", automate);
 }
 
 namespace {
@@ -239,16 +261,8 @@ DisplayReading readDisplayGuarded(Instance& instance, std::int32_t parameter) {
   return reading;
 }
 
-} // namespace
-
-Outcome checkParameterFuzz(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
-  auto instance = host.createRunning();
-  const int parameters = std::min(instance->record().parameterCount, largestParametersTouched);
-  if (parameters <= 0) {
-    host.stopAndClose(instance);
-    return passed("no parameters to set");
-  }
+Outcome fuzz(const CheckContext& context, ModuleUnderCheck& host, std::unique_ptr<Instance>& instance,
+             int parameters) {
   const int rounds = context.quick ? 20 : 100;
   std::mt19937 generator(context.seed);
   std::uniform_real_distribution<float> value(0.0f, 1.0f);
@@ -283,6 +297,12 @@ Outcome checkParameterFuzz(const CheckContext& context) {
                            " parameters, each read back with its display, then a call processed";
   if (!warning.empty()) return warned(warning);
   return passed(done + ": values within 0 to 1, displays terminated, output finite");
+}
+
+} // namespace
+
+Outcome checkParameterFuzz(const CheckContext& context) {
+  return onParameters(context, "no parameters to set", fuzz);
 }
 
 namespace {
@@ -469,26 +489,6 @@ Outcome checkLocale(const CheckContext& context) {
   host.stopAndClose(instance);
   if (Outcome o = changedBy("closing"); o.verdict == Verdict::fail) return o;
   return passed("loading, opening, processing and closing leave the locale as it was: " + before);
-}
-
-} // namespace tandrel::check
-
-namespace tandrel::check {
-
-std::vector<CheckDefinition> hostConditionChecks() {
-  using std::chrono::seconds;
-  return {
-      {"sample-rates", "44.1, 48 and 96 kHz in calls of 32 to 4096 frames, switched off and on between",
-       Loading::needed, checkSampleRates, seconds(60)},
-      {"automation", "random parameter changes between 32-frame calls: output stays finite", Loading::needed,
-       checkParameterAutomation, seconds(60)},
-      {"parameter-fuzz", "random values on every parameter, read back with their displays, then processing",
-       Loading::needed, checkParameterFuzz, seconds(60)},
-      {"state", "bank and program chunks (opcodes 23, 24) and programs restore every parameter",
-       Loading::needed, checkStateRoundTrip, seconds(60)},
-      {"locale", "loading, opening, processing and closing leave the process's locale as it was",
-       Loading::needed, checkLocale, seconds(30)},
-  };
 }
 
 } // namespace tandrel::check

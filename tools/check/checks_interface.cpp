@@ -72,7 +72,7 @@ bool insane(std::int32_t count, std::int32_t largest) { return count < 0 || coun
 
 } // namespace
 
-static Outcome checkLoad(const CheckContext& context) {
+Outcome checkLoad(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.create(true);
   const EffectRecord& record = instance->record();
@@ -92,7 +92,7 @@ static Outcome checkLoad(const CheckContext& context) {
   return passed("the entry point asked the host's version first and answered a record with magic 'VstP'");
 }
 
-static Outcome checkRecord(const CheckContext& context) {
+Outcome checkRecord(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto first = host.create();
   auto second = host.create();
@@ -244,7 +244,7 @@ std::vector<std::int32_t> opcodesToSend() {
 
 // Each request goes to the instance the earlier ones went to, as in a host;
 // after a crash the rest go to a fresh instance.
-static Outcome checkOpcodes(const CheckContext& context) {
+Outcome checkOpcodes(const CheckContext& context) {
   const std::vector<std::int32_t> codes = opcodesToSend();
   RequestMemory memory;
   std::intptr_t chunkSize = 0;
@@ -278,7 +278,7 @@ static Outcome checkOpcodes(const CheckContext& context) {
 // The first request processes 0 frames with null channel arrays; the others
 // send the buffer opcodes with a null pointer (without a display, not 13:
 // see sentSeparately()).
-static Outcome checkNullPointers(const CheckContext& context) {
+Outcome checkNullPointers(const CheckContext& context) {
   std::vector<std::int32_t> codes;
   for (const std::int32_t code : opcodesTakingBuffer)
     if (code != opcode::editorRectangle || displayPresent()) codes.push_back(code);
@@ -360,7 +360,7 @@ private:
 
 } // namespace
 
-static Outcome checkTextBounds(const CheckContext& context) {
+Outcome checkTextBounds(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   TextBoundsProbe probe;
@@ -452,7 +452,7 @@ void displaySweep(Instance& instance, std::int32_t p, int steps, ParameterFindin
 
 } // namespace
 
-static Outcome checkParameters(const CheckContext& context) {
+Outcome checkParameters(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestTextsChecked);
@@ -469,27 +469,6 @@ static Outcome checkParameters(const CheckContext& context) {
   if (!findings.warning.empty()) return warned(findings.warning);
   return passed(count(parameters, "parameter") + " keep 0, 0.5 and 1 within 0 to 1 and display " +
                 std::to_string(steps + 1) + " values each as terminated texts");
-}
-
-std::vector<CheckDefinition> interfaceChecks() {
-  using std::chrono::seconds;
-  return {
-      {"load",
-       "loads the file and calls the entry point: a record with the right magic, its entries and sane counts",
-       Loading::decides, checkLoad, seconds(30)},
-      {"record", "reads the record's fields from two instances: they agree and the delay is not negative",
-       Loading::needed, checkRecord, seconds(30)},
-      {"opcodes", "sends every opcode with the arguments a host sends, hands a chunk back, then processes",
-       Loading::needed, checkOpcodes, seconds(30)},
-      {"null-pointers",
-       "sends the opcodes that take a buffer with a null pointer; processes 0 frames with null arrays",
-       Loading::needed, checkNullPointers, seconds(30)},
-      {"text-bounds",
-       "reads every text a host reads into a guarded buffer: no write past its documented size",
-       Loading::needed, checkTextBounds, seconds(60)},
-      {"parameters", "sets and gets every parameter at 0, 0.5 and 1 and reads its display across its range",
-       Loading::needed, checkParameters, seconds(60)},
-  };
 }
 
 } // namespace tandrel::check

@@ -3,28 +3,23 @@
 // counted on the processing thread only.
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 
 #include "call_counter.hpp"
 #include "checks.hpp"
-#include "checks_added.hpp"
 #include "child_process.hpp"
 
 namespace tandrel::check {
 
 namespace {
 
+// "lock", "system call" or "wake-up", in the order of CallKind.
 const char* kindWord(CallKind kind) {
-  switch (kind) {
-  case CallKind::lock:
-    return "lock";
-  case CallKind::systemCall:
-    return "system call";
-  case CallKind::wake:
-    return "wake-up";
-  }
-  return "call";
+  constexpr const char* words[] = {"lock", "system call", "wake-up"};
+  const auto index = static_cast<std::size_t>(kind);
+  return index < std::size(words) ? words[index] : "call";
 }
 
 // "pthread_mutex_lock (lock) 50 times, first from m.so: Gain::process+0x1c; ..."
@@ -88,15 +83,6 @@ Outcome checkRealtimeCalls(const CheckContext& context) {
   const std::string found =
       describeCalls(total) + " (from call " + std::to_string(firstCall) + " on; " + watched + ")";
   return blocking ? failed(found) : warned(found);
-}
-
-} // namespace tandrel::check
-
-namespace tandrel::check {
-
-std::vector<CheckDefinition> realtimeCallChecks() {
-  return {{"realtime-calls", "counts locks, system calls and wake-ups on the processing thread",
-           Loading::needed, checkRealtimeCalls, std::chrono::seconds(30)}};
 }
 
 } // namespace tandrel::check

@@ -90,7 +90,7 @@ struct AllocationTally {
 // Counts on the processing thread only, by kind of call: the first (where a
 // module may set up late), the first after a parameter change (where it may
 // rebuild tables), and the rest, the steady state a host depends on.
-static Outcome checkAllocation(const CheckContext& context) {
+Outcome checkAllocation(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const int calls = context.quick ? 50 : 400;
@@ -130,7 +130,7 @@ static Outcome checkAllocation(const CheckContext& context) {
                 " after a parameter change, the rest steady)");
 }
 
-static Outcome checkThreads(const CheckContext& context) {
+Outcome checkThreads(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   const std::int32_t parameters = instance->record().parameterCount;
@@ -197,7 +197,7 @@ void oneLife(ModuleUnderCheck& host, CallBuffers& buffers) {
 
 } // namespace
 
-static Outcome checkLifecycle(const CheckContext& context) {
+Outcome checkLifecycle(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   const int cycles = context.quick ? 100 : 1000;
   auto probe = host.create();
@@ -229,7 +229,7 @@ double processCpuSeconds() {
 
 } // namespace
 
-static Outcome checkSpeed(const CheckContext& context) {
+Outcome checkSpeed(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
   CallBuffers buffers = buffersFor(*instance, typicalCallSize, 31);
@@ -252,20 +252,6 @@ static Outcome checkSpeed(const CheckContext& context) {
   std::snprintf(text, sizeof text, "%.0fx real time (%.3g %% of a core) at 512-frame calls and 48 kHz",
                 audioSeconds / used, 100.0 * used / audioSeconds);
   return passed(text);
-}
-
-std::vector<CheckDefinition> runtimeChecks() {
-  using std::chrono::seconds;
-  return {
-      {"allocation", "counts memory allocations and releases on the processing thread while it processes",
-       Loading::needed, checkAllocation, seconds(30)},
-      {"threads", "a second thread sets and reads parameters while processing runs", Loading::needed,
-       checkThreads, seconds(60)},
-      {"lifecycle", "many create, process and close cycles: no crash, no memory growth", Loading::needed,
-       checkLifecycle, seconds(180)},
-      {"speed", "processing cost at 512-frame calls and 48 kHz (a report, never a failure)", Loading::needed,
-       checkSpeed, seconds(30)},
-  };
 }
 
 } // namespace tandrel::check

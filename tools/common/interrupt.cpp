@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstddef>
+#include <iterator>
 
 #include "cli_error.hpp"
 
@@ -11,9 +13,8 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-struct sigaction previousInterrupt {};
-struct sigaction previousTerminate {};
-struct sigaction previousHangUp {};
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[std::size(stopSignals)];
 
 extern "C" void onStopSignal(int) { interrupted.store(true, std::memory_order_relaxed); }
 } // namespace
@@ -25,16 +26,13 @@ InterruptGuard::InterruptGuard() {
   // Without SA_RESTART a blocked read returns early; the job then sees the
   // flag at its next check.
   action.sa_flags = 0;
-  sigaction(SIGINT, &action, &previousInterrupt);
-  sigaction(SIGTERM, &action, &previousTerminate);
-  // A closed terminal stops the job as the other two do.
-  sigaction(SIGHUP, &action, &previousHangUp);
+  for (std::size_t i = 0; i < std::size(stopSignals); ++i)
+    sigaction(stopSignals[i], &action, &previousActions[i]);
 }
 
 InterruptGuard::~InterruptGuard() {
-  sigaction(SIGINT, &previousInterrupt, nullptr);
-  sigaction(SIGTERM, &previousTerminate, nullptr);
-  sigaction(SIGHUP, &previousHangUp, nullptr);
+  for (std::size_t i = 0; i < std::size(stopSignals); ++i)
+    sigaction(stopSignals[i], &previousActions[i], nullptr);
 }
 
 bool interruptRequested() { return interrupted.load(std::memory_order_relaxed); }

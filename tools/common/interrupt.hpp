@@ -1,6 +1,9 @@
-// Stopping a long job cleanly on SIGINT or SIGTERM: the handler only sets a
-// flag, and the job looks at it between chunks of work, stops, removes what
-// it had begun to write and exits with exitInterrupted.
+// Stopping the tool cleanly on SIGINT, SIGTERM or SIGHUP (a closed
+// terminal): the handler only sets a flag, and the work looks at it where it
+// can stop. A file job looks between chunks of work, stops, removes what it
+// had begun to write and exits with exitInterrupted; a command that runs
+// until it is told to stop (a live host) looks in its main loop and ends
+// normally.
 #pragma once
 
 namespace tandrel::cli {
@@ -15,7 +18,8 @@ public:
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 };
 
-// True once SIGINT or SIGTERM arrived while a guard was installed. [any]
+// True once one of the three signals arrived while a guard was installed.
+// [any]
 bool interruptRequested();
 
 // Throws Interrupted if interruptRequested(). [main]

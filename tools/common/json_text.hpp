@@ -1,8 +1,10 @@
-// JSON for the tool's output, through nlohmann-json: the document type, and
-// the quoting and number texts that both the JSON and the plain-text output
-// use. A module may answer texts that are not UTF-8 (Latin-1, say); such
-// bytes are taken as the Latin-1 characters they would be, so the output is
-// always valid.
+// JSON for the tool's output, through nlohmann-json: the document type, the
+// one way both JSON writers (`info --json`, `check --json`) print a
+// document, and the quoting and number texts that the plain-text output
+// uses too. A module may answer texts that are not UTF-8 (Latin-1, say):
+// everywhere the tool prints such a text, each sequence that is not UTF-8 is
+// replaced by U+FFFD by the JSON library's own check, so the output is
+// always valid UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -20,20 +22,20 @@ namespace tandrel::cli {
 using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, std::int64_t,
                                   std::uint64_t, float>;
 
-// The text with every byte that does not belong to a UTF-8 character
-// replaced by the Latin-1 character it would be.
-std::string validUtf8(std::string_view text);
-
-// A JSON string value of the text (see validUtf8).
-Json jsonText(std::string_view text);
+// A whole document's text as the tool prints it: indented by two spaces,
+// UTF-8 as it is, each sequence that is not UTF-8 replaced by U+FFFD. Any
+// of the library's document types (info's Json, check's ordered_json).
+template <typename Document> std::string documentText(const Document& document) {
+  return document.dump(2, ' ', false, Document::error_handler_t::replace);
+}
 
 // A JSON number: an integer when the float holds one exactly, else the
 // float; not-a-number and the infinities, which JSON lacks, become null.
 Json jsonNumber(float value);
 
-// The text as a JSON string literal, quotes included: '"', '\\' and every
-// control character are escaped, valid UTF-8 passes through, and any other
-// byte is escaped as the Latin-1 character it would be.
+// The text as a JSON string literal, quotes included: '"', '\\', every
+// control character and DEL are escaped, valid UTF-8 passes through, and
+// each sequence that is not UTF-8 becomes U+FFFD.
 std::string quoteJson(std::string_view text);
 
 // The shortest decimal text that reads back as the same 32-bit float.

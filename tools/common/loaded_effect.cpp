@@ -80,10 +80,10 @@ std::unique_ptr<LoadedEffect> LoadedEffect::load(const std::string& modulePath) 
   std::unique_ptr<LoadedEffect> effect(new LoadedEffect());
   effect->modulePath_ = modulePath;
   std::string error;
-  effect->module_ = host::Module::load(modulePath, error);
+  effect->module_ = host::ModuleLibrary::load(modulePath, error);
   if (!effect->module_) throw CliError(error + "; pass the path of a VST 2 effect module (.so)");
   const HostState* state = effect->state_.get();
-  effect->instance_ = host::Instance::create(
+  effect->instance_ = host::EffectInstance::create(
       *effect->module_, error, [state](const host::HostCall& call) { return answerModule(*state, call); });
   if (!effect->instance_) throw CliError("module '" + modulePath + "': " + error);
   // Recording the module's calls allocates; this host never reads them.

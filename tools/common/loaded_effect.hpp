@@ -1,8 +1,8 @@
 // LoadedEffect: one effect as the command-line tool drives it, a module
-// file (host::Module) and one instance of it (host::Instance) with the
+// file (host::ModuleLibrary) and one instance of it (host::EffectInstance) with the
 // tool's answers to the module's callback: loading, the queries a host
 // makes, parameters by name or index, and the processing lifecycle, which
-// host::Instance carries out (prepare, start, process, stop, close).
+// host::EffectInstance carries out (prepare, start, process, stop, close).
 //
 // Thread: [main] throughout; the tool processes on its main thread.
 #pragma once
@@ -105,8 +105,8 @@ private:
 
   std::string modulePath_;
   std::unique_ptr<HostState> state_ = std::make_unique<HostState>();
-  std::unique_ptr<host::Module> module_;
-  std::unique_ptr<host::Instance> instance_;
+  std::unique_ptr<host::ModuleLibrary> module_;
+  std::unique_ptr<host::EffectInstance> instance_;
 };
 
 // The blanks (spaces and tabs) at both ends removed.

@@ -121,19 +121,24 @@ CLI::Validator rangeValidator(const RangedOption<Owner, Value>& option) {
 }
 
 // Registers the option with its range check; the caller adds what only the
-// command knows (->required(), ->capture_default_str()).
+// command knows (->required(), ->capture_default_str()). `owner` may be of a
+// type derived from the declaration's owner (a command's options that derive
+// from a shared part, as ModuleChoice).
 template <typename Owner, typename Value>
-CLI::Option* addOption(CLI::App& command, const RangedOption<Owner, Value>& option, Owner& owner) {
+CLI::Option* addOption(CLI::App& command, const RangedOption<Owner, Value>& option,
+                       std::type_identity_t<Owner>& owner) {
   return command.add_option(option.names, owner.*option.field, option.help)->check(rangeValidator(option));
 }
 
 template <typename Owner, typename Value>
-CLI::Option* addOption(CLI::App& command, const PlainOption<Owner, Value>& option, Owner& owner) {
+CLI::Option* addOption(CLI::App& command, const PlainOption<Owner, Value>& option,
+                       std::type_identity_t<Owner>& owner) {
   return command.add_option(option.names, owner.*option.field, option.help);
 }
 
 template <typename Owner>
-CLI::Option* addFlag(CLI::App& command, const PlainOption<Owner, bool>& option, Owner& owner) {
+CLI::Option* addFlag(CLI::App& command, const PlainOption<Owner, bool>& option,
+                     std::type_identity_t<Owner>& owner) {
   return command.add_flag(option.names, owner.*option.field, option.help);
 }
 

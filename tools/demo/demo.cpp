@@ -1,25 +1,58 @@
-#include "demo.hpp"
+// `tandrel demo`: the built-in default job, `tandrel duck` on embedded
+// material. A short stereo music bed and a speech-like voice at 22,050 Hz
+// are synthesised; the music is ducked under the voice through tandrel.so,
+// one instance per channel, the voice is resampled and mixed in, and the
+// result is written with its picture.
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
+#include <vector>
 
+#include "commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/module_locator.hpp"
 #include "common/option_declaration.hpp"
+#include "common/signal_stream.hpp"
 #include "duck/duck_job.hpp"
 #include "render/render_job.hpp"
 
-namespace tandrel::cli {
+namespace tandrel::cli::demo {
 
 namespace {
+
+struct DemoOptions {
+  std::string output = "tandrel-demo.wav";
+  std::string plotPath = "tandrel-demo.png";
+  std::string musicCopy; // empty: the synthesised music is not saved
+  std::string voiceCopy; // empty: the synthesised voice is not saved
+  bool quiet = false;
+};
+
+// Channels held in memory, read from the start.
+class MemorySource : public FrameSource {
+public:
+  MemorySource(std::vector<std::vector<float>> channels, double sampleRate);
+  int channelCount() const override { return static_cast<int>(channels_.size()); }
+  std::int64_t frameCount() const override { return frames_; }
+  double sampleRate() const override { return sampleRate_; }
+  void read(float* const* channels, std::int64_t count) override;
+
+private:
+  std::vector<std::vector<float>> channels_;
+  std::int64_t frames_ = 0;
+  std::int64_t position_ = 0;
+  double sampleRate_;
+};
 
 constexpr double demoSampleRate = 48000.0;
 // The voice at the rate of a speech recording, so that the demo resamples.
@@ -72,8 +105,10 @@ std::vector<Syllable> speechSyllables(double seconds) {
   return syllables;
 }
 
-} // namespace
-
+// The demo's signals at `sampleRate`, `seconds` long and fully determined
+// by these two numbers: four sustained chords spread over two channels
+// (bass in the middle, the chord tones to either side), and bursts of
+// voiced syllables in three phrases with pauses between them.
 std::vector<std::vector<float>> synthesiseMusicBed(double sampleRate, double seconds) {
   // C major, A minor, F major, G major: bass note and three chord tones.
   const int chords[][4] = {{48, 60, 64, 67}, {45, 57, 60, 64}, {41, 53, 57, 60}, {43, 55, 59, 62}};
@@ -155,8 +190,6 @@ void MemorySource::read(float* const* channels, std::int64_t count) {
   position_ += count;
 }
 
-namespace {
-
 // Writes synthesised channels as a file that `tandrel duck` takes.
 void saveChannels(const std::vector<std::vector<float>>& channels, double sampleRate,
                   const std::string& path) {
@@ -174,8 +207,7 @@ void saveChannels(const std::vector<std::vector<float>>& channels, double sample
   file.commit();
 }
 
-} // namespace
-
+// Throws CliError or Interrupted.
 int runDemo(const DemoOptions& options) {
   DuckJob job;
   job.outputPath = options.output;
@@ -208,12 +240,6 @@ int runDemo(const DemoOptions& options) {
   }
   return 0;
 }
-
-} // namespace tandrel::cli
-
-namespace tandrel::cli::demo {
-
-namespace {
 
 // Each of demo's options, declared once.
 constexpr PlainOption<DemoOptions, std::string> outputOption{"-o,--output", &DemoOptions::output,

@@ -10,10 +10,6 @@
 
 #include "duck_job.hpp"
 
-namespace CLI {
-class App;
-}
-
 namespace tandrel::cli {
 
 struct DuckOptions {
@@ -42,11 +38,5 @@ struct DuckOptions {
 // leaves no output file behind when it does. `options.shape.thresholdDbfs`,
 // `loudness` and `truePeak` are set when their options were given. [main]
 int runDuck(const DuckOptions& options);
-
-// Registers `tandrel duck` with its options; its callback runs runDuck.
-// [main]
-namespace duck {
-void add(CLI::App& app);
-}
 
 } // namespace tandrel::cli

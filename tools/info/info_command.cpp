@@ -1,23 +1,29 @@
-#include "info_command.hpp"
-
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "commands.hpp"
 #include "common/command.hpp"
 #include "common/json_text.hpp"
-#include "common/module_locator.hpp"
+#include "common/loaded_effect.hpp"
+#include "common/module_argument.hpp"
 #include "common/option_declaration.hpp"
 
-namespace tandrel::cli {
+namespace tandrel::cli::info {
 
 namespace {
+
+struct InfoOptions : ModuleChoice {
+  bool json = false;
+};
 
 constexpr double infoSampleRate = 48000.0;
 constexpr int infoBlockSize = 512;
@@ -63,8 +69,8 @@ std::string categoryWords(std::int64_t category) {
 
 std::string hex(std::int32_t value) { return fmt::format("{:#x}", static_cast<std::uint32_t>(value)); }
 
-} // namespace
-
+// The flags word in words, e.g. "replacing process, programs as chunks";
+// unnamed bits as hexadecimal numbers.
 std::string flagWords(std::int32_t flags) {
   std::string text;
   for (const std::string& word : flagList(flags))
@@ -72,6 +78,8 @@ std::string flagWords(std::int32_t flags) {
   return text.empty() ? "none" : text;
 }
 
+// The unique identifier's four characters, first from the most significant
+// byte; bytes outside printable ASCII as \xNN.
 std::string identifierCharacters(std::int32_t identifier) {
   std::string text;
   for (int shift = 24; shift >= 0; shift -= 8) {
@@ -136,15 +144,15 @@ void printInfoJson(const EffectInfo& info, std::ostream& out) {
   Json parameters = Json::array();
   for (const ParameterInfo& p : info.parameters)
     parameters.push_back({{"index", p.index},
-                          {"name", jsonText(p.name)},
-                          {"label", jsonText(p.label)},
+                          {"name", p.name},
+                          {"label", p.label},
                           {"value", jsonNumber(p.value)},
-                          {"display", jsonText(p.display)}});
+                          {"display", p.display}});
   const Json document = {
-      {"module", jsonText(info.modulePath)},
-      {"effectName", jsonText(info.effectName)},
-      {"vendor", jsonText(info.vendor)},
-      {"product", jsonText(info.product)},
+      {"module", info.modulePath},
+      {"effectName", info.effectName},
+      {"vendor", info.vendor},
+      {"product", info.product},
       {"vendorVersion", info.vendorVersion},
       {"uniqueIdentifier",
        {{"characters", identifierCharacters(info.uniqueIdentifier)}, {"number", info.uniqueIdentifier}}},
@@ -154,15 +162,16 @@ void printInfoJson(const EffectInfo& info, std::ostream& out) {
       {"flags", {{"value", info.flags}, {"names", flagNameList}}},
       {"category", info.category},
       {"interfaceVersion", info.interfaceVersion},
-      {"programName", jsonText(info.programName)},
+      {"programName", info.programName},
       {"parameters", parameters},
   };
-  out << document.dump(2) << '\n';
+  out << documentText(document) << '\n';
 }
 
+// Loads the module, opens one instance at 48000 Hz with blocks of 512,
+// prints what it reports and closes it. Throws CliError.
 int runInfo(const InfoOptions& options) {
-  const std::string path = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
-  const auto effect = LoadedEffect::load(path);
+  const auto effect = LoadedEffect::load(options.chosenModulePath());
   effect->prepare(infoSampleRate, infoBlockSize);
   const EffectInfo info = effect->describe();
   if (options.json)
@@ -173,15 +182,8 @@ int runInfo(const InfoOptions& options) {
   return 0;
 }
 
-} // namespace tandrel::cli
-
-namespace tandrel::cli::info {
-
-namespace {
-
-// Each of info's options, declared once.
-constexpr PlainOption<InfoOptions, std::string> moduleArgument{
-    "module", &InfoOptions::modulePath, "Effect module (.so); default: the tandrel.so beside the tool"};
+// Each of info's options, declared once (the module argument in
+// common/module_argument.hpp).
 constexpr PlainOption<InfoOptions, bool> jsonFlag{"--json", &InfoOptions::json, "Print JSON instead of text"};
 
 } // namespace

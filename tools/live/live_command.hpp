@@ -9,10 +9,6 @@
 
 #include "ducking_engine.hpp"
 
-namespace CLI {
-class App;
-}
-
 namespace tandrel::cli {
 
 struct LiveOptions {
@@ -31,10 +27,3 @@ struct LiveOptions {
 int runLive(const LiveOptions& options);
 
 } // namespace tandrel::cli
-
-namespace tandrel::cli::live {
-
-// Registers `tandrel live`. [main]
-void add(CLI::App& app);
-
-} // namespace tandrel::cli::live

@@ -1,21 +1,36 @@
-#include "render_command.hpp"
-
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
-#include "common/module_locator.hpp"
+#include "common/loaded_effect.hpp"
+#include "common/module_argument.hpp"
 #include "common/option_declaration.hpp"
 #include "render_job.hpp"
 
-namespace tandrel::cli {
+namespace tandrel::cli::render {
 
 namespace {
+
+// The largest number of frames per processing call (--block).
+constexpr int largestBlockSize = 1 << 20;
+
+struct RenderOptions : ModuleChoice {
+  std::vector<std::string> inputs;
+  std::string output;
+  int blockSize = 512;
+  std::vector<std::string> parameters; // NAME=VALUE, in order
+  bool compensateLatency = true;
+  std::string plotPath;
+  bool quiet = false;
+};
 
 constexpr int smallParameterCount = 4;
 
@@ -75,8 +90,8 @@ PlotLabels plotLabels(LoadedEffect& effect, const RenderOptions& options,
   return labels;
 }
 
-} // namespace
-
+// Checks the arguments, loads the module, renders and reports. Throws
+// CliError or Interrupted; leaves no output file behind when it does.
 int runRender(const RenderOptions& options) {
   if (options.inputs.empty()) throw CliError("no input file; give one or more with --input FILE");
   std::vector<std::pair<std::string, float>> settings;
@@ -90,8 +105,7 @@ int runRender(const RenderOptions& options) {
   }
 
   InputFiles inputs(options.inputs);
-  const std::string modulePath = options.modulePath.empty() ? defaultModulePath() : options.modulePath;
-  const auto effect = LoadedEffect::load(modulePath);
+  const auto effect = LoadedEffect::load(options.chosenModulePath());
   if (inputs.channelCount() > effect->inputCount())
     throw CliError("the input files have " + std::to_string(inputs.channelCount()) + " channels (" +
                    inputs.describe() + ") but the module has " + std::to_string(effect->inputCount()) +
@@ -120,15 +134,8 @@ int runRender(const RenderOptions& options) {
   return 0;
 }
 
-} // namespace tandrel::cli
-
-namespace tandrel::cli::render {
-
-namespace {
-
-// Each of render's options, declared once.
-constexpr PlainOption<RenderOptions, std::string> moduleArgument{
-    "module", &RenderOptions::modulePath, "Effect module (.so); default: the tandrel.so beside the tool"};
+// Each of render's options, declared once (the module argument in
+// common/module_argument.hpp).
 constexpr PlainOption<RenderOptions, std::vector<std::string>> inputOption{
     "-i,--input", &RenderOptions::inputs,
     "Input audio file; repeat for more. Channels feed the inputs in order"};

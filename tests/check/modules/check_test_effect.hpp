@@ -5,7 +5,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "frame/extended_effect_base.hpp"
 #include "frame/text_copy.hpp"
@@ -49,6 +51,50 @@ public:
 
 private:
   std::atomic<float> gain_{1.0f};
+};
+
+// The defect-free effect with one defect planted at the moments the defect
+// type names, each optional:
+// - `afterProcessing(inputs, outputs, frameCount)` after every clean
+//   processing call (it may change the outputs) [audio];
+// - `whenSwitchedOn()` each time the host switches processing on [main].
+// A test module is then its defect type alone:
+// CHECK_TEST_MODULE(check_test::Planted<Defect>).
+template <typename Defect> class Planted : public CheckTestEffect {
+public:
+  using CheckTestEffect::CheckTestEffect;
+  void processAudio(float** inputs, float** outputs, std::int32_t frameCount) noexcept override {
+    CheckTestEffect::processAudio(inputs, outputs, frameCount);
+    if constexpr (requires { defect_.afterProcessing(inputs, outputs, frameCount); })
+      defect_.afterProcessing(inputs, outputs, frameCount);
+  }
+  void resume() noexcept override {
+    CheckTestEffect::resume();
+    if constexpr (requires { defect_.whenSwitchedOn(); }) defect_.whenSwitchedOn();
+  }
+
+private:
+  Defect defect_;
+};
+
+// A defect in processing: every call takes a scratch buffer of the call's
+// size through `take`, which gives back the previous one (or resizes it) and
+// answers the new one or null.
+// The buffer outlives the call and its first sample reaches output 0 (as a
+// 0 added), so no optimiser can drop the calls.
+using ScratchTaker = void* (*)(void* previous, std::size_t bytes);
+template <ScratchTaker take> struct ScratchEveryCall {
+  ScratchEveryCall() = default;
+  ScratchEveryCall(const ScratchEveryCall&) = delete;
+  ScratchEveryCall& operator=(const ScratchEveryCall&) = delete;
+  ~ScratchEveryCall() { std::free(scratch); }
+  void afterProcessing(float** /*inputs*/, float** outputs, std::int32_t frameCount) noexcept {
+    scratch = static_cast<float*>(take(scratch, sizeof(float) * (static_cast<std::size_t>(frameCount) + 1)));
+    if (scratch == nullptr || frameCount <= 0) return;
+    scratch[0] = 0.0f;
+    outputs[0][0] += scratch[0];
+  }
+  float* scratch = nullptr;
 };
 
 } // namespace check_test
