@@ -53,7 +53,8 @@ TEST_F(DuckAnnotations, TheEnvelopeTableHoldsTheGainAppliedAtEveryBlock) {
   const std::vector<std::string> rows = lines(readBytes(path("gain.csv")));
   ASSERT_EQ(rows.size(), 1u + 4 * rate / 128);
   EXPECT_EQ(rows[0], "seconds,gain_db");
-  const std::vector<float>& out = readAudio(path("out.wav")).channels[1];
+  const AudioFile written = readAudio(path("out.wav"));
+  const std::vector<float>& out = written.channels.at(1);
   int atDepth = 0;
   int atFull = 0;
   for (std::size_t b = 0; b + 1 < rows.size(); ++b) {
