@@ -20,7 +20,13 @@ using tandrel::cli::SpeechLevelMeter;
 constexpr double rate = 1000.0; // one frame per millisecond: 10-frame windows
 
 PresenceSettings unfiltered(double threshold, double attack, double maxPause, double release) {
-  return {threshold, attack, maxPause, release, false};
+  PresenceSettings settings;
+  settings.thresholdDbfs = threshold;
+  settings.attackMs = attack;
+  settings.maxPauseMs = maxPause;
+  settings.releaseMs = release;
+  settings.voiceBand = false;
+  return settings;
 }
 
 // The envelope of `voice`, aligned with it (the latency taken out).
@@ -108,7 +114,8 @@ std::vector<float> sineAt(double hertz, double amplitude, std::size_t frames, do
 
 TEST(PresenceEnvelope, VoiceBandFilterIgnoresHumButHearsSpeechFrequencies) {
   // Full-scale 50 Hz hum is 24 dB down in the voice band; 1 kHz passes.
-  const PresenceSettings settings{-15.0, 10.0, 300.0, 300.0, true};
+  PresenceSettings settings = unfiltered(-15.0, 10.0, 300.0, 300.0);
+  settings.voiceBand = true;
   const std::vector<float> hum = envelopeOf(sineAt(50.0, 1.0, 48000, 48000.0), settings, 48000.0);
   EXPECT_EQ(*std::max_element(hum.begin(), hum.end()), 0.0f);
   const std::vector<float> tone = envelopeOf(sineAt(1000.0, 0.5, 48000, 48000.0), settings, 48000.0);

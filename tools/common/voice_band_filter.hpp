@@ -1,4 +1,5 @@
-// The voice band that presence is measured in, for `duck` and `live`: a
+// The voice band that presence is measured in, for `duck` and `live`, and
+// the presence settings both take. The filter: a
 // Butterworth high-pass at 150 Hz, then a Butterworth low-pass at 5 kHz (left
 // out where the sample rate cannot carry it), two second-order sections.
 // Rumble, hum and the hiss of breaths weigh less than speech through it.
@@ -13,6 +14,19 @@
 #include <cstdint>
 
 namespace tandrel::cli {
+
+// What `duck` and `live` share of the voice's presence: the level that
+// counts as speech, the fades, and whether the level is measured in the
+// voice band. Each adds how pauses are bridged.
+struct PresenceLevels {
+  double thresholdDbfs = -40.0;
+  double attackMs = 10.0;
+  double releaseMs = 300.0;
+  bool voiceBand = true; // measure through the voice-band filter
+};
+
+// The length of the windows over which the voice's level is measured.
+constexpr double presenceWindowMs = 10.0;
 
 // A second-order filter section (direct form I, coefficients normalised).
 struct Biquad {

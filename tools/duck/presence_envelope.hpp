@@ -31,16 +31,9 @@
 
 namespace tandrel::cli {
 
-struct PresenceSettings {
-  double thresholdDbfs = -40.0;
-  double attackMs = 10.0;
-  double maxPauseMs = 1000.0;
-  double releaseMs = 300.0;
-  bool voiceBand = true; // measure through the voice-band filter
+struct PresenceSettings : PresenceLevels {
+  double maxPauseMs = 1000.0; // the longest pause that keeps the music down
 };
-
-// The length of the windows over which the voice's level is measured.
-constexpr double presenceWindowMs = 10.0;
 // The least time the music stays at full level in a pause longer than the
 // longest bridged one.
 constexpr double leastFullLevelMs = 250.0;

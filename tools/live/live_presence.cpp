@@ -23,7 +23,7 @@ constexpr double silenceDbfs = -200.0;
 
 LivePresence::LivePresence(const LivePresenceSettings& settings, double sampleRate)
     : filter_(sampleRate), filterOn_(settings.voiceBand),
-      windowFrames_(std::max<std::int64_t>(1, framesOf(liveWindowMs, sampleRate))),
+      windowFrames_(std::max<std::int64_t>(1, framesOf(presenceWindowMs, sampleRate))),
       attackFrames_(framesOf(settings.attackMs, sampleRate)),
       releaseFrames_(framesOf(settings.releaseMs, sampleRate)),
       holdWindows_(ceilDiv(framesOf(settings.holdMs, sampleRate), windowFrames_)),

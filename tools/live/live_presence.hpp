@@ -28,16 +28,9 @@
 namespace tandrel::cli {
 
 // What counts as the voice being present, and the envelope's fades.
-struct LivePresenceSettings {
-  double thresholdDbfs = -40.0;
-  double attackMs = 10.0;
-  double holdMs = 300.0;
-  double releaseMs = 300.0;
-  bool voiceBand = true; // measure through the voice-band filter
+struct LivePresenceSettings : PresenceLevels {
+  double holdMs = 300.0; // how long after the last active window the voice still counts
 };
-
-// The length of the windows over which the voice's level is measured.
-constexpr double liveWindowMs = 10.0;
 
 class LivePresence {
 public:
