@@ -11,6 +11,10 @@ namespace {
 constexpr double highPassHertz = 150.0;
 constexpr double lowPassHertz = 5000.0;
 
+std::int64_t framesOf(double milliseconds, double sampleRate) {
+  return std::llround(milliseconds * sampleRate / 1000.0);
+}
+
 // Butterworth sections (Q = 1/sqrt 2) from the bilinear transform.
 Biquad butterworth(double hertz, double sampleRate, bool highPass) {
   const double w0 = 2.0 * std::numbers::pi * hertz / sampleRate;
@@ -32,5 +36,12 @@ Biquad butterworth(double hertz, double sampleRate, bool highPass) {
 VoiceBandFilter::VoiceBandFilter(double sampleRate)
     : highPass_(butterworth(std::min(highPassHertz, 0.2 * sampleRate), sampleRate, true)),
       lowPass_(butterworth(lowPassHertz, sampleRate, false)), lowPassOn_(lowPassHertz < 0.4 * sampleRate) {}
+
+PresenceMeasure::PresenceMeasure(const PresenceLevels& levels, double sampleRate)
+    : filter(sampleRate), filterOn(levels.voiceBand),
+      windowFrames(std::max<std::int64_t>(1, framesOf(presenceWindowMs, sampleRate))),
+      thresholdEnergy(std::pow(10.0, levels.thresholdDbfs / 10.0) * static_cast<double>(windowFrames)),
+      attackFrames(framesOf(levels.attackMs, sampleRate)),
+      releaseFrames(framesOf(levels.releaseMs, sampleRate)) {}
 
 } // namespace tandrel::cli

@@ -63,4 +63,20 @@ private:
   bool lowPassOn_ = false;
 };
 
+// How `duck` and `live` measure presence: the voice-band filter (or not),
+// the window, the threshold as a sum of squares over a window, and the
+// fades in frames.
+struct PresenceMeasure {
+  PresenceMeasure(const PresenceLevels& levels, double sampleRate);
+  // The sample that the level is measured on.
+  float key(float sample) { return filterOn ? filter.step(sample) : sample; }
+
+  VoiceBandFilter filter;
+  bool filterOn;
+  std::int64_t windowFrames;
+  double thresholdEnergy;
+  std::int64_t attackFrames;
+  std::int64_t releaseFrames;
+};
+
 } // namespace tandrel::cli

@@ -101,20 +101,18 @@ std::int64_t PresenceEnvelope::FlagRing::nextSetAfter(std::int64_t index) {
 }
 
 PresenceEnvelope::PresenceEnvelope(const PresenceSettings& settings, double sampleRate)
-    : filter_(sampleRate), filterOn_(settings.voiceBand), windowFrames_(windowFramesFor(sampleRate)),
-      attackFrames_(framesOf(settings.attackMs, sampleRate)),
-      releaseFrames_(framesOf(settings.releaseMs, sampleRate)),
-      leastFullFrames_(framesOf(leastFullLevelMs, sampleRate)),
-      pauseWindows_(framesOf(settings.maxPauseMs, sampleRate) / windowFrames_),
+    : measure_(settings, sampleRate), leastFullFrames_(framesOf(leastFullLevelMs, sampleRate)),
+      pauseWindows_(framesOf(settings.maxPauseMs, sampleRate) / measure_.windowFrames),
       // A window emitted is at most the release, the time at full level
       // and the attack away from the held window that shapes it.
-      emitLookahead_(ceilDiv(releaseFrames_ + leastFullFrames_ + attackFrames_, windowFrames_) + 1),
-      latency_((pauseWindows_ + emitLookahead_ + 1) * windowFrames_),
-      filtered_(static_cast<std::size_t>(windowFrames_)),
+      emitLookahead_(
+          ceilDiv(measure_.releaseFrames + leastFullFrames_ + measure_.attackFrames, measure_.windowFrames) +
+          1),
+      latency_((pauseWindows_ + emitLookahead_ + 1) * measure_.windowFrames),
+      filtered_(static_cast<std::size_t>(measure_.windowFrames)),
       active_(static_cast<std::size_t>(pauseWindows_ + 2)),
       held_(static_cast<std::size_t>(emitLookahead_ + 2)),
-      ready_(static_cast<std::size_t>(latency_ + windowFrames_)) {
-  thresholdEnergy_ = std::pow(10.0, settings.thresholdDbfs / 10.0) * static_cast<double>(windowFrames_);
+      ready_(static_cast<std::size_t>(latency_ + measure_.windowFrames)) {
   // The frames before the first voice frame: nobody speaks there.
   std::fill_n(ready_.begin(), latency_, 0.0f);
   readyCount_ = static_cast<std::size_t>(latency_);
@@ -125,11 +123,11 @@ void PresenceEnvelope::process(const float* voice, float* presence, std::int64_t
   // that ends here is emitted first; latency_ is at least a window ahead,
   // so the values asked for are always there.
   while (count > 0) {
-    const std::int64_t n = std::min(count, windowFrames_ - filled_);
-    if (filterOn_) filter_.process(voice, filtered_.data(), n);
-    energy_ += sumOfSquares(filterOn_ ? filtered_.data() : voice, n);
+    const std::int64_t n = std::min(count, measure_.windowFrames - filled_);
+    if (measure_.filterOn) measure_.filter.process(voice, filtered_.data(), n);
+    energy_ += sumOfSquares(measure_.filterOn ? filtered_.data() : voice, n);
     filled_ += n;
-    if (filled_ == windowFrames_) finishWindow();
+    if (filled_ == measure_.windowFrames) finishWindow();
     takeReady(presence, n);
     voice += n;
     presence += n;
@@ -150,7 +148,7 @@ void PresenceEnvelope::takeReady(float* out, std::int64_t count) {
 }
 
 void PresenceEnvelope::finishWindow() {
-  const bool active = energy_ >= thresholdEnergy_;
+  const bool active = energy_ >= measure_.thresholdEnergy;
   energy_ = 0.0;
   filled_ = 0;
   if (active) ++activeWindows_;
@@ -186,23 +184,23 @@ void PresenceEnvelope::takeLog(WindowLog& log) {
 }
 
 void PresenceEnvelope::emitWindow(std::int64_t index) {
-  const std::int64_t first = index * windowFrames_;
+  const std::int64_t first = index * measure_.windowFrames;
   emittedWindows_ = index + 1;
   heldLog_.push_back(held_.at(index) ? 1 : 0);
   std::size_t slot = (readyFirst_ + readyCount_) % ready_.size();
-  readyCount_ += static_cast<std::size_t>(windowFrames_);
+  readyCount_ += static_cast<std::size_t>(measure_.windowFrames);
   if (held_.at(index)) {
-    for (std::int64_t t = 0; t < windowFrames_; ++t) {
+    for (std::int64_t t = 0; t < measure_.windowFrames; ++t) {
       ready_[slot] = 1.0f;
       slot = slot + 1 == ready_.size() ? 0 : slot + 1;
     }
-    lastHeldEnd_ = first + windowFrames_;
+    lastHeldEnd_ = first + measure_.windowFrames;
     return;
   }
   const std::int64_t nextHeld = held_.nextSetAfter(index);
-  const std::int64_t nextHeldStart = nextHeld >= 0 ? nextHeld * windowFrames_ : -1;
-  std::int64_t attack = attackFrames_;
-  std::int64_t release = releaseFrames_;
+  const std::int64_t nextHeldStart = nextHeld >= 0 ? nextHeld * measure_.windowFrames : -1;
+  std::int64_t attack = measure_.attackFrames;
+  std::int64_t release = measure_.releaseFrames;
   if (lastHeldEnd_ >= 0 && nextHeldStart >= 0) {
     // A pause between held stretches: the fall, the time at full level
     // and the rise must fit, the release giving way first.
@@ -214,7 +212,7 @@ void PresenceEnvelope::emitWindow(std::int64_t index) {
   const bool falling = lastHeldEnd_ >= 0 && release > 0 && first - lastHeldEnd_ + 1 < release;
   // Outside the fades the window is all 0; inside, each fade is a straight
   // line in the frame index.
-  for (std::int64_t t = first; t < first + windowFrames_; ++t) {
+  for (std::int64_t t = first; t < first + measure_.windowFrames; ++t) {
     float value = 0.0f;
     if (rising || falling) {
       const double rise =

@@ -79,14 +79,14 @@ public:
   // belongs to the voice frame latency() frames before voice[i]. The first
   // latency() values are 0.
   std::int64_t latency() const { return latency_; }
-  std::int64_t windowFrames() const { return windowFrames_; }
+  std::int64_t windowFrames() const { return measure_.windowFrames; }
 
   // Takes the next `count` voice frames and gives the next `count` envelope
   // values, each in [0, 1].
   void process(const float* voice, float* presence, std::int64_t count);
 
   // Frames of the voice taken so far that lie in active windows.
-  std::int64_t activeFrames() const { return activeWindows_ * windowFrames_; }
+  std::int64_t activeFrames() const { return activeWindows_ * measure_.windowFrames; }
 
   // The windows decided since the last call, oldest first: whether each
   // was active (its level at or above the threshold), and whether each
@@ -130,12 +130,7 @@ private:
   // Hands out the next `count` ready values.
   void takeReady(float* out, std::int64_t count);
 
-  VoiceBandFilter filter_;
-  bool filterOn_;
-  std::int64_t windowFrames_;
-  double thresholdEnergy_; // the threshold as a sum of squares over a window
-  std::int64_t attackFrames_;
-  std::int64_t releaseFrames_;
+  PresenceMeasure measure_;
   std::int64_t leastFullFrames_;
   std::int64_t pauseWindows_;  // the longest bridged pause, in windows
   std::int64_t emitLookahead_; // held windows needed after the one emitted

@@ -22,17 +22,12 @@ constexpr double silenceDbfs = -200.0;
 } // namespace
 
 LivePresence::LivePresence(const LivePresenceSettings& settings, double sampleRate)
-    : filter_(sampleRate), filterOn_(settings.voiceBand),
-      windowFrames_(std::max<std::int64_t>(1, framesOf(presenceWindowMs, sampleRate))),
-      attackFrames_(framesOf(settings.attackMs, sampleRate)),
-      releaseFrames_(framesOf(settings.releaseMs, sampleRate)),
-      holdWindows_(ceilDiv(framesOf(settings.holdMs, sampleRate), windowFrames_)),
-      windowsSinceActive_(holdWindows_ + 1) {
-  thresholdEnergy_ = std::pow(10.0, settings.thresholdDbfs / 10.0) * static_cast<double>(windowFrames_);
-}
+    : measure_(settings, sampleRate),
+      holdWindows_(ceilDiv(framesOf(settings.holdMs, sampleRate), measure_.windowFrames)),
+      windowsSinceActive_(holdWindows_ + 1) {}
 
 void LivePresence::follow(std::uint32_t frameTime) {
-  const auto window = static_cast<std::uint32_t>(windowFrames_);
+  const auto window = static_cast<std::uint32_t>(measure_.windowFrames);
   if (!anchored_) {
     anchored_ = true;
     // The frames of the first window before frameTime count as silence.
@@ -43,7 +38,7 @@ void LivePresence::follow(std::uint32_t frameTime) {
     // way the current window is cut or stretched to meet the grid again.
     const std::uint32_t skipped = frameTime - expectedFrameTime_;
     if (skipped < largestSkip) now_ += skipped;
-    filled_ = std::min<std::int64_t>(windowFrames_ - 1, frameTime % window);
+    filled_ = std::min<std::int64_t>(measure_.windowFrames - 1, frameTime % window);
   }
   expectedFrameTime_ = frameTime;
 }
@@ -53,17 +48,16 @@ void LivePresence::process(const float* voice, float* presence, std::int64_t cou
   expectedFrameTime_ += static_cast<std::uint32_t>(count);
   for (std::int64_t i = 0; i < count; ++i) {
     // The filter runs on silence too, so that its state never jumps.
-    float key = voice != nullptr ? voice[i] : 0.0f;
-    if (filterOn_) key = filter_.step(key);
+    const float key = measure_.key(voice != nullptr ? voice[i] : 0.0f);
     energy_ += static_cast<double>(key) * key;
-    if (++filled_ == windowFrames_) finishWindow();
+    if (++filled_ == measure_.windowFrames) finishWindow();
     presence[i] = valueAt(now_);
     ++now_;
   }
 }
 
 void LivePresence::finishWindow() {
-  const bool active = forced_ || energy_ >= thresholdEnergy_;
+  const bool active = forced_ || energy_ >= measure_.thresholdEnergy;
   lastEnergy_ = energy_;
   energy_ = 0.0;
   filled_ = 0;
@@ -81,27 +75,28 @@ void LivePresence::finishWindow() {
     riseStart_ = next;
     fallStart_ = noFall;
   } else if (!held && held_) {
-    fallStart_ = next + attackFrames_;
+    fallStart_ = next + measure_.attackFrames;
   }
   held_ = held;
 }
 
 double LivePresence::lastWindowDbfs() const {
-  const double meanSquare = lastEnergy_ / static_cast<double>(windowFrames_);
+  const double meanSquare = lastEnergy_ / static_cast<double>(measure_.windowFrames);
   return meanSquare > 0.0 ? 10.0 * std::log10(meanSquare) : silenceDbfs;
 }
 
 float LivePresence::stretchValue(std::int64_t riseStart, std::int64_t fallStart, std::int64_t frame) const {
   if (riseStart == noStretch || frame < riseStart) return 0.0f;
   // A rise ends at riseStart + attack, a fall starts at fallStart.
-  const std::int64_t riseEnd = riseStart + attackFrames_;
+  const std::int64_t riseEnd = riseStart + measure_.attackFrames;
   if (frame < riseEnd)
-    return static_cast<float>(1.0 -
-                              static_cast<double>(riseEnd - frame) / static_cast<double>(attackFrames_));
+    return static_cast<float>(1.0 - static_cast<double>(riseEnd - frame) /
+                                        static_cast<double>(measure_.attackFrames));
   if (frame < fallStart) return 1.0f;
   const std::int64_t sinceFall = frame - fallStart + 1;
-  if (sinceFall >= releaseFrames_) return 0.0f;
-  return static_cast<float>(1.0 - static_cast<double>(sinceFall) / static_cast<double>(releaseFrames_));
+  if (sinceFall >= measure_.releaseFrames) return 0.0f;
+  return static_cast<float>(1.0 -
+                            static_cast<double>(sinceFall) / static_cast<double>(measure_.releaseFrames));
 }
 
 float LivePresence::valueAt(std::int64_t frame) const {

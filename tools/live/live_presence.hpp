@@ -37,8 +37,8 @@ public:
   // Settings must be finite with attack, hold and release not negative.
   LivePresence(const LivePresenceSettings& settings, double sampleRate);
 
-  std::int64_t windowFrames() const { return windowFrames_; }
-  std::int64_t attackFrames() const { return attackFrames_; }
+  std::int64_t windowFrames() const { return measure_.windowFrames; }
+  std::int64_t attackFrames() const { return measure_.attackFrames; }
 
   // Places the window grid so that a window begins wherever `frameTime`
   // is a multiple of the window length, `frameTime` being the outside
@@ -66,12 +66,7 @@ private:
   // A held stretch's envelope at `frame`: its rise, its plateau, its fall.
   float stretchValue(std::int64_t riseStart, std::int64_t fallStart, std::int64_t frame) const;
 
-  VoiceBandFilter filter_;
-  bool filterOn_;
-  std::int64_t windowFrames_;
-  double thresholdEnergy_; // the threshold as a sum of squares over a window
-  std::int64_t attackFrames_;
-  std::int64_t releaseFrames_;
+  PresenceMeasure measure_;
   std::int64_t holdWindows_;
 
   bool anchored_ = false;
