@@ -8,12 +8,15 @@
 # Needs root (or rtprio rights) for -R.
 # The xruns with JACK's pass-through example client in the tool's place
 # are printed too: what any processing client costs on the machine.
-# Usage: bench/live_xruns.sh [BUILD_DIR] [SECONDS per phase, default 600]
-# Prints one line per phase. Not a test: it takes 8 x SECONDS.
+# Usage: bench/live_xruns.sh [BUILD_DIR] [SECONDS per phase, default 600] [PHASES]
+# PHASES: any of alone, thru, live2, live8 (default all four), run at each
+# of the two periods. Prints one line per phase. Not a test: it takes
+# 2 x (number of phases) x SECONDS.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
 seconds=${2:-600}
+phases=${3:-alone thru live2 live8}
 tool="$build/tools/tandrel"
 python=/usr/bin/python3
 server="tandrel_live_bench_$$"
@@ -88,10 +91,15 @@ for period in 64 128; do
   jackd -n "$server" -R -P 70 -d dummy -r 48000 -p "$period" >/dev/null 2>&1 &
   jackd_pid=$!
   sleep 2
-  echo "period $period: $(count_xruns "$seconds") xruns in $seconds s, server alone"
-  run_pass_through "$period"
-  run_live "$period" 2
-  run_live "$period" 8
+  for phase in $phases; do
+    case $phase in
+      alone) echo "period $period: $(count_xruns "$seconds") xruns in $seconds s, server alone" ;;
+      thru) run_pass_through "$period" ;;
+      live2) run_live "$period" 2 ;;
+      live8) run_live "$period" 8 ;;
+      *) echo "unknown phase $phase (alone, thru, live2, live8)" >&2; exit 2 ;;
+    esac
+  done
   kill -TERM "$jackd_pid"
   wait "$jackd_pid" || true
 done
