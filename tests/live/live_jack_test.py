@@ -41,6 +41,10 @@ PERIOD = 128
 # Windows of 10 ms and the module's 128-frame blocks meet every 40 ms:
 # material played from such a frame time meets the offline grid.
 GRID = 1920
+# The material starts at the first grid frame after the recording does:
+# within 3840 frames at periods of 128 and 256 (the least common multiples
+# with the grid), a period more for the two clients' order.
+START_MARGIN = 2 * GRID + 2 * PERIOD
 WINDOW = 480
 MODULE_LATENCY = 256
 DEPTH_DB = 12.0
@@ -198,20 +202,24 @@ class Rig:
     def run(self, music, voice, frames, loop=False, during=None):
         """Plays from the next grid frame, records `frames` from the same
         period; `during(rig)` runs on this thread while it plays. Returns
-        the recording and the frame where the material began in it."""
-        take = Take(frames)
+        the recording and the frame where the material began in it.
+        Records START_MARGIN frames more, the longest wait for the grid, so that
+        the whole material and its delayed output land in this take and
+        none of it spills into the next one (on a loaded machine the next
+        take can begin before the live client's delay line has emptied)."""
+        take = Take(frames + START_MARGIN)
         self.take = take
         self.play = Play(music, voice, loop)
         if during is not None:
             during(self)
         deadline = time.monotonic() + 120
-        while take.recorded < frames and time.monotonic() < deadline:
+        while take.recorded < len(take.recording) and time.monotonic() < deadline:
             time.sleep(0.01)
         self.play = None
         self.take = None
         marks = np.nonzero(take.recording[:, 2])[0]
-        if take.recorded < frames or len(marks) != 1:
-            raise RuntimeError(f"the rig did not play and record in time ({take.recorded} of {frames} frames, "
+        if take.recorded < len(take.recording) or len(marks) != 1:
+            raise RuntimeError(f"the rig did not play and record in time ({take.recorded} of {len(take.recording)} frames, "
                                f"{len(marks)} start marks)")
         return take.recording[:, :2], int(marks[0])
 

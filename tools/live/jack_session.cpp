@@ -8,6 +8,8 @@
 #include <exception>
 #include <thread>
 
+#include <pthread.h>
+
 #include "common/cli_error.hpp"
 
 namespace tandrel::cli {
@@ -60,6 +62,32 @@ jack_latency_range_t combinedRange(const std::vector<jack_port_t*>& ports,
   }
   return combined;
 }
+
+// libjack stops its threads by cancelling them, and lets a cancellation
+// act at once, not only at cancellation points: the process thread at
+// deactivation (at once when the server did not confirm the client's last
+// cycle in time, as on a loaded machine), the notification thread at close.
+// A cancellation acted on inside a noexcept frame ends the process ("terminate
+// called without an active exception"), and the code the callbacks run is
+// noexcept, the modules' code included. So each callback holds cancellation
+// off while it works and gives it back in its own last statement, in a frame
+// that is not noexcept: a cancellation requested meanwhile is acted on there
+// and unwinds through libjack's frames, as libjack expects. Holding and
+// giving back are stores to the thread's own descriptor: no system call, no
+// lock, fit for the process callback.
+class CancellationHold {
+public:
+  CancellationHold() noexcept { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous_); }
+  // May not return: acts on a cancellation requested while held. Not
+  // called from a destructor, which would be noexcept.
+  void release() {
+    int held = 0;
+    pthread_setcancelstate(previous_, &held);
+  }
+
+private:
+  int previous_ = PTHREAD_CANCEL_ENABLE;
+};
 
 // libjack's own messages (socket errors when the server goes away, and so
 // on) would break the tool's one-line reports; the tool says what went
@@ -183,65 +211,86 @@ void JackSession::silenceOutputs(jack_nframes_t frames) noexcept {
     std::fill_n(static_cast<float*>(jack_port_get_buffer(port, frames)), frames, 0.0f);
 }
 
-int JackSession::onProcess(jack_nframes_t frames, void* self) noexcept {
-  auto& session = *static_cast<JackSession*>(self);
-  session.busy_.store(true, std::memory_order_seq_cst);
-  if (session.paused_.load(std::memory_order_seq_cst)) {
-    session.silenceOutputs(frames);
+int JackSession::onProcess(jack_nframes_t frames, void* self) {
+  CancellationHold hold;
+  static_cast<JackSession*>(self)->processPeriod(frames);
+  hold.release();
+  return 0;
+}
+
+void JackSession::processPeriod(jack_nframes_t frames) noexcept {
+  busy_.store(true, std::memory_order_seq_cst);
+  if (paused_.load(std::memory_order_seq_cst)) {
+    silenceOutputs(frames);
   } else {
-    for (std::size_t i = 0; i < session.inputPorts_.size(); ++i)
-      session.inputBuffers_[i] =
-          static_cast<const float*>(jack_port_get_buffer(session.inputPorts_[i], frames));
-    for (std::size_t o = 0; o < session.outputPorts_.size(); ++o)
-      session.outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(session.outputPorts_[o], frames));
-    session.processor_->process(session.inputBuffers_.data(), session.outputBuffers_.data(),
-                                static_cast<int>(frames), jack_last_frame_time(session.client_));
+    for (std::size_t i = 0; i < inputPorts_.size(); ++i)
+      inputBuffers_[i] = static_cast<const float*>(jack_port_get_buffer(inputPorts_[i], frames));
+    for (std::size_t o = 0; o < outputPorts_.size(); ++o)
+      outputBuffers_[o] = static_cast<float*>(jack_port_get_buffer(outputPorts_[o], frames));
+    processor_->process(inputBuffers_.data(), outputBuffers_.data(), static_cast<int>(frames),
+                        jack_last_frame_time(client_));
   }
-  session.busy_.store(false, std::memory_order_release);
+  busy_.store(false, std::memory_order_release);
+}
+
+int JackSession::onBufferSize(jack_nframes_t frames, void* self) {
+  CancellationHold hold;
+  static_cast<JackSession*>(self)->changePeriod(frames);
+  hold.release();
   return 0;
 }
 
 // On JACK's notification thread, which may block: processing pauses while
 // the processor re-prepares for the new period.
-int JackSession::onBufferSize(jack_nframes_t frames, void* self) noexcept {
-  auto& session = *static_cast<JackSession*>(self);
-  if (session.periodFailed()) return 0;
-  session.paused_.store(true, std::memory_order_seq_cst);
-  while (session.busy_.load(std::memory_order_seq_cst))
+void JackSession::changePeriod(jack_nframes_t frames) noexcept {
+  if (periodFailed()) return;
+  paused_.store(true, std::memory_order_seq_cst);
+  while (busy_.load(std::memory_order_seq_cst))
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   try {
-    session.processor_->setPeriod(static_cast<int>(frames));
+    processor_->setPeriod(static_cast<int>(frames));
   } catch (const std::exception& error) {
-    session.periodError_ = error.what();
-    session.periodFailed_.store(true, std::memory_order_release);
-    return 0; // stays paused: silence until the tool ends
+    periodError_ = error.what();
+    periodFailed_.store(true, std::memory_order_release);
+    return; // stays paused: silence until the tool ends
   }
-  session.paused_.store(false, std::memory_order_seq_cst);
-  return 0;
+  paused_.store(false, std::memory_order_seq_cst);
+}
+
+void JackSession::onLatency(jack_latency_callback_mode_t mode, void* self) {
+  CancellationHold hold;
+  static_cast<JackSession*>(self)->reportLatency(mode);
+  hold.release();
 }
 
 // Every input reaches every output `latency()` frames later.
-void JackSession::onLatency(jack_latency_callback_mode_t mode, void* self) noexcept {
-  auto& session = *static_cast<JackSession*>(self);
-  const auto added = static_cast<jack_nframes_t>(session.processor_->latency());
+void JackSession::reportLatency(jack_latency_callback_mode_t mode) noexcept {
+  const auto added = static_cast<jack_nframes_t>(processor_->latency());
   const bool capture = mode == JackCaptureLatency;
-  jack_latency_range_t range = combinedRange(capture ? session.inputPorts_ : session.outputPorts_, mode);
+  jack_latency_range_t range = combinedRange(capture ? inputPorts_ : outputPorts_, mode);
   range.min += added;
   range.max += added;
-  for (jack_port_t* port : capture ? session.outputPorts_ : session.inputPorts_)
+  for (jack_port_t* port : capture ? outputPorts_ : inputPorts_)
     jack_port_set_latency_range(port, mode, &range);
 }
 
-int JackSession::onXrun(void* self) noexcept {
+int JackSession::onXrun(void* self) {
+  CancellationHold hold;
   static_cast<JackSession*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
+  hold.release();
   return 0;
 }
 
-void JackSession::onShutdown(jack_status_t, const char* reason, void* self) noexcept {
-  auto& session = *static_cast<JackSession*>(self);
-  std::snprintf(session.shutdownText_, sizeof session.shutdownText_, "%s",
+void JackSession::onShutdown(jack_status_t, const char* reason, void* self) {
+  CancellationHold hold;
+  static_cast<JackSession*>(self)->noteShutdown(reason);
+  hold.release();
+}
+
+void JackSession::noteShutdown(const char* reason) noexcept {
+  std::snprintf(shutdownText_, sizeof shutdownText_, "%s",
                 reason != nullptr && reason[0] != '\0' ? reason : "no reason given");
-  session.serverGone_.store(true, std::memory_order_release);
+  serverGone_.store(true, std::memory_order_release);
 }
 
 } // namespace tandrel::cli

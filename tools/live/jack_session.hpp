@@ -65,11 +65,18 @@ public:
   const std::string& periodError() const { return periodError_; }
 
 private:
-  static int onProcess(jack_nframes_t frames, void* self) noexcept;
-  static int onBufferSize(jack_nframes_t frames, void* self) noexcept;
-  static void onLatency(jack_latency_callback_mode_t mode, void* self) noexcept;
-  static int onXrun(void* self) noexcept;
-  static void onShutdown(jack_status_t code, const char* reason, void* self) noexcept;
+  // JACK's callbacks. Not noexcept: libjack cancels its threads, and a
+  // cancellation unwinds through them (see CancellationHold). Each holds
+  // cancellation off and calls the member below that does the work.
+  static int onProcess(jack_nframes_t frames, void* self);                    // [audio]
+  static int onBufferSize(jack_nframes_t frames, void* self);                 // [JACK notification]
+  static void onLatency(jack_latency_callback_mode_t mode, void* self);       // [JACK notification]
+  static int onXrun(void* self);                                              // [JACK notification]
+  static void onShutdown(jack_status_t code, const char* reason, void* self); // [JACK notification]
+  void processPeriod(jack_nframes_t frames) noexcept;
+  void changePeriod(jack_nframes_t frames) noexcept;
+  void reportLatency(jack_latency_callback_mode_t mode) noexcept;
+  void noteShutdown(const char* reason) noexcept;
   void silenceOutputs(jack_nframes_t frames) noexcept;
   int connectRole(const ConnectRequest& request, std::vector<std::string>& warnings);
 
