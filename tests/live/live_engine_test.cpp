@@ -1,15 +1,19 @@
 // The live duck without JACK: the causal presence envelope (and how it lines
-// up with `duck`'s offline one), and the ducking engine's process call on
-// plain arrays (its depth, and that it never allocates).
+// up with `duck`'s offline one), the ducking engine's process call on plain
+// arrays (its depth, and that it never allocates), and the callbacks' hold
+// on thread cancellation.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "check/allocation_counter.hpp"
 #include "duck/presence_envelope.hpp"
+#include "live/cancellation_hold.hpp"
 #include "live/ducking_engine.hpp"
 #include "live/live_presence.hpp"
 
@@ -278,6 +282,53 @@ TEST_F(DuckingEngineTest, FollowsAPeriodChangeWithoutAllocatingInProcess) {
   for (const float sample : tooLong)
     ASSERT_EQ(sample, 0.0f);
 }
+
+// A thread that its library cancels at once (as libjack does its threads)
+// while one of our callbacks runs noexcept code: held, the work runs to its
+// end and the cancellation is acted on at the release, unwinding from
+// there. Without the hold it is acted on inside the work (which, in
+// noexcept code that calls other functions, ends the program). Not under
+// the sanitizers: their runtimes do not survive a test thread's own
+// cancellation acted on at once.
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+struct CancelledCallback {
+  std::atomic<bool> working{false};
+  std::atomic<bool> cancelRequested{false};
+  std::atomic<bool> workFinished{false};
+  std::atomic<bool> ranPastRelease{false};
+};
+
+void heldWork(CancelledCallback& callback) noexcept {
+  callback.working.store(true);
+  while (!callback.cancelRequested.load()) {}
+  // A while longer, so that the cancellation's signal has surely arrived.
+  std::atomic<int> spins{0};
+  while (spins.fetch_add(1, std::memory_order_relaxed) < 1000000) {}
+  callback.workFinished.store(true);
+}
+
+void* cancelledCallbackThread(void* argument) {
+  auto& callback = *static_cast<CancelledCallback*>(argument);
+  pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
+  CancellationHold hold;
+  heldWork(callback);
+  hold.release();
+  callback.ranPastRelease.store(true);
+  return nullptr;
+}
+
+TEST(CancellationHold, ACancellationAtOnceWaitsForTheReleaseAndUnwindsFromThere) {
+  CancelledCallback callback;
+  pthread_t thread{};
+  ASSERT_EQ(pthread_create(&thread, nullptr, cancelledCallbackThread, &callback), 0);
+  while (!callback.working.load()) {}
+  ASSERT_EQ(pthread_cancel(thread), 0);
+  callback.cancelRequested.store(true);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  EXPECT_TRUE(callback.workFinished.load());
+  EXPECT_FALSE(callback.ranPastRelease.load());
+}
+#endif
 
 } // namespace
 } // namespace tandrel::cli

@@ -8,8 +8,7 @@
 #include <exception>
 #include <thread>
 
-#include <pthread.h>
-
+#include "cancellation_hold.hpp"
 #include "common/cli_error.hpp"
 
 namespace tandrel::cli {
@@ -62,32 +61,6 @@ jack_latency_range_t combinedRange(const std::vector<jack_port_t*>& ports,
   }
   return combined;
 }
-
-// libjack stops its threads by cancelling them, and lets a cancellation
-// act at once, not only at cancellation points: the process thread at
-// deactivation (at once when the server did not confirm the client's last
-// cycle in time, as on a loaded machine), the notification thread at close.
-// A cancellation acted on inside a noexcept frame ends the process ("terminate
-// called without an active exception"), and the code the callbacks run is
-// noexcept, the modules' code included. So each callback holds cancellation
-// off while it works and gives it back in its own last statement, in a frame
-// that is not noexcept: a cancellation requested meanwhile is acted on there
-// and unwinds through libjack's frames, as libjack expects. Holding and
-// giving back are stores to the thread's own descriptor: no system call, no
-// lock, fit for the process callback.
-class CancellationHold {
-public:
-  CancellationHold() noexcept { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous_); }
-  // May not return: acts on a cancellation requested while held. Not
-  // called from a destructor, which would be noexcept.
-  void release() {
-    int held = 0;
-    pthread_setcancelstate(previous_, &held);
-  }
-
-private:
-  int previous_ = PTHREAD_CANCEL_ENABLE;
-};
 
 // libjack's own messages (socket errors when the server goes away, and so
 // on) would break the tool's one-line reports; the tool says what went
