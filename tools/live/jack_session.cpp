@@ -177,6 +177,18 @@ int JackSession::connectRole(const ConnectRequest& request, std::vector<std::str
   return made;
 }
 
+// JACK's callbacks: the session's work with the thread's cancellation held
+// off, given back here, in a frame that is not noexcept (see
+// cancellation_hold.hpp).
+template <typename... Parameters, typename... Arguments>
+int JackSession::runHeld(void* self, void (JackSession::*work)(Parameters...) noexcept,
+                         Arguments... arguments) {
+  CancellationHold hold;
+  (static_cast<JackSession*>(self)->*work)(arguments...);
+  hold.release();
+  return 0;
+}
+
 float JackSession::cpuLoad() const { return jack_cpu_load(client_); }
 
 void JackSession::silenceOutputs(jack_nframes_t frames) noexcept {
@@ -185,10 +197,7 @@ void JackSession::silenceOutputs(jack_nframes_t frames) noexcept {
 }
 
 int JackSession::onProcess(jack_nframes_t frames, void* self) {
-  CancellationHold hold;
-  static_cast<JackSession*>(self)->processPeriod(frames);
-  hold.release();
-  return 0;
+  return runHeld(self, &JackSession::processPeriod, frames);
 }
 
 void JackSession::processPeriod(jack_nframes_t frames) noexcept {
@@ -207,10 +216,7 @@ void JackSession::processPeriod(jack_nframes_t frames) noexcept {
 }
 
 int JackSession::onBufferSize(jack_nframes_t frames, void* self) {
-  CancellationHold hold;
-  static_cast<JackSession*>(self)->changePeriod(frames);
-  hold.release();
-  return 0;
+  return runHeld(self, &JackSession::changePeriod, frames);
 }
 
 // On JACK's notification thread, which may block: processing pauses while
@@ -231,9 +237,7 @@ void JackSession::changePeriod(jack_nframes_t frames) noexcept {
 }
 
 void JackSession::onLatency(jack_latency_callback_mode_t mode, void* self) {
-  CancellationHold hold;
-  static_cast<JackSession*>(self)->reportLatency(mode);
-  hold.release();
+  runHeld(self, &JackSession::reportLatency, mode);
 }
 
 // Every input reaches every output `latency()` frames later.
@@ -247,17 +251,12 @@ void JackSession::reportLatency(jack_latency_callback_mode_t mode) noexcept {
     jack_port_set_latency_range(port, mode, &range);
 }
 
-int JackSession::onXrun(void* self) {
-  CancellationHold hold;
-  static_cast<JackSession*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
-  hold.release();
-  return 0;
-}
+int JackSession::onXrun(void* self) { return runHeld(self, &JackSession::countXrun); }
+
+void JackSession::countXrun() noexcept { xruns_.fetch_add(1, std::memory_order_relaxed); }
 
 void JackSession::onShutdown(jack_status_t, const char* reason, void* self) {
-  CancellationHold hold;
-  static_cast<JackSession*>(self)->noteShutdown(reason);
-  hold.release();
+  runHeld(self, &JackSession::noteShutdown, reason);
 }
 
 void JackSession::noteShutdown(const char* reason) noexcept {

@@ -76,7 +76,10 @@ private:
   void processPeriod(jack_nframes_t frames) noexcept;
   void changePeriod(jack_nframes_t frames) noexcept;
   void reportLatency(jack_latency_callback_mode_t mode) noexcept;
+  void countXrun() noexcept;
   void noteShutdown(const char* reason) noexcept;
+  template <typename... Parameters, typename... Arguments>
+  static int runHeld(void* self, void (JackSession::*work)(Parameters...) noexcept, Arguments... arguments);
   void silenceOutputs(jack_nframes_t frames) noexcept;
   int connectRole(const ConnectRequest& request, std::vector<std::string>& warnings);
 
