@@ -225,11 +225,6 @@ std::string describe(const Divergence& d) {
   return d.nanAgainstNumber ? std::string(text) + ", NaN or infinity against a number" : std::string(text);
 }
 
-// Judged only where the module is deterministic: when two fresh instances
-// given the same calls already differ (a generator random by design, dither),
-// calls of other sizes cannot be told apart from that, and determinism
-// reports it.
-
 // A module without inputs that gives no sound (an instrument, which the
 // check sends no notes): comparing its outputs would pass on silence alone.
 constexpr const char* soundlessWithoutInputs =
@@ -265,6 +260,10 @@ Outcome judgeFading(ModuleUnderCheck& host, const std::string& calls) {
   return failed(calls + " give other output: " + describe(divergence));
 }
 
+// Judged only where the module is deterministic: when two fresh instances
+// given the same calls already differ (a generator random by design, dither),
+// calls of other sizes cannot be told apart from that, and determinism
+// reports it.
 Outcome checkBlockIndependence(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   const Channels expected = renderProgramme(host, 2 * oneSecond, false);
