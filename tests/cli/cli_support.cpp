@@ -60,18 +60,41 @@ int waitTool(pid_t pid) {
   return -1;
 }
 
+namespace {
+
+// The tool's standard output and error, caught in temporary files.
+class CapturedRun {
+public:
+  CapturedRun() {
+    close(mkstemp(out_));
+    close(mkstemp(err_));
+  }
+  ~CapturedRun() {
+    std::remove(out_);
+    std::remove(err_);
+  }
+  CapturedRun(const CapturedRun&) = delete;
+  CapturedRun& operator=(const CapturedRun&) = delete;
+
+  pid_t start(const std::vector<std::string>& arguments) { return spawn(arguments, out_, err_); }
+  RunResult finish(pid_t pid) const {
+    RunResult result;
+    result.status = waitTool(pid);
+    result.out = readBytes(out_);
+    result.err = readBytes(err_);
+    return result;
+  }
+
+private:
+  char out_[28] = "/tmp/tandrel-cli-out-XXXXXX";
+  char err_[28] = "/tmp/tandrel-cli-err-XXXXXX";
+};
+
+} // namespace
+
 RunResult runTool(const std::vector<std::string>& arguments) {
-  char outTemplate[] = "/tmp/tandrel-cli-out-XXXXXX";
-  char errTemplate[] = "/tmp/tandrel-cli-err-XXXXXX";
-  close(mkstemp(outTemplate));
-  close(mkstemp(errTemplate));
-  RunResult result;
-  result.status = waitTool(spawn(arguments, outTemplate, errTemplate));
-  result.out = readBytes(outTemplate);
-  result.err = readBytes(errTemplate);
-  std::remove(outTemplate);
-  std::remove(errTemplate);
-  return result;
+  CapturedRun run;
+  return run.finish(run.start(arguments));
 }
 
 pid_t startTool(const std::vector<std::string>& arguments) {
@@ -280,6 +303,17 @@ void ToolTest::SetUp() {
   directory_ = pattern;
 }
 
+bool ToolTest::waitForJobStart() const {
+  const auto begun = [this] {
+    for (const std::string& name : listDirectory(directory()))
+      if (name.rfind(".out.wav.", 0) == 0) return true;
+    return false;
+  };
+  for (int wait = 0; wait < 500 && !begun(); ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return begun();
+}
+
 void ToolTest::interruptMidStream(const std::vector<std::string>& arguments, const std::string& stream,
                                   int signal, int& status) const {
   status = -1;
@@ -291,19 +325,44 @@ void ToolTest::interruptMidStream(const std::vector<std::string>& arguments, con
   const std::string start = floatWavHeader(10 * 60 * 48000) + std::string(65536 * 8 * 3, '\0');
   ASSERT_EQ(write(writer, start.data(), start.size()), static_cast<ssize_t>(start.size()));
 
-  // The temporary output appears once the job has begun.
-  const auto begun = [this] {
-    for (const std::string& name : listDirectory(directory()))
-      if (name.rfind(".out.wav.", 0) == 0) return true;
-    return false;
-  };
-  for (int wait = 0; wait < 500 && !begun(); ++wait)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(begun());
+  EXPECT_TRUE(waitForJobStart());
   kill(tool, signal);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   close(writer); // the rest of the stream is missing: the tool would go on with silence
   status = waitTool(tool);
+}
+
+void ToolTest::runAroundStream(const std::vector<std::string>& arguments, const std::string& stream,
+                               const Channels& audio, const std::function<void()>& midJob,
+                               RunResult& run) const {
+  ASSERT_EQ(audio.size(), 2u);
+  std::string bytes = floatWavHeader(static_cast<std::uint32_t>(audio[0].size()));
+  for (std::size_t i = 0; i < audio[0].size(); ++i)
+    for (const std::vector<float>& channel : audio)
+      bytes.append(reinterpret_cast<const char*>(&channel[i]), sizeof(float));
+  const std::size_t half = bytes.size() / 2;
+
+  // A tool that ends early closes the stream: a write then fails, instead
+  // of ending the test with SIGPIPE.
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction previous = {};
+  sigaction(SIGPIPE, &ignore, &previous);
+  ASSERT_EQ(mkfifo(stream.c_str(), 0600), 0);
+  CapturedRun captured;
+  const pid_t tool = captured.start(arguments);
+  ASSERT_GT(tool, 0);
+  const int writer = open(stream.c_str(), O_WRONLY); // waits for the tool to open the stream
+  ASSERT_GE(writer, 0);
+  const bool firstHalf = write(writer, bytes.data(), half) == static_cast<ssize_t>(half);
+  const bool begun = waitForJobStart();
+  if (begun) midJob();
+  const bool secondHalf =
+      write(writer, bytes.data() + half, bytes.size() - half) == static_cast<ssize_t>(bytes.size() - half);
+  close(writer);
+  run = captured.finish(tool);
+  sigaction(SIGPIPE, &previous, nullptr);
+  EXPECT_TRUE(firstHalf && begun && secondHalf) << run.err;
 }
 
 void ToolTest::TearDown() {

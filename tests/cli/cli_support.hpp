@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -115,7 +116,19 @@ protected:
   void interruptMidStream(const std::vector<std::string>& arguments, const std::string& stream, int signal,
                           int& status) const;
 
+  // Runs the tool with `arguments`, one of which names `stream`: made here
+  // as a named pipe that delivers `audio` (two channels, as 48 kHz float
+  // stereo) in two halves. Between them, once the temporary file of the
+  // output "out.wav" has appeared in the test directory, calls `midJob`.
+  // Use it under ASSERT_NO_FATAL_FAILURE.
+  void runAroundStream(const std::vector<std::string>& arguments, const std::string& stream,
+                       const Channels& audio, const std::function<void()>& midJob, RunResult& run) const;
+
 private:
+  // Waits up to 5 s for the temporary file of the output "out.wav" to
+  // appear, that is for the job to begin; true once it has.
+  bool waitForJobStart() const;
+
   std::string directory_;
 };
 

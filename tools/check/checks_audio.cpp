@@ -19,6 +19,8 @@ namespace tandrel::check {
 
 namespace {
 
+using std::chrono::seconds;
+
 constexpr std::size_t oneSecond = 48000;
 
 // The sample the guard regions behind each buffer hold: a NaN with a payload
@@ -53,8 +55,6 @@ std::string framesText(std::size_t frames) {
   return std::to_string(frames) + (frames == 1 ? " frame" : " frames");
 }
 
-} // namespace
-
 Outcome checkProcessSizes(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
@@ -81,8 +81,6 @@ Outcome checkProcessSizes(const CheckContext& context) {
   return passed("calls of " + listText(sizes) + " frames (the last the announced block size), " +
                 std::to_string(repeats) + " each, stay within their buffers");
 }
-
-namespace {
 
 // Output of calls of other sizes may differ by rounding, which scales with the
 // signal. A sample differs when its gap exceeds relativeTolerance (about
@@ -227,14 +225,6 @@ std::string describe(const Divergence& d) {
   return d.nanAgainstNumber ? std::string(text) + ", NaN or infinity against a number" : std::string(text);
 }
 
-} // namespace
-
-// Judged only where the module is deterministic: when two fresh instances
-// given the same calls already differ (a generator random by design, dither),
-// calls of other sizes cannot be told apart from that, and determinism
-// reports it.
-namespace {
-
 // A module without inputs that gives no sound (an instrument, which the
 // check sends no notes): comparing its outputs would pass on silence alone.
 constexpr const char* soundlessWithoutInputs =
@@ -270,8 +260,10 @@ Outcome judgeFading(ModuleUnderCheck& host, const std::string& calls) {
   return failed(calls + " give other output: " + describe(divergence));
 }
 
-} // namespace
-
+// Judged only where the module is deterministic: when two fresh instances
+// given the same calls already differ (a generator random by design, dither),
+// calls of other sizes cannot be told apart from that, and determinism
+// reports it.
 Outcome checkBlockIndependence(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   const Channels expected = renderProgramme(host, 2 * oneSecond, false);
@@ -329,8 +321,6 @@ Outcome checkInPlace(const CheckContext& context) {
   return warned("outputs in the inputs' buffers give other output: " + describe(difference));
 }
 
-namespace {
-
 struct TestSignal {
   const char* name;
   Channels samples;
@@ -341,8 +331,6 @@ std::vector<TestSignal> finiteInputs(int channels, std::size_t length) {
           {"full-scale noise", noise(channels, length, 3)},
           {"impulses", impulses(channels, length, 4801)}};
 }
-
-} // namespace
 
 Outcome checkFiniteOutput(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
@@ -391,8 +379,6 @@ Outcome checkSubnormalOutput(const CheckContext& context) {
   if (subnormal * 1000 > total) return warned(counted);
   return passed(counted);
 }
-
-namespace {
 
 constexpr std::size_t settleFrames = 8192;
 constexpr std::size_t responseFrames = 32768;
@@ -520,10 +506,6 @@ ReportedDelay reportedDelay(ModuleUnderCheck& host) {
   return reported;
 }
 
-} // namespace
-
-namespace {
-
 std::string responseText(const ImpulseResponse& response) {
   const std::string input = "an impulse on input " + std::to_string(response.input);
   if (response.onset == response.peak)
@@ -538,8 +520,6 @@ std::string correlationText(const Measurement& correlation) {
   return "noise on input " + std::to_string(correlation.input) + " comes out " +
          std::to_string(correlation.delay) + " frames later (correlation " + strength + ")";
 }
-
-} // namespace
 
 // The reported delay is right when the impulse response starts or peaks
 // there (an all-pass filter starts at its delay and peaks a frame later), or
@@ -592,5 +572,24 @@ Outcome checkDeterminism(const CheckContext& context) {
   if (difference.identical) return passed("two fresh instances give identical output for the same input");
   return failed("two fresh instances give other output for the same input: " + describe(difference));
 }
+
+// The rows of this file's checks, in the order they run.
+constexpr CheckDefinition rows[] = {
+    {"process-sizes", "calls of 0 frames up to the announced block size, with guards behind every buffer",
+     checkProcessSizes, seconds(30)},
+    {"determinism", "two fresh instances give the same output for the same input", checkDeterminism},
+    {"block-independence",
+     "calls of one size and of random sizes give the same output (judged when deterministic)",
+     checkBlockIndependence},
+    {"in-place", "outputs in the inputs' buffers give the same output", checkInPlace},
+    {"finite-output", "silence, full-scale noise and impulses give no NaN or infinity", checkFiniteOutput},
+    {"subnormal-output", "counts subnormal output samples after the sound stops", checkSubnormalOutput},
+    {"latency", "the delay measured after an impulse or by correlation against the reported initial delay",
+     checkLatency, seconds(90)},
+};
+
+} // namespace
+
+constinit const CheckRows audioChecks = rows;
 
 } // namespace tandrel::check

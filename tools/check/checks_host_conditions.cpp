@@ -22,6 +22,8 @@ namespace tandrel::check {
 
 namespace {
 
+using std::chrono::seconds;
+
 constexpr int largestParametersTouched = 512;
 
 std::string numberText(double value) {
@@ -103,8 +105,6 @@ bool toldHostOfChange(const Instance& instance) {
                      [](const host::HostCall& call) { return call.opcode == hostOpcode::ioChanged; });
 }
 
-} // namespace
-
 Outcome checkSampleRates(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto settings = std::make_shared<HostSettings>();
@@ -156,8 +156,6 @@ Outcome checkSampleRates(const CheckContext& context) {
                 ": finite output and the record unchanged; back at 48 kHz, against a fresh instance: " +
                 describe(compare(expected, last)));
 }
-
-namespace {
 
 // A check on a running instance's parameters (at most
 // largestParametersTouched of them), which closes the instance when done.
@@ -224,13 +222,9 @@ Outcome automate(const CheckContext& context, ModuleUnderCheck& host, std::uniqu
                 (stoppedEarly ? " (stopped at half the time limit)" : ""));
 }
 
-} // namespace
-
 Outcome checkParameterAutomation(const CheckContext& context) {
   return onParameters(context, "no parameters to move", automate);
 }
-
-namespace {
 
 // A display text read into a host-sized buffer of known bytes with guards.
 struct DisplayReading {
@@ -299,13 +293,9 @@ Outcome fuzz(const CheckContext& context, ModuleUnderCheck& host, std::unique_pt
   return passed(done + ": values within 0 to 1, displays terminated, output finite");
 }
 
-} // namespace
-
 Outcome checkParameterFuzz(const CheckContext& context) {
   return onParameters(context, "no parameters to set", fuzz);
 }
-
-namespace {
 
 constexpr float restoreTolerance = 1e-3f;
 
@@ -424,8 +414,6 @@ std::string programRoundTrip(ModuleUnderCheck& host, int parameters, std::uint32
   return {};
 }
 
-} // namespace
-
 Outcome checkStateRoundTrip(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto probe = host.create();
@@ -455,8 +443,6 @@ Outcome checkStateRoundTrip(const CheckContext& context) {
   return passed(text);
 }
 
-namespace {
-
 // What the process's locale is: the categories as setlocale names them, and
 // whether the calling thread has a locale of its own.
 std::string localeState() {
@@ -467,8 +453,6 @@ std::string localeState() {
   if (uselocale(nullptr) != LC_GLOBAL_LOCALE) state += ", a thread locale of its own";
   return state;
 }
-
-} // namespace
 
 Outcome checkLocale(const CheckContext& context) {
   const std::string before = localeState();
@@ -490,5 +474,23 @@ Outcome checkLocale(const CheckContext& context) {
   if (Outcome o = changedBy("closing"); o.verdict == Verdict::fail) return o;
   return passed("loading, opening, processing and closing leave the locale as it was: " + before);
 }
+
+// The rows of this file's checks, in the order they run.
+constexpr CheckDefinition rows[] = {
+    {"sample-rates", "44.1, 48 and 96 kHz in calls of 32 to 4096 frames, switched off and on between",
+     checkSampleRates},
+    {"automation", "random parameter changes between 32-frame calls: output stays finite",
+     checkParameterAutomation},
+    {"parameter-fuzz", "random values on every parameter, read back with their displays, then processing",
+     checkParameterFuzz},
+    {"state", "bank and program chunks (opcodes 23, 24) and programs restore every parameter",
+     checkStateRoundTrip},
+    {"locale", "loading, opening, processing and closing leave the process's locale as it was", checkLocale,
+     seconds(30)},
+};
+
+} // namespace
+
+constinit const CheckRows hostConditionChecks = rows;
 
 } // namespace tandrel::check

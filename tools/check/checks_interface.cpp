@@ -18,6 +18,8 @@ namespace tandrel::check {
 
 namespace {
 
+using std::chrono::seconds;
+
 constexpr std::int32_t largestSaneCount = 100000;
 constexpr std::int32_t largestSaneChannelCount = 1024;
 constexpr int largestTextsChecked = 512; // parameters, and programs below
@@ -70,8 +72,6 @@ bool contains(const auto& codes, std::int32_t code) {
 
 bool insane(std::int32_t count, std::int32_t largest) { return count < 0 || count > largest; }
 
-} // namespace
-
 Outcome checkLoad(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.create(true);
@@ -110,8 +110,6 @@ Outcome checkRecord(const CheckContext& context) {
     return warned("no unique identifier, by which hosts tell effects apart: " + describeFields(fields));
   return passed(describeFields(fields) + "; a second instance agrees");
 }
-
-namespace {
 
 // Zero-filled, host-sized memory for every pointer argument a request may
 // read or write.
@@ -240,8 +238,6 @@ std::vector<std::int32_t> opcodesToSend() {
   return codes;
 }
 
-} // namespace
-
 // Each request goes to the instance the earlier ones went to, as in a host;
 // after a crash the rest go to a fresh instance.
 Outcome checkOpcodes(const CheckContext& context) {
@@ -298,8 +294,6 @@ Outcome checkNullPointers(const CheckContext& context) {
       std::to_string(codes.size()) +
       " buffer opcodes with null pointers and processing of 0 frames with null channel arrays: no crash");
 }
-
-namespace {
 
 // The texts a host reads, each into a host-sized buffer of known bytes with
 // guards behind it, so that every byte the module writes is seen.
@@ -358,8 +352,6 @@ private:
   Finding overruns_, longTexts_;
 };
 
-} // namespace
-
 Outcome checkTextBounds(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
@@ -388,8 +380,6 @@ Outcome checkTextBounds(const CheckContext& context) {
   host.stopAndClose(instance);
   return probe.verdict();
 }
-
-namespace {
 
 // A display text read into a large buffer: terminated, and free of control
 // characters.
@@ -450,8 +440,6 @@ void displaySweep(Instance& instance, std::int32_t p, int steps, ParameterFindin
   }
 }
 
-} // namespace
-
 Outcome checkParameters(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
   auto instance = host.createRunning();
@@ -470,5 +458,27 @@ Outcome checkParameters(const CheckContext& context) {
   return passed(count(parameters, "parameter") + " keep 0, 0.5 and 1 within 0 to 1 and display " +
                 std::to_string(steps + 1) + " values each as terminated texts");
 }
+
+// The rows of this file's checks, in the order they run.
+constexpr CheckDefinition rows[] = {
+    {"load",
+     "loads the file and calls the entry point: a record with the right magic, its entries and sane counts",
+     checkLoad, seconds(30), Loading::decides},
+    {"record", "reads the record's fields from two instances: they agree and the delay is not negative",
+     checkRecord, seconds(30)},
+    {"opcodes", "sends every opcode with the arguments a host sends, hands a chunk back, then processes",
+     checkOpcodes, seconds(30)},
+    {"null-pointers",
+     "sends the opcodes that take a buffer with a null pointer; processes 0 frames with null arrays",
+     checkNullPointers, seconds(30)},
+    {"text-bounds", "reads every text a host reads into a guarded buffer: no write past its documented size",
+     checkTextBounds},
+    {"parameters", "sets and gets every parameter at 0, 0.5 and 1 and reads its display across its range",
+     checkParameters},
+};
+
+} // namespace
+
+constinit const CheckRows interfaceChecks = rows;
 
 } // namespace tandrel::check

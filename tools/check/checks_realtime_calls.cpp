@@ -15,6 +15,8 @@ namespace tandrel::check {
 
 namespace {
 
+using std::chrono::seconds;
+
 // "lock", "system call" or "wake-up", in the order of CallKind.
 const char* kindWord(CallKind kind) {
   constexpr const char* words[] = {"lock", "system call", "wake-up"};
@@ -32,8 +34,6 @@ std::string describeCalls(const std::vector<CountedCall>& calls) {
   }
   return text;
 }
-
-} // namespace
 
 Outcome checkRealtimeCalls(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
@@ -84,5 +84,15 @@ Outcome checkRealtimeCalls(const CheckContext& context) {
       describeCalls(total) + " (from call " + std::to_string(firstCall) + " on; " + watched + ")";
   return blocking ? failed(found) : warned(found);
 }
+
+// The rows of this file's checks, in the order they run.
+constexpr CheckDefinition rows[] = {
+    {"realtime-calls", "counts locks, system calls and wake-ups on the processing thread", checkRealtimeCalls,
+     seconds(30)},
+};
+
+} // namespace
+
+constinit const CheckRows realtimeCallChecks = rows;
 
 } // namespace tandrel::check

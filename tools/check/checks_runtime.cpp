@@ -36,6 +36,8 @@ namespace tandrel::check {
 
 namespace {
 
+using std::chrono::seconds;
+
 // One processing call's buffers, reused for every call: inputs of noise,
 // outputs zeroed.
 struct CallBuffers {
@@ -55,10 +57,6 @@ struct CallBuffers {
 CallBuffers buffersFor(Instance& instance, std::size_t frames, std::uint32_t seed) {
   return CallBuffers(instance.record().inputCount, instance.record().outputCount, frames, seed);
 }
-
-} // namespace
-
-namespace {
 
 std::string counted(std::size_t number, const char* noun) {
   return std::to_string(number) + " " + noun + (number == 1 ? "" : "s");
@@ -84,8 +82,6 @@ struct AllocationTally {
     return line;
   }
 };
-
-} // namespace
 
 // Counts on the processing thread only, by kind of call: the first (where a
 // module may set up late), the first after a parameter change (where it may
@@ -171,8 +167,6 @@ Outcome checkThreads(const CheckContext& context) {
                 std::to_string(calls) + " processing calls: no crash");
 }
 
-namespace {
-
 // Memory the process holds: resident pages, or under a sanitizer the bytes
 // its allocator hands out (its quarantine keeps released memory resident).
 std::size_t memoryInUse() {
@@ -194,8 +188,6 @@ void oneLife(ModuleUnderCheck& host, CallBuffers& buffers) {
   buffers.process(*instance);
   host.stopAndClose(instance);
 }
-
-} // namespace
 
 Outcome checkLifecycle(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
@@ -219,15 +211,11 @@ Outcome checkLifecycle(const CheckContext& context) {
   return passed(counted);
 }
 
-namespace {
-
 double processCpuSeconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
-
-} // namespace
 
 Outcome checkSpeed(const CheckContext& context) {
   ModuleUnderCheck host(context.modulePath);
@@ -253,5 +241,20 @@ Outcome checkSpeed(const CheckContext& context) {
                 audioSeconds / used, 100.0 * used / audioSeconds);
   return passed(text);
 }
+
+// The rows of this file's checks, in the order they run.
+constexpr CheckDefinition rows[] = {
+    {"allocation", "counts memory allocations and releases on the processing thread while it processes",
+     checkAllocation, seconds(30)},
+    {"threads", "a second thread sets and reads parameters while processing runs", checkThreads},
+    {"lifecycle", "many create, process and close cycles: no crash, no memory growth", checkLifecycle,
+     seconds(180)},
+    {"speed", "processing cost at 512-frame calls and 48 kHz (a report, never a failure)", checkSpeed,
+     seconds(30)},
+};
+
+} // namespace
+
+constinit const CheckRows runtimeChecks = rows;
 
 } // namespace tandrel::check

@@ -1,7 +1,7 @@
 // A text file written next to the audio of a job (a CSV table, a label
-// track): it appears at its path only on commit(), like the audio
-// (PendingFile), and is written through a buffer as the job runs, so that
-// its size never weighs on memory.
+// track): it appears at its path only when its pending file is committed,
+// with the audio (JobOutputs::commitWithAudio), and is written through a
+// buffer as the job runs, so that its size never weighs on memory.
 //
 // Thread: [main].
 #pragma once
@@ -24,10 +24,10 @@ public:
   // Appends text. Throws CliError when the system refuses (errno set).
   void write(std::string_view text);
   // Writes what is buffered and closes the file; throws CliError on failure
-  // (errno set). Call before commit().
+  // (errno set). Call before the pending file is committed.
   void close();
-  // Puts the file at its path. Throws CliError.
-  void commit() { file_.commit(); }
+  // The file to commit once closed.
+  PendingFile& pending() { return file_; }
 
 private:
   struct Closer {

@@ -34,9 +34,10 @@ public:
   // The presence of frames [first, first + count) of the time line, as the
   // effects get it; `first` is a multiple of 128.
   void add(const float* presence, std::int64_t first, std::int64_t count);
-  // Closes the file; commit() then puts it in place. Throw CliError.
+  // Closes the file; its pending file is then ready to commit. Throws
+  // CliError.
   void close() { file_.close(); }
-  void commit() { file_.commit(); }
+  PendingFile& pending() { return file_.pending(); }
 
 private:
   PendingText file_;
@@ -58,9 +59,9 @@ public:
   // The held windows that voice v's envelope logged since the last call.
   void add(std::size_t v, const PresenceEnvelope::WindowLog& log);
   // Ends the stretches still open at the end of the output, writes the
-  // lines and closes the file; commit() then puts it in place.
+  // lines and closes the file; its pending file is then ready to commit.
   void close();
-  void commit() { file_.commit(); }
+  PendingFile& pending() { return file_.pending(); }
 
 private:
   struct Stretch {

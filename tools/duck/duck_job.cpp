@@ -344,18 +344,6 @@ void withWriteAdvice(const std::string& outputPath, const std::function<void()>&
   }
 }
 
-// The picture comes after the audio: when it cannot be written, the audio
-// stays written and the message says so.
-void writePictureAfterAudio(const LevelTrace& series, const PlotLabels& labels, PendingFile& picture,
-                            const std::string& audioPath) {
-  try {
-    writePlot(series, labels, picture);
-    picture.commit();
-  } catch (const CliError& error) {
-    throw CliError(std::string(error.what()) + " (the audio '" + audioPath + "' is written)");
-  }
-}
-
 BadSamples badSamplesOf(const std::string& name, const FiniteSource& source) {
   return {name, source.replaced(), source.firstFrame(), source.firstChannel(), source.sampleRate()};
 }
@@ -368,10 +356,6 @@ struct Annotations {
   void close() {
     if (gains) gains->close();
     if (labels) labels->close();
-  }
-  void commit() {
-    if (gains) gains->commit();
-    if (labels) labels->commit();
   }
 };
 
@@ -454,9 +438,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   if (voiceInputs.empty()) throw UsageError("duck needs a voice; give --voice FILE");
   if (musicFile.frameCount() <= 0)
     throw CliError("the music " + job.musicName + " has no frames; give a music file with audio in it");
-  PendingFile output(job.outputPath);
-  std::optional<PendingFile> picture;
-  if (!job.plotPath.empty()) picture.emplace(job.plotPath);
+  JobOutputs files(job.outputPath, job.plotPath);
 
   DuckReport report;
   report.sampleRate = musicFile.sampleRate();
@@ -496,11 +478,13 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
     annotations.gains.emplace(job.envelopePath, report.sampleRate, static_cast<float>(report.ratio),
                               report.outputFrames);
     pipeline.noteGainsIn(&*annotations.gains);
+    files.commitWithAudio(annotations.gains->pending());
   }
   if (!job.labelsPath.empty()) {
     annotations.labels.emplace(job.labelsPath, voiceLabels(voiceInputs), report.sampleRate,
                                voices.front()->envelope.windowFrames(), report.outputFrames);
     pipeline.noteStretchesIn(&*annotations.labels);
+    files.commitWithAudio(annotations.labels->pending());
   }
 
   SignalRoles roles;
@@ -510,7 +494,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   ProgressBar progress(job.showProgress);
   std::vector<RenderObserver*> observers{&progress};
   std::optional<LevelTraceRecorder> recorder;
-  if (job.measure || picture) {
+  if (job.measure || files.wantsPicture()) {
     recorder.emplace(roles, report.outputFrames, report.sampleRate, report.latency, true);
     observers.push_back(&*recorder);
   }
@@ -521,7 +505,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   plan.latency = report.latency;
   plan.chunkFrames = chunkFrames;
   withWriteAdvice(job.outputPath, [&] {
-    runPasses(pipeline, plan, observers, output, job, report);
+    runPasses(pipeline, plan, observers, files.audio(), job, report);
     annotations.close();
   });
 
@@ -536,10 +520,7 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   if (music.replaced() > 0)
     report.badSamples.insert(report.badSamples.begin(), badSamplesOf(job.musicName, music));
   if (recorder) report.levels = recorder->series();
-  throwIfInterrupted();
-  output.commit();
-  annotations.commit();
-  if (picture) writePictureAfterAudio(*report.levels, job.labels, *picture, job.outputPath);
+  files.commit(report.levels, job.labels);
   return report;
 }
 

@@ -1,8 +1,10 @@
 // One `tandrel duck` job from its sources to finished files: each music
 // channel through its own Tandrel instance (audio = that channel, control =
 // the voices' presence envelope), each voice resampled to the music's rate
-// and, when asked, mixed in; the output and its picture appear only when
-// the whole job succeeded. Used by `tandrel duck` and `tandrel demo`.
+// and, when asked, mixed in. Nothing appears unless the audio is complete;
+// the files then go in place through JobOutputs: the audio first, so a
+// picture that fails leaves the audio written and says so. Used by
+// `tandrel duck` and `tandrel demo`.
 //
 // Thread: [main].
 #pragma once
@@ -132,7 +134,9 @@ struct DuckReport {
 
 // Runs the job. The music's channels and rate make the output's; the
 // output is as long as the longest source. Throws CliError or Interrupted
-// and leaves no file behind when it does.
+// and leaves no file behind when it does, except a CliError from the
+// picture (or a file beside the audio) once the audio is in place, which
+// says so.
 DuckReport runDuckJob(FrameSource& music, std::vector<VoiceInput>& voices, const DuckJob& job);
 
 // The same with one voice source that is read once into memory (for short

@@ -1,7 +1,8 @@
 // One render from a prepared effect to finished files: the audio output and,
-// when asked for, its picture. Both appear at their paths only when the
-// whole render succeeded; on failure or interrupt neither is left behind
-// and existing files keep their contents.
+// when asked for, its picture. Nothing appears unless the audio is complete;
+// on failure or interrupt before then nothing is left behind and existing
+// files keep their contents. The files go in place through JobOutputs: the
+// audio first, so a picture that fails leaves the audio written and says so.
 //
 // Thread: [main].
 #pragma once
