@@ -1,6 +1,6 @@
 // The command-line host: `tandrel info`, `tandrel render`, `tandrel duck`,
 // `tandrel demo`, `tandrel check` and `tandrel live`. Each command registers
-// itself (its folder's add(), listed in commands.hpp); main parses the
+// itself (its folder's add(), listed in common/commands.hpp); main parses the
 // command line, which runs the chosen command's callback.
 // Every failure ends in one line on standard error and a non-zero status
 // (common/exit_status.hpp lists them).
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "commands.hpp"
+#include "common/commands.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/exit_status.hpp"

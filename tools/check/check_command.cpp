@@ -15,7 +15,7 @@
 #include "check_reports.hpp"
 #include "checks.hpp"
 #include "child_process.hpp"
-#include "commands.hpp"
+#include "common/commands.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/json_text.hpp"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <utility>
 
-#include "commands.hpp"
+#include "common/commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"

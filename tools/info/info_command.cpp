@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "commands.hpp"
+#include "common/commands.hpp"
 #include "common/command.hpp"
 #include "common/json_text.hpp"
 #include "common/loaded_effect.hpp"

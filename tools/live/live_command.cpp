@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "commands.hpp"
+#include "common/commands.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
 #include "common/interrupt.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "commands.hpp"
+#include "common/commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
