@@ -36,6 +36,10 @@ local tracks = Session:new_midi_track(ARDOUR.ChanCount(MIDI, 1), ARDOUR.ChanCoun
                                       ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal)
 if tracks:size() ~= 1 then fail("cannot add the MIDI track") end
 local track = tracks:front()
+-- Inserting an instrument at once sometimes races the track's own set-up
+-- of its output ports ("Port already exists: Probe/audio_out 1", an abort
+-- in Ardour); a moment's wait lets that finish first.
+ARDOUR.LuaAPI.usleep(500000)
 
 -- The probe first, then the generator before it: the generator starts
 -- counting its cycles only once the probe is in place.

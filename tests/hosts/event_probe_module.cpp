@@ -10,7 +10,12 @@
 // falls.
 //
 // The dumps go to the file named by the environment variable
-// TANDREL_EVENT_PROBE_DUMP (nothing is written without it).
+// TANDREL_EVENT_PROBE_DUMP (nothing is written without it). A second file,
+// named by TANDREL_EVENT_PROBE_NOTES, receives each non-empty list read
+// through the frame's own event types (frame/events.hpp), one line per
+// event, which the host test compares with what the host was made to send:
+//   events before call C at frame F: N
+//     kind K size S offset O midi SS DD DD
 //
 // Not a real-time module: it writes files on the processing thread. Its
 // audio is silence.
@@ -25,6 +30,7 @@
 #include <cstring>
 
 #include "frame/entry.hpp"
+#include "frame/events.hpp"
 #include "frame/extended_effect_base.hpp"
 #include "frame/text_copy.hpp"
 
@@ -86,6 +92,7 @@ public:
     setReplacingProcess(true);
     setInstrument(true);
     dump_ = openNamed("TANDREL_EVENT_PROBE_DUMP");
+    notes_ = openNamed("TANDREL_EVENT_PROBE_NOTES");
   }
   ~EventProbe() override {
     if (dump_ != nullptr) {
@@ -93,6 +100,7 @@ public:
                    processCalls_, framesDone_);
       std::fclose(dump_);
     }
+    if (notes_ != nullptr) std::fclose(notes_);
   }
 
   std::int32_t canDo(const char* capability) noexcept override {
@@ -112,6 +120,8 @@ public:
       std::fflush(dump_);
       reportNextCall_ = true;
     }
+    if (notes_ != nullptr && events != nullptr && static_cast<const tandrel::EventList*>(events)->count > 0)
+      writeNotes(events);
     return 1;
   }
 
@@ -146,7 +156,23 @@ private:
     return path != nullptr && path[0] != '\0' ? std::fopen(path, "w") : nullptr;
   }
 
+  // One line per event, read through the frame's types.
+  void writeNotes(const void* events) {
+    std::fprintf(notes_, "events before call %ld at frame %ld: %d\n", processCalls_, framesDone_,
+                 static_cast<const tandrel::EventList*>(events)->count);
+    tandrel::forEachEvent(events, [this](const tandrel::Event& event) {
+      std::fprintf(notes_, "  kind %d size %d offset %d", event.kind, event.byteSize, event.frameOffset);
+      if (event.kind == tandrel::eventKind::midi) {
+        const auto& midi = reinterpret_cast<const tandrel::MidiEvent&>(event);
+        std::fprintf(notes_, " midi %02x %02x %02x", midi.midiBytes[0], midi.midiBytes[1], midi.midiBytes[2]);
+      }
+      std::fprintf(notes_, "\n");
+    });
+    std::fflush(notes_);
+  }
+
   std::FILE* dump_ = nullptr;
+  std::FILE* notes_ = nullptr;
   long eventCalls_ = 0;
   long processCalls_ = 0;
   long framesDone_ = 0;
