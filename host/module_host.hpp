@@ -137,7 +137,6 @@ public:
   // processing entries), through opcode::processEvents; none by default.
   // The instance owns the feed.
   void setEventFeed(std::unique_ptr<EventFeed> feed) { feed_ = std::move(feed); }
-  EventFeed* eventFeed() const { return feed_.get(); }
 
 private:
   explicit EffectInstance(Answerer answer) : answer_(std::move(answer)) {}

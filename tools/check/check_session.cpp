@@ -8,6 +8,7 @@
 
 #include "check_protocol.hpp"
 #include "child_process.hpp"
+#include "frame/capabilities.hpp"
 #include "host/channel_buffers.hpp"
 #include "note_phrase.hpp"
 
@@ -78,9 +79,9 @@ std::unique_ptr<Instance> ModuleUnderCheck::create(bool recordCalls) {
   if (!notesAsked_) {
     notesAsked_ = true;
     markStep("asking whether the module takes MIDI events (opcode 51)");
-    char capability[] = "receiveVstMidiEvent";
+    std::string capability = receiveMidiEventCapability; // the module gets a buffer of the host's
     takesNotes_ = (instance->record().flags & flag::instrument) != 0 ||
-                  instance->dispatch(opcode::canDo, 0, 0, capability) == 1;
+                  instance->dispatch(opcode::canDo, 0, 0, capability.data()) == 1;
   }
   if (takesNotes_) instance->setEventFeed(std::make_unique<NoteFeed>(seed_));
   return instance;
