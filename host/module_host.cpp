@@ -125,17 +125,30 @@ void EffectInstance::setParameter(std::int32_t index, float value) {
 
 float EffectInstance::getParameter(std::int32_t index) { return record_->getParameterEntry(record_, index); }
 
+void EffectInstance::sendEvents(std::int32_t frameCount) {
+  if (feed_ == nullptr) return;
+  const EventList* events = feed_->eventsFor(frameCount);
+  // The module takes the list as the host's, to read; the interface's
+  // pointer is not const.
+  if (events != nullptr && events->count > 0)
+    dispatch(opcode::processEvents, 0, 0, const_cast<EventList*>(events));
+}
+
 void EffectInstance::processReplacing(float** inputs, float** outputs, std::int32_t frameCount) {
+  sendEvents(frameCount);
   record_->replacingProcessEntry(record_, inputs, outputs, frameCount);
 }
 
 void EffectInstance::processReplacing64(double** inputs, double** outputs, std::int32_t frameCount) {
-  if (record_->replacing64ProcessEntry != nullptr)
-    record_->replacing64ProcessEntry(record_, inputs, outputs, frameCount);
+  if (record_->replacing64ProcessEntry == nullptr) return;
+  sendEvents(frameCount);
+  record_->replacing64ProcessEntry(record_, inputs, outputs, frameCount);
 }
 
 void EffectInstance::processOldAccumulating(float** inputs, float** outputs, std::int32_t frameCount) {
-  if (record_->oldProcessEntry != nullptr) record_->oldProcessEntry(record_, inputs, outputs, frameCount);
+  if (record_->oldProcessEntry == nullptr) return;
+  sendEvents(frameCount);
+  record_->oldProcessEntry(record_, inputs, outputs, frameCount);
 }
 
 std::intptr_t EffectInstance::close() {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "frame/effect_record.hpp"
+#include "frame/events.hpp"
 
 namespace tandrel::host {
 
@@ -38,6 +39,20 @@ using Answerer = std::function<std::intptr_t(const HostCall&)>;
 std::intptr_t plainHostAnswer(const HostCall& call);
 
 using EntryPoint = EffectRecord* (*)(HostCallback);
+
+// What a host hands an instance through opcode::processEvents before each
+// processing call: an instrument's notes, for instance. [audio]: asked on
+// the thread that processes, right before the call, so it must neither
+// allocate nor block.
+class EventFeed {
+public:
+  virtual ~EventFeed() = default;
+  // The events that fall within the next `frameCount` frames of the
+  // instance's time line, their offsets counted from the call's first frame,
+  // or null when there are none. The feed moves on by `frameCount` frames;
+  // the list stays valid until the next question.
+  virtual const EventList* eventsFor(std::int32_t frameCount) = 0;
+};
 
 // A module file loaded as a shared library; unloaded when destroyed.
 // EffectInstances made from it must be destroyed first.
@@ -118,14 +133,22 @@ public:
   void setRecording(bool on) { recording_ = on; }
   void setAnswerer(Answerer answer) { answer_ = std::move(answer); }
 
+  // The events sent before every processing call (of each of the three
+  // processing entries), through opcode::processEvents; none by default.
+  // The instance owns the feed.
+  void setEventFeed(std::unique_ptr<EventFeed> feed) { feed_ = std::move(feed); }
+
 private:
   explicit EffectInstance(Answerer answer) : answer_(std::move(answer)) {}
   static std::intptr_t callback(EffectRecord* record, std::int32_t opcode, std::int32_t index,
                                 std::intptr_t value, void* pointer, float option);
   std::intptr_t answer(const HostCall& call);
+  // Sends the feed's events for the next call of `frameCount` frames.
+  void sendEvents(std::int32_t frameCount);
 
   EffectRecord* record_ = nullptr;
   Answerer answer_;
+  std::unique_ptr<EventFeed> feed_;
   std::vector<HostCall> calls_;
   bool recording_ = true;
   bool processing_ = false;

@@ -148,7 +148,12 @@ INSTANTIATE_TEST_SUITE_P(
                       "after restoring the bank chunk into the same instance, parameter 0 is"},
         PlantedDefect{"nan_on_automation", "automation", "in a 32-frame call right after parameter 0"},
         PlantedDefect{"rate_change", "sample-rates",
-                      "NaN at output 0 frame 0 at 44.1 kHz in calls of 512 frames"}),
+                      "NaN at output 0 frame 0 at 44.1 kHz in calls of 512 frames"},
+        // Defects of instruments that only notes bring out: without notes
+        // they are silent and pass.
+        PlantedDefect{"nan_after_note_off", "finite-output", " for silence, with notes"},
+        PlantedDefect{"events_at_call_start", "block-independence",
+                      "(with notes at the same frames) give other output: output 0 differs from frame "}),
     [](const ::testing::TestParamInfo<PlantedDefect>& info) { return std::string(info.param.module); });
 
 // What a module does beyond its checks: each is reported on the check where
@@ -269,10 +274,23 @@ TEST(CheckCommand, ModulesOfEveryShapeRunEveryCheck) {
   const nlohmann::json silent = checkReport({testModule("no_channels"), "--quick"}, 0);
   for (const char* check : {"determinism", "block-independence"})
     EXPECT_EQ(entryFor(silent, check).value("detail", ""),
-              "not applicable: no inputs and no sound (instruments are sent no notes)")
+              "not applicable: no inputs, takes no notes and gives no sound")
         << check;
   EXPECT_EQ(entryFor(silent, "in-place").value("result", ""), "skip");
   EXPECT_EQ(runTool({"info", testModule("only_main")}).status, 0);
+}
+
+// An instrument is played the note phrase before its processing calls, so
+// the comparisons judge its sound rather than skip its silence.
+TEST(CheckCommand, InstrumentIsPlayedNotesAndJudgedOnItsSound) {
+  const nlohmann::json report = checkReport({testModule("instrument_clean"), "--quick"}, 0);
+  EXPECT_EQ(report.at("failures"), 0) << notPassing(report);
+  EXPECT_EQ(report.at("warnings"), 0) << notPassing(report);
+  EXPECT_EQ(entryFor(report, "determinism").value("detail", ""),
+            "two fresh instances give identical output for the same input, with notes");
+  EXPECT_EQ(
+      entryFor(report, "block-independence").value("detail", ""),
+      "calls of 512 frames and of 1 to 4096 frames (with notes at the same frames) give identical output");
 }
 
 TEST(CheckCommand, DefectFreeTestModulePassesEveryCheck) {

@@ -276,7 +276,9 @@ void add(CLI::App& app) {
       ->delimiter(',')
       ->allow_extra_args(false)
       ->check(CLI::IsMember(names));
-  check->add_option("--seed", options->seed, "Seed of the random parameter values and changes (default 1)");
+  check->add_option(
+      "--seed", options->seed,
+      "Seed of the random parameter values and changes and of the notes played to instruments (default 1)");
   check->add_option("--junit", options->junitPath, "Also write a JUnit XML report to this file");
   check
       ->add_option("--total-time-limit", options->totalTimeLimitSeconds,

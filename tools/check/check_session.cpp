@@ -8,7 +8,9 @@
 
 #include "check_protocol.hpp"
 #include "child_process.hpp"
+#include "frame/capabilities.hpp"
 #include "host/channel_buffers.hpp"
+#include "note_phrase.hpp"
 
 namespace tandrel::check {
 
@@ -54,10 +56,10 @@ CallSizes randomCalls(int largest, std::uint32_t seed) {
   };
 }
 
-ModuleUnderCheck::ModuleUnderCheck(const std::string& modulePath) {
+ModuleUnderCheck::ModuleUnderCheck(const CheckContext& context) : seed_(context.seed) {
   markStep("loading the module");
   std::string error;
-  module_ = host::ModuleLibrary::load(modulePath, error);
+  module_ = host::ModuleLibrary::load(context.modulePath, error);
   if (module_ == nullptr) throw CheckStopped(error);
 }
 
@@ -74,6 +76,14 @@ std::unique_ptr<Instance> ModuleUnderCheck::create(bool recordCalls) {
   }
   // Recording allocates; it must not show in the counts of a processing call.
   instance->setRecording(recordCalls);
+  if (!notesAsked_) {
+    notesAsked_ = true;
+    markStep("asking whether the module takes MIDI events (opcode 51)");
+    std::string capability = receiveMidiEventCapability; // the module gets a buffer of the host's
+    takesNotes_ = (instance->record().flags & flag::instrument) != 0 ||
+                  instance->dispatch(opcode::canDo, 0, 0, capability.data()) == 1;
+  }
+  if (takesNotes_) instance->setEventFeed(std::make_unique<NoteFeed>(seed_));
   return instance;
 }
 
@@ -240,7 +250,7 @@ SeriesResult sendSeries(const CheckContext& context, std::size_t count, Preparat
                                                                             std::chrono::steady_clock::now());
     const ChildEnding ending = runChildProcess(
         [&] {
-          ModuleUnderCheck host(context.modulePath);
+          ModuleUnderCheck host(context);
           auto instance = prepared(host, preparation);
           for (std::size_t position = first; position < count; ++position) {
             markProgress(static_cast<long>(position));

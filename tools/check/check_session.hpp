@@ -54,15 +54,22 @@ CallSizes randomCalls(int largest, std::uint32_t seed);
 // makes of it.
 class ModuleUnderCheck {
 public:
-  // Loads the module. Throws CheckStopped with the loader's reason.
-  explicit ModuleUnderCheck(const std::string& modulePath);
+  // Loads the context's module. Throws CheckStopped with the loader's
+  // reason.
+  explicit ModuleUnderCheck(const CheckContext& context);
 
   const host::ModuleLibrary& module() const { return *module_; }
 
   // A new instance through the entry point; callback calls are recorded
-  // until `recordCalls` is false. Throws CheckStopped when the entry point
-  // answers null.
+  // until `recordCalls` is false. An instance of a module that takes notes
+  // is played the check's note phrase (note_phrase.hpp) before its
+  // processing calls. Throws CheckStopped when the entry point answers
+  // null.
   std::unique_ptr<Instance> create(bool recordCalls = false);
+  // Whether the module takes notes: its record's instrument flag, or its
+  // answer 1 to the capability "receiveVstMidiEvent" (asked once, of the
+  // first instance). Known once an instance was made.
+  bool takesNotes() const { return takesNotes_; }
   // A new instance told the sample rate and block size, as a host does
   // before it opens one: every later request meets a configured instance.
   std::unique_ptr<Instance> createConfigured();
@@ -75,6 +82,9 @@ public:
 
 private:
   std::unique_ptr<host::ModuleLibrary> module_;
+  std::uint32_t seed_;
+  bool notesAsked_ = false;
+  bool takesNotes_ = false;
 };
 
 // Sample rate and block size (opcodes 10 and 11), without opening: a step

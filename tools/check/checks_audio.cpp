@@ -56,7 +56,7 @@ std::string framesText(std::size_t frames) {
 }
 
 Outcome checkProcessSizes(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   const int inputs = instance->record().inputCount;
   const int outputs = instance->record().outputCount;
@@ -225,10 +225,15 @@ std::string describe(const Divergence& d) {
   return d.nanAgainstNumber ? std::string(text) + ", NaN or infinity against a number" : std::string(text);
 }
 
-// A module without inputs that gives no sound (an instrument, which the
-// check sends no notes): comparing its outputs would pass on silence alone.
-constexpr const char* soundlessWithoutInputs =
-    "not applicable: no inputs and no sound (instruments are sent no notes)";
+// What a render was played besides its input, for a check's detail.
+const char* withNotes(const ModuleUnderCheck& host) { return host.takesNotes() ? ", with notes" : ""; }
+
+// A module without inputs that gives no sound, even with the note phrase
+// when it takes notes: comparing its outputs would pass on silence alone.
+std::string soundlessWithoutInputs(const ModuleUnderCheck& host) {
+  return host.takesNotes() ? "not applicable: no inputs and no sound, even with notes"
+                           : "not applicable: no inputs, takes no notes and gives no sound";
+}
 
 bool soundless(const Channels& output) {
   return std::all_of(output.begin(), output.end(), [](const std::vector<float>& channel) {
@@ -265,11 +270,13 @@ Outcome judgeFading(ModuleUnderCheck& host, const std::string& calls) {
 // calls of other sizes cannot be told apart from that, and determinism
 // reports it.
 Outcome checkBlockIndependence(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   const Channels expected = renderProgramme(host, 2 * oneSecond, false);
-  if (soundless(expected) && host.create()->record().inputCount <= 0) return skipped(soundlessWithoutInputs);
+  if (soundless(expected) && host.create()->record().inputCount <= 0)
+    return skipped(soundlessWithoutInputs(host));
   const std::string calls = "calls of " + std::to_string(typicalCallSize) + " frames and of 1 to " +
-                            std::to_string(announcedBlockSize) + " frames";
+                            std::to_string(announcedBlockSize) + " frames" +
+                            (host.takesNotes() ? " (with notes at the same frames)" : "");
   if (!compare(expected, renderProgramme(host, 2 * oneSecond, false)).identical)
     return skipped(
         "not applicable: two fresh instances given the same calls already differ (see determinism)");
@@ -294,7 +301,7 @@ Outcome checkBlockIndependence(const CheckContext& context) {
 }
 
 Outcome checkInPlace(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto separate = host.createRunning();
   if (separate->record().inputCount <= 0 || separate->record().outputCount <= 0) {
     host.stopAndClose(separate);
@@ -333,7 +340,7 @@ std::vector<TestSignal> finiteInputs(int channels, std::size_t length) {
 }
 
 Outcome checkFiniteOutput(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   std::size_t samples = 0;
   const std::size_t length = frames(context, oneSecond);
   std::vector<TestSignal> signals;
@@ -348,17 +355,17 @@ Outcome checkFiniteOutput(const CheckContext& context) {
         if (std::isfinite(output[c][i])) continue;
         return failed(std::string(std::isnan(output[c][i]) ? "NaN" : "infinity") + " at output " +
                       std::to_string(c) + " frame " + std::to_string(i) + " for " +
-                      signals[static_cast<std::size_t>(s)].name);
+                      signals[static_cast<std::size_t>(s)].name + withNotes(host));
       }
       samples += output[c].size();
     }
   }
-  return passed(std::to_string(samples) +
-                " output samples for silence, full-scale noise and impulses: all finite");
+  return passed(std::to_string(samples) + " output samples for silence, full-scale noise and impulses" +
+                withNotes(host) + ": all finite");
 }
 
 Outcome checkSubnormalOutput(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   // Sound that stops: decaying tails are where subnormal numbers appear.
   const std::size_t length = frames(context, 2 * oneSecond);
@@ -530,7 +537,7 @@ std::string correlationText(const Measurement& correlation) {
 // (a wet-only reverb, a room's propagation time, a head-related filter) is
 // reported and passes: there is nothing a host would compensate.
 Outcome checkLatency(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   const ReportedDelay reported = reportedDelay(host);
   const int inputs = reported.inputs;
   const std::string claim = "the reported initial delay is " + std::to_string(reported.frames);
@@ -557,7 +564,7 @@ Outcome checkLatency(const CheckContext& context) {
 }
 
 Outcome checkDeterminism(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   Channels outputs[2];
   for (Channels& output : outputs) {
     auto instance = host.createRunning();
@@ -568,9 +575,12 @@ Outcome checkDeterminism(const CheckContext& context) {
   }
   const Difference difference = compare(outputs[0], outputs[1]);
   if (difference.identical && soundless(outputs[0]) && host.create()->record().inputCount <= 0)
-    return skipped(soundlessWithoutInputs);
-  if (difference.identical) return passed("two fresh instances give identical output for the same input");
-  return failed("two fresh instances give other output for the same input: " + describe(difference));
+    return skipped(soundlessWithoutInputs(host));
+  if (difference.identical)
+    return passed(std::string("two fresh instances give identical output for the same input") +
+                  withNotes(host));
+  return failed(std::string("two fresh instances give other output for the same input") + withNotes(host) +
+                ": " + describe(difference));
 }
 
 // The rows of this file's checks, in the order they run.

@@ -106,7 +106,7 @@ bool toldHostOfChange(const Instance& instance) {
 }
 
 Outcome checkSampleRates(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto settings = std::make_shared<HostSettings>();
   auto instance = host.create(true);
   instance->setAnswerer(answererFor(settings));
@@ -165,7 +165,7 @@ using ParameterCheck = Outcome (*)(const CheckContext& context, ModuleUnderCheck
 // Runs `check` on a fresh running instance; a module without parameters
 // passes with `withoutText`.
 Outcome onParameters(const CheckContext& context, const char* withoutText, ParameterCheck check) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestParametersTouched);
   if (parameters <= 0) {
@@ -415,7 +415,7 @@ std::string programRoundTrip(ModuleUnderCheck& host, int parameters, std::uint32
 }
 
 Outcome checkStateRoundTrip(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto probe = host.create();
   const int parameters = std::min(probe->record().parameterCount, largestParametersTouched);
   const bool chunks = (probe->record().flags & flag::programsAsChunks) != 0;
@@ -462,7 +462,7 @@ Outcome checkLocale(const CheckContext& context) {
     return after != before ? failed(std::string(what) + " changed the locale from " + before + " to " + after)
                            : Outcome{};
   };
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   if (Outcome o = changedBy("loading the module"); o.verdict == Verdict::fail) return o;
   auto instance = host.create();
   if (Outcome o = changedBy("creating an instance"); o.verdict == Verdict::fail) return o;

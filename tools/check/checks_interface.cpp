@@ -73,7 +73,7 @@ bool contains(const auto& codes, std::int32_t code) {
 bool insane(std::int32_t count, std::int32_t largest) { return count < 0 || count > largest; }
 
 Outcome checkLoad(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.create(true);
   const EffectRecord& record = instance->record();
   if (record.magic != recordMagic)
@@ -93,7 +93,7 @@ Outcome checkLoad(const CheckContext& context) {
 }
 
 Outcome checkRecord(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto first = host.create();
   auto second = host.create();
   const RecordFields fields = readFields(*first);
@@ -353,7 +353,7 @@ private:
 };
 
 Outcome checkTextBounds(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   TextBoundsProbe probe;
   const int parameters = std::min(instance->record().parameterCount, largestTextsChecked);
@@ -441,7 +441,7 @@ void displaySweep(Instance& instance, std::int32_t p, int steps, ParameterFindin
 }
 
 Outcome checkParameters(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   const int parameters = std::min(instance->record().parameterCount, largestTextsChecked);
   const int steps = context.quick ? 4 : 20;

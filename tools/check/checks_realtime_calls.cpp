@@ -36,7 +36,7 @@ std::string describeCalls(const std::vector<CountedCall>& calls) {
 }
 
 Outcome checkRealtimeCalls(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   markStep("pointing the module's imports at the call counter");
   const std::size_t slots = hookImports();

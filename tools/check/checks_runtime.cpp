@@ -87,7 +87,7 @@ struct AllocationTally {
 // module may set up late), the first after a parameter change (where it may
 // rebuild tables), and the rest, the steady state a host depends on.
 Outcome checkAllocation(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   const int calls = context.quick ? 50 : 400;
   const std::int32_t parameters = instance->record().parameterCount;
@@ -127,7 +127,7 @@ Outcome checkAllocation(const CheckContext& context) {
 }
 
 Outcome checkThreads(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   const std::int32_t parameters = instance->record().parameterCount;
   if (parameters <= 0) {
@@ -190,7 +190,7 @@ void oneLife(ModuleUnderCheck& host, CallBuffers& buffers) {
 }
 
 Outcome checkLifecycle(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   const int cycles = context.quick ? 100 : 1000;
   auto probe = host.create();
   CallBuffers buffers = buffersFor(*probe, typicalCallSize, 29);
@@ -218,7 +218,7 @@ double processCpuSeconds() {
 }
 
 Outcome checkSpeed(const CheckContext& context) {
-  ModuleUnderCheck host(context.modulePath);
+  ModuleUnderCheck host(context);
   auto instance = host.createRunning();
   CallBuffers buffers = buffersFor(*instance, typicalCallSize, 31);
   for (int i = 0; i < 20; ++i)
