@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "common/commands.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/commands.hpp"
 #include "common/exit_status.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)

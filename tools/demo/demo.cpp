@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "common/commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/commands.hpp"
 #include "common/module_locator.hpp"
 #include "common/option_declaration.hpp"
 #include "common/signal_stream.hpp"

@@ -8,10 +8,10 @@
 #include <memory>
 #include <utility>
 
-#include "common/commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/commands.hpp"
 #include "common/delivery_writer.hpp"
 #include "common/module_locator.hpp"
 #include "common/option_declaration.hpp"

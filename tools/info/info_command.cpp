@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/commands.hpp"
 #include "common/command.hpp"
+#include "common/commands.hpp"
 #include "common/json_text.hpp"
 #include "common/loaded_effect.hpp"
 #include "common/module_argument.hpp"

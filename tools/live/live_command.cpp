@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "common/commands.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/commands.hpp"
 #include "common/interrupt.hpp"
 #include "common/loaded_effect.hpp"
 #include "common/module_locator.hpp"

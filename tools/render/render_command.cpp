@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "common/commands.hpp"
 #include "common/audio_files.hpp"
 #include "common/cli_error.hpp"
 #include "common/command.hpp"
+#include "common/commands.hpp"
 #include "common/loaded_effect.hpp"
 #include "common/module_argument.hpp"
 #include "common/option_declaration.hpp"
