@@ -10,7 +10,7 @@
 # are printed too: what any processing client costs on the machine.
 # Usage: bench/live_xruns.sh [BUILD_DIR] [SECONDS per phase, default 600] [PHASES]
 # PHASES: any of alone, thru, live2, live8 (default all four), run at each
-# of the two periods. Prints one line per phase. Not a test: it takes
+# period (LIVE_XRUNS_PERIODS, default "64 128"). Prints one line per phase. Not a test: it takes
 # 2 x (number of phases) x SECONDS.
 set -eu
 cd "$(dirname "$0")/.."
@@ -87,7 +87,7 @@ run_pass_through() { # period
   wait "$thru_pid" || true
 }
 
-for period in 64 128; do
+for period in ${LIVE_XRUNS_PERIODS:-64 128}; do
   jackd -n "$server" -R -P 70 -d dummy -r 48000 -p "$period" >/dev/null 2>&1 &
   jackd_pid=$!
   sleep 2
