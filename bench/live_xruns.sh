@@ -7,16 +7,22 @@
 # the tool's resident memory at the start and the end of each run.
 # Needs root (or rtprio rights) for -R.
 # The xruns with JACK's pass-through example client in the tool's place
-# are printed too: what any processing client costs on the machine.
+# are printed too: what any processing client costs on the machine. And the
+# machine's own timing, without any JACK client: how often a real-time
+# thread woken every period by the kernel's timer wakes more than a whole
+# period late (cyclictest, from Debian's rt-tests), a period that no JACK
+# client could have met.
 # Usage: bench/live_xruns.sh [BUILD_DIR] [SECONDS per phase, default 600] [PHASES]
-# PHASES: any of alone, thru, live2, live8 (default all four), run at each
-# period (LIVE_XRUNS_PERIODS, default "64 128"). Prints one line per phase. Not a test: it takes
-# 2 x (number of phases) x SECONDS.
+# PHASES: any of machine, alone, thru, live2, live8 (default all five), run
+# in that order at each period (LIVE_XRUNS_PERIODS, default "64 128"); a
+# phase may be named again ("alone thru live2 alone thru live2"), so that
+# the machine's drift shows. Prints one line per phase. Not a test: it
+# takes 2 x (number of phases) x SECONDS.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
 seconds=${2:-600}
-phases=${3:-alone thru live2 live8}
+phases=${3:-machine alone thru live2 live8}
 tool="$build/tools/tandrel"
 python=/usr/bin/python3
 server="tandrel_live_bench_$$"
@@ -87,17 +93,37 @@ run_pass_through() { # period
   wait "$thru_pid" || true
 }
 
+# A real-time thread at the server's priority, woken every period by the
+# kernel's timer, beside the idle server: the wake-ups later than a whole
+# period, and the latest.
+run_machine() { # period
+  if ! command -v cyclictest >/dev/null; then
+    echo "period $1: cyclictest is not installed (apt-get install rt-tests); no machine phase"
+    return
+  fi
+  interval=$(($1 * 1000000 / 48000))
+  histogram=$(mktemp)
+  cyclictest -q -m --laptop -p 70 -t 1 -i "$interval" -h "$interval" -D "$seconds" \
+    --histfile="$histogram" >/dev/null 2>&1
+  late=$(awk '/^# Histogram Overflows/ {print $4 + 0}' "$histogram")
+  worst=$(awk '/^# Max Latencies/ {print $4 + 0}' "$histogram")
+  rm -f "$histogram"
+  echo "period $1: $late timer wake-ups more than a period ($interval us) late in $seconds s," \
+    "the latest $worst us late (a real-time thread, no JACK client)"
+}
+
 for period in ${LIVE_XRUNS_PERIODS:-64 128}; do
   jackd -n "$server" -R -P 70 -d dummy -r 48000 -p "$period" >/dev/null 2>&1 &
   jackd_pid=$!
   sleep 2
   for phase in $phases; do
     case $phase in
+      machine) run_machine "$period" ;;
       alone) echo "period $period: $(count_xruns "$seconds") xruns in $seconds s, server alone" ;;
       thru) run_pass_through "$period" ;;
       live2) run_live "$period" 2 ;;
       live8) run_live "$period" 8 ;;
-      *) echo "unknown phase $phase (alone, thru, live2, live8)" >&2; exit 2 ;;
+      *) echo "unknown phase $phase (machine, alone, thru, live2, live8)" >&2; exit 2 ;;
     esac
   done
   kill -TERM "$jackd_pid"
