@@ -338,6 +338,28 @@ TEST(CheckCommand, HelpListsEveryCheckWithItsDescription) {
   }
 }
 
+// The README's table of checks is written by hand: it names every row of
+// the table once, in the order the checks run, so that a check added or
+// moved is documented where users look.
+TEST(CheckCommand, ReadmeTableNamesEveryCheckInTheOrderTheyRun) {
+  std::ifstream readme(TANDREL_README_PATH);
+  ASSERT_TRUE(readme) << TANDREL_README_PATH;
+  std::vector<std::string> documented;
+  bool inTable = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("| Check | What it does | Fails when |", 0) == 0)
+      inTable = true;
+    else if (inTable && line.rfind("| `", 0) == 0)
+      documented.push_back(line.substr(3, line.find('`', 3) - 3));
+    else if (inTable && line.rfind("|---", 0) != 0)
+      break;
+  }
+  std::vector<std::string> table;
+  for (const tandrel::check::CheckDefinition& check : tandrel::check::allChecks())
+    table.emplace_back(check.name);
+  EXPECT_EQ(documented, table);
+}
+
 // One failure (loading) and the checks that need the module skipped, not
 // failed; the text report is the failure's one line and the total.
 TEST(CheckCommand, ModuleThatDoesNotLoadIsOneFailureAndTheRestAreSkipped) {
