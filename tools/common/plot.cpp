@@ -216,6 +216,7 @@ public:
   // cairo's write function: `closure` is a PngFile.
   static cairo_status_t write(void* closure, const unsigned char* data, unsigned int length) {
     auto* file = static_cast<PngFile*>(closure);
+    if (file == nullptr || (data == nullptr && length > 0)) return CAIRO_STATUS_WRITE_ERROR;
     if (file->stream_ != nullptr && std::fwrite(data, 1, length, file->stream_) == length)
       return CAIRO_STATUS_SUCCESS;
     file->noteFailure();
