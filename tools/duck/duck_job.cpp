@@ -324,8 +324,9 @@ private:
   LabelTrack* labelTrack_ = nullptr;
 };
 
-// Runs `write`; a failure that the system explains (a full disk, a quota,
-// a device error) gets what to do added to its message.
+// Runs `write` (the processing passes); a failure that the system explains
+// (a full disk, a quota, a device error) gets what to do added to its
+// message. The commit adds its own (JobOutputs), for the file that failed.
 void withWriteAdvice(const std::string& outputPath, const std::function<void()>& write) {
   errno = 0;
   try {
