@@ -1,10 +1,13 @@
 // What the tool answers: its exit statuses and the one line that explains a
 // failure, for mistakes in the command line and for failures inside it.
+#include <csignal>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "cli_support.hpp"
 #include "common/cli_error.hpp"
 #include "common/exit_status.hpp"
+#include "common/interrupt.hpp"
 
 namespace cli_test {
 namespace {
@@ -77,6 +80,31 @@ TEST(ToolAnswers, FailuresInsideACommandGiveTheirStatus) {
   EXPECT_EQ(err, "tandrel: unexpected failure\n");
   EXPECT_EQ(statusOf([]() -> int { throw tandrel::cli::Interrupted(); }, err), 130);
   EXPECT_EQ(err, "tandrel: interrupted; no output file was written\n");
+}
+
+// A failure once a job's audio is in place leaves files written: an
+// interrupt that arrives meanwhile does not turn it into "no output file
+// was written", as it does a failure before then. (In a child process: the
+// interrupt stays requested for the rest of the process.)
+TEST(ToolAnswersDeathTest, AFailureAfterTheAudioIsNotReportedAsAnInterrupt) {
+  using namespace tandrel::cli;
+  const auto interruptedThen = [](const std::function<void()>& fail) {
+    const InterruptGuard guard;
+    std::raise(SIGINT);
+    std::exit(runReportingFailures([&] {
+      fail();
+      return 0;
+    }));
+  };
+  EXPECT_EXIT(interruptedThen([] {
+                throw AfterAudioError("cannot write picture 'p.png': No such file or directory; the audio "
+                                      "'o.wav' is written, the picture 'p.png' is not",
+                                      {"o.wav"});
+              }),
+              ::testing::ExitedWithCode(1),
+              "tandrel: cannot write picture 'p.png'.* the picture 'p.png' is not");
+  EXPECT_EXIT(interruptedThen([] { throw CliError("cannot read input file 'in.wav'"); }),
+              ::testing::ExitedWithCode(130), "tandrel: interrupted; no output file was written");
 }
 
 } // namespace

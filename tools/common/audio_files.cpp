@@ -204,8 +204,12 @@ PendingFile::~PendingFile() {
 }
 
 void PendingFile::commit() {
-  if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-    throw CliError("cannot write output file " + inQuotes(target_) + ": " + std::strerror(errno));
+  if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    const int cause = errno;
+    const std::string message = "cannot write output file " + inQuotes(target_) + ": " + std::strerror(cause);
+    errno = cause;
+    throw CliError(message);
+  }
   committed_ = true;
 }
 

@@ -64,7 +64,8 @@ public:
   const std::string& target() const { return target_; }
   // Where the data is to be written until commit().
   const std::string& temporaryPath() const { return temporary_; }
-  // Renames the temporary file over the target. Throws CliError on failure.
+  // Renames the temporary file over the target. Throws CliError on failure,
+  // with errno set to the system's cause.
   void commit();
 
 private:

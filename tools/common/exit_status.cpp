@@ -14,6 +14,8 @@ namespace tandrel::cli {
 namespace {
 
 int report(const std::string& message, int status) {
+  // What the command printed comes first where both streams go to one place.
+  std::fflush(stdout);
   std::fprintf(stderr, "tandrel: %s\n", message.c_str());
   return status;
 }
@@ -41,6 +43,9 @@ int runReportingFailures(const std::function<int()>& command) {
     return report(stop.what(), exitInterrupted);
   } catch (const UsageError& error) {
     return report(error.what(), exitUsage);
+  } catch (const AfterAudioError& error) {
+    // Some files are written: saying "interrupted" would hide them.
+    return report(error.what(), exitFailure);
   } catch (const CliError& error) {
     // A blocking call cut short by the signal fails in its own way; the
     // interrupt is what happened.

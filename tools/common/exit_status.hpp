@@ -25,8 +25,8 @@ inline constexpr const char* exitStatusText =
 
 // Runs a command and turns what it throws into its exit status, writing one
 // line "tandrel: ..." to standard error: Interrupted gives 130, UsageError 2,
-// CliError 1
-// (or 130 when an interrupt cut the work short), anything else 1 with
+// CliError 1 (or 130 when an interrupt cut the work short, except an
+// AfterAudioError, whose audio is written), anything else 1 with
 // "unexpected failure".
 int runReportingFailures(const std::function<int()>& command);
 

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include "cli_error.hpp"
 #include "interrupt.hpp"
+#include "write_advice.hpp"
 
 namespace tandrel::cli {
 
@@ -47,25 +50,40 @@ void JobOutputs::commit(const std::optional<LevelTrace>& series, const PlotLabel
   throwIfInterrupted();
   audio_.commit();
   // The audio is in place: what fails from here on leaves it there.
-  std::vector<std::string> written{"the audio " + quoted(audio_.target())};
+  std::vector<std::string> written{audio_.target()};
   std::size_t besideDone = 0;
   try {
     for (; besideDone < beside_.size(); ++besideDone) {
       beside_[besideDone]->commit();
-      written.push_back(quoted(beside_[besideDone]->target()));
+      written.push_back(beside_[besideDone]->target());
     }
     if (picture_) {
       writePlot(*series, labels, *picture_);
       picture_->commit();
     }
   } catch (const CliError& error) {
-    std::vector<std::string> notWritten;
-    for (std::size_t i = besideDone; i < beside_.size(); ++i)
-      notWritten.push_back(quoted(beside_[i]->target()));
-    if (picture_) notWritten.push_back("the picture " + quoted(picture_->target()));
-    throw CliError(std::string(error.what()) + "; " + listWithVerb(written) + " written, " +
-                   listWithVerb(notWritten) + " not");
+    const int cause = errno;
+    std::string message = afterAudioMessage(error.what(), cause, written, besideDone);
+    throw AfterAudioError(message, std::move(written));
   }
+}
+
+std::string JobOutputs::afterAudioMessage(const std::string& failure, int cause,
+                                          const std::vector<std::string>& written,
+                                          std::size_t firstNotWritten) const {
+  std::vector<std::string> writtenNames{"the audio " + quoted(written.front())};
+  for (std::size_t i = 1; i < written.size(); ++i)
+    writtenNames.push_back(quoted(written[i]));
+  std::vector<std::string> notWritten;
+  for (std::size_t i = firstNotWritten; i < beside_.size(); ++i)
+    notWritten.push_back(quoted(beside_[i]->target()));
+  if (picture_) notWritten.push_back("the picture " + quoted(picture_->target()));
+  const bool pictureFailed = firstNotWritten == beside_.size();
+  const std::string advice = pictureFailed
+                                 ? writeAdvice(cause, picture_->target(), "the picture")
+                                 : writeAdvice(cause, beside_[firstNotWritten]->target(), "that file");
+  return failure + "; " + listWithVerb(writtenNames) + " written, " + listWithVerb(notWritten) + " not" +
+         advice;
 }
 
 } // namespace tandrel::cli

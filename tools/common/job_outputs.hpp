@@ -6,12 +6,14 @@
 // interrupted leaves nothing behind, and existing files keep their contents.
 // commit() puts the audio in place first, then the files beside it, then
 // draws the picture and puts it in place: a picture that fails then leaves
-// the audio written, and the error says which files are written and which
-// are not.
+// the audio written, and the error (AfterAudioError) says which files are
+// written and which are not, and what to do when the system explains the
+// failure (a full disk, a device error).
 //
 // Thread: [main].
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,11 +45,18 @@ public:
   // Unless an interrupt arrived: puts the audio in place, then the files
   // beside it, then draws the picture from `series` (when one was asked
   // for; `series` must then be set) and puts it in place. Throws
-  // Interrupted, CliError before the audio is in place, or CliError whose
-  // message ends by saying which files are written and which are not.
+  // Interrupted or CliError before the audio is in place (nothing is
+  // written then), or AfterAudioError once it is.
   void commit(const std::optional<LevelTrace>& series, const PlotLabels& labels);
 
 private:
+  // `failure`, which the system explains by `cause` (an errno value, 0 for
+  // none), then which files are written and which are not (from the file
+  // beside the audio at `firstNotWritten`, or the picture when that is
+  // past the last), then what to do about the cause.
+  std::string afterAudioMessage(const std::string& failure, int cause,
+                                const std::vector<std::string>& written, std::size_t firstNotWritten) const;
+
   PendingFile audio_;
   std::vector<PendingFile*> beside_;
   std::optional<PendingFile> picture_;

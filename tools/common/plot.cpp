@@ -4,8 +4,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -196,6 +198,69 @@ struct ContextDeleter {
   void operator()(cairo_t* cr) const { cairo_destroy(cr); }
 };
 
+// The PNG's bytes on their way to the file. cairo reports only that a
+// write failed; this keeps the system's cause of the first failure (errno
+// of the write, or of the close that flushes the last bytes), so that a
+// full disk can be told from other failures.
+class PngFile {
+public:
+  explicit PngFile(const std::string& path) : stream_(std::fopen(path.c_str(), "wb")) {
+    if (stream_ == nullptr) cause_ = errno;
+  }
+  ~PngFile() {
+    if (stream_ != nullptr) std::fclose(stream_);
+  }
+  PngFile(const PngFile&) = delete;
+  PngFile& operator=(const PngFile&) = delete;
+
+  // cairo's write function: `closure` is a PngFile.
+  static cairo_status_t write(void* closure, const unsigned char* data, unsigned int length) {
+    auto* file = static_cast<PngFile*>(closure);
+    if (file == nullptr || (data == nullptr && length > 0)) return CAIRO_STATUS_WRITE_ERROR;
+    if (file->stream_ != nullptr && std::fwrite(data, 1, length, file->stream_) == length)
+      return CAIRO_STATUS_SUCCESS;
+    file->noteFailure();
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+
+  // Flushes and closes the file; false when that fails.
+  bool close() {
+    std::FILE* stream = stream_;
+    stream_ = nullptr;
+    if (stream == nullptr) return false;
+    if (std::fclose(stream) == 0) return true;
+    noteFailure();
+    return false;
+  }
+
+  // The errno value of the first failure, 0 when the system gave none.
+  int cause() const { return cause_; }
+
+private:
+  void noteFailure() {
+    if (cause_ == 0) cause_ = errno;
+  }
+
+  std::FILE* stream_;
+  int cause_ = 0;
+};
+
+// How writing a PNG file went: cairo's status, and the system's cause of
+// a failure (an errno value, 0 when it gave none).
+struct PngWritten {
+  cairo_status_t status = CAIRO_STATUS_SUCCESS;
+  int cause = 0;
+};
+
+PngWritten writePng(cairo_surface_t* surface, const std::string& path) {
+  PngFile png(path);
+  PngWritten written;
+  written.status = cairo_surface_write_to_png_stream(surface, &PngFile::write, &png);
+  if (!png.close() && written.status == CAIRO_STATUS_SUCCESS) written.status = CAIRO_STATUS_WRITE_ERROR;
+  written.cause = png.cause();
+  return written;
+}
+
 } // namespace
 
 void writePlot(const LevelTrace& series, const PlotLabels& labels, PendingFile& file) {
@@ -253,14 +318,18 @@ void writePlot(const LevelTrace& series, const PlotLabels& labels, PendingFile& 
   drawText(cr, "time (s)", gain.left + gain.width / 2, imageHeight - 22, 14, 0.5, 0.0);
 
   cairo_surface_flush(surface.get());
-  const cairo_status_t status = cairo_surface_write_to_png(surface.get(), file.temporaryPath().c_str());
+  const PngWritten written = writePng(surface.get(), file.temporaryPath());
   context.reset();
   surface.reset();
   // The tool draws one picture at most: give back the font caches, so that
   // leak checkers see every allocation returned.
   cairo_debug_reset_static_data();
-  if (status != CAIRO_STATUS_SUCCESS)
-    throw CliError("cannot write picture '" + file.target() + "': " + cairo_status_to_string(status));
+  if (written.status == CAIRO_STATUS_SUCCESS) return;
+  const std::string message =
+      "cannot write picture '" + file.target() +
+      "': " + (written.cause != 0 ? std::strerror(written.cause) : cairo_status_to_string(written.status));
+  errno = written.cause;
+  throw CliError(message);
 }
 
 } // namespace tandrel::cli

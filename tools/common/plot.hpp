@@ -19,7 +19,9 @@ struct PlotLabels {
 };
 
 // Writes the picture as a PNG file into the pending file (committing it is
-// the caller's). Throws CliError when cairo cannot write it. [main]
+// the caller's). Throws CliError when it cannot be written, with errno set
+// to the system's cause (ENOSPC for a full disk; 0 when the system gave
+// none, as when cairo fails on its own). [main]
 void writePlot(const LevelTrace& series, const PlotLabels& labels, PendingFile& file);
 
 } // namespace tandrel::cli

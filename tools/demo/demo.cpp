@@ -238,6 +238,7 @@ int runDemo(const DemoOptions& options) {
                 demoSeconds, job.modulePath.c_str());
     printDuckSummary(report, job);
   }
+  if (report.afterAudioError) throw *report.afterAudioError;
   return 0;
 }
 

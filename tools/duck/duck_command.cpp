@@ -204,6 +204,7 @@ int runDuck(const DuckOptions& options) {
   const DuckReport report = runDuckJob(music, voices, job);
   warnAboutJob(report, job);
   if (!options.quiet) printDuckSummary(report, job);
+  if (report.afterAudioError) throw *report.afterAudioError;
   return 0;
 }
 

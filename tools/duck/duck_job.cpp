@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +19,7 @@
 #include "common/progress.hpp"
 #include "common/render_engine.hpp"
 #include "common/resampler.hpp"
+#include "common/write_advice.hpp"
 #include "duck_annotations.hpp"
 #include "duck_delivery.hpp"
 #include "duck_mix.hpp"
@@ -324,21 +324,15 @@ private:
   LabelTrack* labelTrack_ = nullptr;
 };
 
-// Runs `write`; a failure that the system explains (a full disk, a quota,
-// a device error) gets what to do added to its message.
+// Runs `write` (the processing passes); a failure that the system explains
+// (a full disk, a quota, a device error) gets what to do added to its
+// message. The commit adds its own (JobOutputs), for the file that failed.
 void withWriteAdvice(const std::string& outputPath, const std::function<void()>& write) {
   errno = 0;
   try {
     write();
   } catch (const CliError& error) {
-    const int cause = errno;
-    std::string advice;
-    if (cause == ENOSPC || cause == EDQUOT)
-      advice = "; the disk of '" + outputPath + "' is full (" + std::strerror(cause) +
-               "): free some space there or write the output to another disk";
-    else if (cause == EIO || cause == EROFS)
-      advice = std::string("; the system reports: ") + std::strerror(cause) +
-               "; check the disk, or write the output to another one";
+    const std::string advice = writeAdvice(errno, outputPath, "the output");
     if (advice.empty()) throw;
     throw CliError(error.what() + advice);
   }
@@ -520,7 +514,13 @@ DuckReport runDuckJob(FrameSource& musicFile, std::vector<VoiceInput>& voiceInpu
   if (music.replaced() > 0)
     report.badSamples.insert(report.badSamples.begin(), badSamplesOf(job.musicName, music));
   if (recorder) report.levels = recorder->series();
-  files.commit(report.levels, job.labels);
+  try {
+    files.commit(report.levels, job.labels);
+  } catch (const AfterAudioError& error) {
+    // The audio is written and the report describes it: the caller warns
+    // and sums up before it reports the failure.
+    report.afterAudioError = error;
+  }
   return report;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cli_error.hpp"
 #include "common/level_trace.hpp"
 #include "common/loudness_meter.hpp"
 #include "common/plot.hpp"
@@ -130,13 +131,22 @@ struct DuckReport {
   std::optional<LoudnessReport> loudness; // with a loudness target or a ceiling
   // Music before and after ducking, voice, gain: with a picture or measure.
   std::optional<LevelTrace> levels;
+  // Set when a file failed once the audio was in place (the picture, a file
+  // beside the audio): the audio is written and described here all the
+  // same, and this is reported after the warnings and the summary.
+  std::optional<AfterAudioError> afterAudioError;
 };
+
+// Whether the job put `path` in place: every file it was asked for, unless
+// one failed after the audio.
+bool isWritten(const DuckReport& report, const std::string& path);
 
 // Runs the job. The music's channels and rate make the output's; the
 // output is as long as the longest source. Throws CliError or Interrupted
-// and leaves no file behind when it does, except a CliError from the
-// picture (or a file beside the audio) once the audio is in place, which
-// says so.
+// and leaves no file behind when it does. A file that fails once the audio
+// is in place (the picture, a file beside the audio) throws nothing: the
+// report's afterAudioError holds the failure, for the caller to throw once
+// it has printed the warnings and the summary about the written audio.
 DuckReport runDuckJob(FrameSource& music, std::vector<VoiceInput>& voices, const DuckJob& job);
 
 // The same with one voice source that is read once into memory (for short
@@ -144,7 +154,8 @@ DuckReport runDuckJob(FrameSource& music, std::vector<VoiceInput>& voices, const
 DuckReport runDuckJob(FrameSource& music, FrameSource& voice, const DuckJob& job, double voiceGainDb = 0.0);
 
 // The closing summary: durations, how much of the time a voice was present
-// and the music fully ducked, the depth applied, the output and its peak.
+// and the music fully ducked, the depth applied, the output and its peak,
+// and the other files written.
 void printDuckSummary(const DuckReport& report, const DuckJob& job);
 
 // Warnings about the inputs and the result, on standard error even when the

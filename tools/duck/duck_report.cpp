@@ -218,7 +218,11 @@ void printDuckSummary(const DuckReport& report, const DuckJob& job) {
               clockTime(seconds(report.outputFrames, rate)).c_str(), job.shape.mix ? ", voice mixed in" : "",
               peak.c_str());
   for (const std::string* path : {&job.plotPath, &job.envelopePath, &job.labelsPath})
-    if (!path->empty()) std::printf("wrote %s\n", path->c_str());
+    if (!path->empty() && isWritten(report, *path)) std::printf("wrote %s\n", path->c_str());
+}
+
+bool isWritten(const DuckReport& report, const std::string& path) {
+  return !report.afterAudioError || report.afterAudioError->isWritten(path);
 }
 
 void warnAboutJob(const DuckReport& report, const DuckJob& job) {

@@ -91,7 +91,9 @@ PlotLabels plotLabels(LoadedEffect& effect, const RenderOptions& options,
 }
 
 // Checks the arguments, loads the module, renders and reports. Throws
-// CliError or Interrupted; leaves no output file behind when it does.
+// CliError or Interrupted; leaves no output file behind when it does,
+// except an AfterAudioError (the picture failed), thrown after the summary
+// of the audio written.
 int runRender(const RenderOptions& options) {
   if (options.inputs.empty()) throw CliError("no input file; give one or more with --input FILE");
   std::vector<std::pair<std::string, float>> settings;
@@ -129,8 +131,10 @@ int runRender(const RenderOptions& options) {
                 static_cast<long long>(report.result.framesWritten),
                 static_cast<double>(report.result.framesWritten) / report.sampleRate, report.result.latency,
                 options.compensateLatency ? " (compensated)" : " (not compensated)");
-    if (!options.plotPath.empty()) std::printf("wrote %s\n", options.plotPath.c_str());
+    if (!options.plotPath.empty() && !report.afterAudioError)
+      std::printf("wrote %s\n", options.plotPath.c_str());
   }
+  if (report.afterAudioError) throw *report.afterAudioError;
   return 0;
 }
 

@@ -34,7 +34,11 @@ RenderReport runRenderJob(LoadedEffect& effect, FrameSource& source, const Rende
   labels.subtitle += (labels.subtitle.empty() ? "" : "   ·   ") + std::string("latency ") +
                      std::to_string(latency) + " frames" +
                      (job.settings.compensateLatency ? " (compensated)" : " (not compensated)");
-  files.commit(report.levels, labels);
+  try {
+    files.commit(report.levels, labels);
+  } catch (const AfterAudioError& error) {
+    report.afterAudioError = error;
+  }
   return report;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "common/cli_error.hpp"
 #include "common/job_outputs.hpp"
 #include "common/level_trace.hpp"
 #include "common/loaded_effect.hpp"
@@ -36,11 +37,18 @@ struct RenderReport {
   double sampleRate = 0.0;
   int outputChannels = 0;
   std::optional<LevelTrace> levels; // with a picture or measureLevels
+  // Set when the picture failed once the audio was in place: the audio is
+  // written and described here all the same, and this is reported after
+  // the summary.
+  std::optional<AfterAudioError> afterAudioError;
 };
 
 // Switches the effect's processing on, renders the whole source, switches
 // it off and commits the files. The effect must be prepared (sample rate,
-// block size, open) with its parameters set. Throws CliError or Interrupted.
+// block size, open) with its parameters set. Throws CliError or Interrupted
+// and leaves no file behind when it does; a picture that fails once the
+// audio is in place throws nothing but sets the report's afterAudioError,
+// for the caller to throw after its summary.
 RenderReport runRenderJob(LoadedEffect& effect, FrameSource& source, const RenderJob& job);
 
 } // namespace tandrel::cli
